@@ -90,12 +90,12 @@ MRV_INTERFACE IBlock : IUnknown {
     virtual void InitInstance(ISignature* saved_signature, ILayout* saved_layout,
                               IUnknown* arguments) = 0;
     virtual void DoneInstance() = 0;
-    virtual bool Init(IClock* clock, IUnknown* context, int32 value1, int32 value2) = 0;
-    virtual bool Check() = 0;
-    virtual bool Start() = 0;
-    virtual bool Execute() = 0;
-    virtual void Stop() = 0;
-    virtual void Done() = 0;
+    virtual bool InitBlock(IClock* clock, IUnknown* context, int32 value1, int32 value2) = 0;
+    virtual bool CheckBlock() = 0;
+    virtual bool StartBlock() = 0;
+    virtual bool ExecuteBlock() = 0;
+    virtual void StopBlock() = 0;
+    virtual void DoneBlock() = 0;
 
     // Borrowed.
     virtual ISignature* GetSignature() = 0;
