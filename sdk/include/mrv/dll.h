@@ -52,6 +52,7 @@ template <class T>
 MRV_INTERFACE IObjectClassCollection : IUnknown {
     static constexpr const char* IID = "Mrv::IObjectClassCollection";
     using Parent = IUnknown;
+    using element_type = T;
     virtual int32 GetCount() const = 0;
     // Borrowed; throws ICollectionException outside [0, count).
     virtual T* GetItem(int32 index) = 0;

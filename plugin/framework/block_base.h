@@ -1,0 +1,200 @@
+// The block base: implements the host's block interface, wraps every
+// lifecycle call (logging, false-result reports, exception reports),
+// carries the de-duplicated notifications, the declaration operations and
+// the parameter-change protocol. Concrete blocks override the protected
+// operations only.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "framework/declarations.h"
+#include "framework/platform/drawing.h"
+#include "framework/property.h"
+#include "framework/smart_ptr.h"
+#include "mrv/block.h"
+
+namespace Mrv {
+
+template <class I>
+class CBlockImplBase
+    : public CPropertyContainerImpl<
+          ksl::reference_counted_class_impl<I, IPropertyContainer, IEventSource, IEventHandler, ISignedObject>> {
+public:
+    // host thread, from the block's factory; throws CLogicExceptionImpl for
+    // a null context, a zero object id or missing kernel services.
+    explicit CBlockImplBase(const CreationContext* context);
+    ~CBlockImplBase() override;
+
+    // Public lifecycle, called by the host in this order.
+    void InitInstance(ISignature* saved_signature, ILayout* saved_layout, IUnknown* arguments) override;
+    void DoneInstance() override;
+    bool InitBlock(IClock* clock, IUnknown* context, int32 value1, int32 value2) override;
+    bool CheckBlock() override;
+    bool StartBlock() override;
+    bool ExecuteBlock() override;
+    void StopBlock() override;
+    void DoneBlock() override;
+
+    ISignature* GetSignature() override { return signature_.get(); }
+    ILayout* GetLayout() override { return layout_.get(); }
+    IStatus* GetStatus() override { return status_.get(); }
+
+    bool GetUiFlag(int32 index) override;
+    bool IsUiOwnerDrawn() override { return false; }
+    int64 GetUiValue(int32 index, int64 argument) override { return UiValue(index, argument); }
+    int32 GetUiInt(int32 index) override { return index == 0 ? ui_ints_[0] : ui_ints_[1]; }
+    void GetUiSize(UiSize* size) override { if (size) *size = ui_size_; }
+    void GetUiColour(double* rgb) override;
+    bool SetUiValue(int64 value) override;
+    void OnUiNotify(int32, int64) override {}
+    void OnUiNotify3(int32, int64, int64) override {}
+    void Draw(IDrawingDevice*, const Rectangle&, const Rectangle&, int32, int32) override {}
+    void DrawNCAreas(IDrawingDevice* device, const Area* areas, int32 count, int32 extra) override;
+    bool ReleaseUiResources() override;
+
+    // host thread: kind 1 parameter changes, kind 4 user-interface queries.
+    bool HandleEvent(IEvent* event) override;
+
+    void Advise(IEventHandler* handler) override;
+    void Unadvise(IEventHandler* handler) override;
+    uint64 GetObjectId() const override { return object_id_; }
+    IBlockClass* GetBlockClass() override { return block_class_; }
+
+    // The parameter-change protocol; also used when restoring saved values.
+    bool ChangeParameter(IParameter* parameter, IDatatype* new_value);
+
+protected:
+    // Overridables, in the host's slot order.
+    virtual void InitSignature() {}
+    virtual void DoneSignature() {}
+    virtual void CheckSignature() {}
+    virtual void RestoreArguments(IUnknown* /*arguments*/) {}
+    virtual void RestoreParameterValues(ISignature* saved_signature);
+    virtual bool OnChangingParameter(const std::string& /*id*/, IDatatype* /*new_value*/) { return true; }
+    virtual void OnChangedParameter(const std::string& /*id*/) {}
+    virtual bool Init() { return true; }
+    virtual bool Check() { return true; }
+    virtual bool Start() { return true; }
+    virtual bool Execute() { return true; }
+    virtual void Stop() {}
+    virtual void Done() {}
+    // The four user-interface value getters share this default.
+    virtual int64 UiValue(int32 index, int64 argument);
+
+    // Formatted notifications, levels 0 to 4, at most 511 characters,
+    // de-duplicated across Execute calls.
+    void NotifyTrace(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void NotifyMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void NotifyWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void NotifyError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void NotifyFatalError(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same, for text that is already formatted.
+    void Notify(int32 level, const std::string& text);
+
+    // Declarations (from InitSignature, or at run time).
+    void Declare(const declaration& row);
+    template <std::size_t N>
+    void Declare(const declaration (&table)[N]) {
+        for (const auto& row : table) Declare(row);
+    }
+    // String-table form.
+    void AddInput(const char* id, std::uint16_t name_id, std::uint16_t description_id,
+                  const char* catalog_id, const char* class_id, bool required);
+    void AddOutput(const char* id, std::uint16_t name_id, std::uint16_t description_id,
+                   const char* catalog_id, const char* class_id);
+    void AddParameter(const char* id, std::uint16_t name_id, std::uint16_t description_id,
+                      const char* catalog_id, const char* class_id);
+    void RemoveInput(const std::string& id);
+    void RemoveOutput(const std::string& id);
+    void RemoveParameter(const std::string& id);
+
+    // Lookups by id, with a reference taken; throw CCollectionExceptionImpl
+    // (class id message) when the id is not declared.
+    CSmartPtr<IPin> FindInput(const std::string& id);
+    CSmartPtr<IPin> FindOutput(const std::string& id);
+    CSmartPtr<IParameter> FindParameter(const std::string& id);
+    bool HasParameter(const std::string& id);
+
+    // Binds a handle to a parameter's value, an input's or an output's
+    // datatype object; a wrong interface raises CCastExceptionImpl.
+    template <class T, class F>
+    void BindParameter(CSmartPtr<T, F>& handle, const std::string& id) {
+        handle = FindParameter(id)->GetValue();
+    }
+    template <class T, class F>
+    void BindInput(CSmartPtr<T, F>& handle, const std::string& id) {
+        handle = FindInput(id)->GetDatatype();
+    }
+    template <class T, class F>
+    void BindOutput(CSmartPtr<T, F>& handle, const std::string& id) {
+        handle = FindOutput(id)->GetDatatype();
+    }
+
+    // Sets a parameter's visibility (attribute 1) and tells the host.
+    void SetParameterVisible(const std::string& id, bool visible);
+    // Tells the host that the block changed one of its own parameters.
+    void NotifyParameterChanged(const std::string& id);
+    void NotifySignatureChanged();
+    // Asks the host for an Execute without new input.
+    void RequestExecution();
+
+    bool IsRunning();
+    // The current time of the clock handed to Init (0 before Init).
+    TimeStamp Now() const;
+    IKernelServices* Kernel() const { return kernel_.get(); }
+    // A "double-matrix" shape of rows x columns, applied to `target`.
+    void ShapeMatrix(IDatatype* target, int32 rows, int32 columns);
+
+    // Scheduling settings, from the constructor.
+    void SetExecutionSetting(int32 value) { status_->SetExecutionSetting(value); }
+    void SetSecondExecutionSetting(int32 value) { status_->SetSecondExecutionSetting(value); }
+    void AddDrivingInput(const char* pin_id, int32 flag = 1) { status_->AddDrivingInput(pin_id, flag); }
+
+    // The block's frame colour (fractions in [0, 1]).
+    void SetColour(double red, double green, double blue);
+
+private:
+    class log_session;
+    template <class Body>
+    bool RunWrapped(const char* method, int32 level, Body&& body);
+    void ReportException(log_session& log, const char* type, const char* method, const char* what);
+    int32 TraceLevel();
+    std::string InstanceName();
+    std::string LoadText(const text& source) const;
+    void Notify(int32 level, const char* format, va_list arguments);
+    void ClearMessageSets();
+    bool ApplyChange(IParameter* parameter, IDatatype* new_value, bool structural, log_session& log);
+    void DeclareParameter(const signature_item_descriptor& item, const default_value& initial);
+
+    uint64 object_id_;
+    IBlockClass* block_class_;
+    CSmartPtr<IKernelServices> kernel_;
+    int64 abort_timeout_;
+    CSmartPtr<INotificationSink> sink_;
+    bool deduplicate_ = false;
+    std::set<std::string> current_messages_;
+    std::set<std::string> previous_messages_;
+    CSmartPtr<ISignature> signature_;
+    CSmartPtr<ISignature> constructed_signature_;
+    CSmartPtr<ILayout> layout_;
+    CSmartPtr<IStatus> status_;
+    CSmartPtr<IClock> clock_;
+    CSmartPtr<IUnknown> init_context_;
+    bool started_ = false;
+
+    bool ui_flags_[7] = {false, true, false, false, false, false, true};
+    int32 ui_ints_[2] = {0, 0};
+    UiSize ui_size_{0, 0};
+    double colour_[3] = {0.0, 0.0, 0.0};
+    platform::brush_handle brush_;
+    bool brush_out_of_date_ = false;
+
+    std::vector<IEventHandler*> listeners_;
+    std::map<std::string, std::vector<change_validator>> validators_;
+    std::map<std::string, std::vector<change_handler>> handlers_;
+};
+
+}  // namespace Mrv

@@ -1,0 +1,29 @@
+// The block class table, in registration order: the catalog factory and
+// every signature list the classes in this order.
+#include "blocks/svm/vector_rescaler.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
+namespace Mrv {
+namespace {
+
+const static_registrant<block_class_registrant> block_classes[] = {
+    block_class_registrant("VectorRescaler")
+        .language(1033)
+        .name("Vector Rescaler")
+        .description("This block rescales the input vector according to the given ranges.")
+        .catalog_path("Math.Matrix.Operations")
+        .bitmap(165)
+        .language(1040)
+        .name("Vector Rescaler")
+        .description("Questo blocco riscala il vettore in input sulla base dei range forniti.")
+        .catalog_path("Math.Matrix.Operations")
+        .bitmap(165)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CVectorRescaler>),
+};
+
+}  // namespace
+}  // namespace Mrv
