@@ -1,0 +1,15 @@
+// What mrv-inspect prints, as functions the tests can call too.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "host/harness.h"
+
+namespace mrvhost {
+
+void print_library(std::ostream& out, Plugin& plugin, const std::string& path, Mrv::uint32 language);
+// Throws std::invalid_argument for an unknown class id.
+void print_block_class(std::ostream& out, Plugin& plugin, const std::string& class_id, Mrv::uint32 language);
+
+}  // namespace mrvhost

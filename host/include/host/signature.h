@@ -1,0 +1,216 @@
+// The per-block host objects: pins, parameters, the signature that holds
+// them, the layout object and the status object.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/datatypes.h"
+#include "host/editing.h"
+#include "mrv/signature.h"
+
+namespace mrvhost {
+
+class Pin : public Object<Mrv::IPin> {
+public:
+    enum class Kind { input, output };
+    static Ref<Pin> create_input(const std::string& id, const std::string& catalog_id, const std::string& class_id,
+                                 const std::string& name = "", const std::string& description = "",
+                                 bool required = false);
+    static Ref<Pin> create_output(const std::string& id, const std::string& catalog_id, const std::string& class_id,
+                                  const std::string& name = "", const std::string& description = "");
+
+    const char* GetId() const override { return id_.c_str(); }
+    const char* GetName() const override { return name_.c_str(); }
+    const char* GetDescription() const override { return description_.c_str(); }
+    const char* GetDatatypeCatalogId() const override { return catalog_id_.c_str(); }
+    const char* GetDatatypeClassId() const override { return class_id_.c_str(); }
+    bool IsRequired() const override { return required_; }
+    bool IsConnected() const override { return static_cast<bool>(link_); }
+    Mrv::IDatatype* GetDatatype() override { return link_ ? link_->GetDatatype() : own_.get(); }
+    bool HasData() const override;
+
+    Kind kind() const { return kind_; }
+    // Links this input to an output of the same datatype class; otherwise
+    // throws std::invalid_argument naming both pins.
+    void connect(Pin& output);
+    void disconnect() { link_.reset(); }
+    Pin* linked_output() const { return link_.get(); }
+    Ref<Pin> clone() const;
+
+private:
+    Pin(Kind kind, std::string id, std::string catalog_id, std::string class_id, std::string name,
+        std::string description, bool required);
+
+    Kind kind_;
+    std::string id_, catalog_id_, class_id_, name_, description_;
+    bool required_;
+    Ref<Mrv::IDatatype> own_;
+    Ref<Pin> link_;
+};
+
+class Parameter : public Object<Mrv::IParameter> {
+public:
+    static Ref<Parameter> create(const std::string& id, const std::string& name, const std::string& description,
+                                 const std::string& catalog_id, const std::string& class_id,
+                                 const std::string& domain_catalog_id = "", const std::string& domain_class_id = "");
+
+    const char* GetId() const override { return id_.c_str(); }
+    const char* GetName() const override { return name_.c_str(); }
+    const char* GetDescription() const override { return description_.c_str(); }
+    const char* GetDatatypeCatalogId() const override { return catalog_id_.c_str(); }
+    const char* GetDatatypeClassId() const override { return class_id_.c_str(); }
+    Mrv::IDatatype* GetValue() override { return value_.get(); }
+    bool GetAttribute(Mrv::int32 attribute) const override;
+    void SetAttribute(Mrv::int32 attribute, bool value) override;
+    Mrv::int32 GetIntAttribute() const override { return int_attribute_; }
+    void SetIntAttribute(Mrv::int32 value) override { int_attribute_ = value; }
+    bool ComparesBeforeAssignment() const override { return compares_; }
+    Mrv::IDomain* GetDomain() override { return domain_.get(); }
+
+    void set_compares_before_assignment(bool compares) { compares_ = compares; }
+    // The domain's class id, or "" without one.
+    const std::string& domain_class_id() const { return domain_class_id_; }
+    Ref<Parameter> clone() const;
+
+private:
+    Parameter() = default;
+
+    std::string id_, name_, description_, catalog_id_, class_id_, domain_catalog_id_, domain_class_id_;
+    Ref<Mrv::IDatatype> value_;
+    Ref<Mrv::IDomain> domain_;
+    bool attributes_[7] = {false, true, true, true, true, false, false};
+    Mrv::int32 int_attribute_ = 0;
+    bool compares_ = true;
+};
+
+template <class Item, class Interface, class ItemInterface>
+class Collection : public Object<Interface> {
+public:
+    Mrv::int32 GetCount() const override { return static_cast<Mrv::int32>(items_.size()); }
+    ItemInterface* GetItem(Mrv::int32 index) override {
+        if (index < 0 || index >= GetCount()) throw_range(GetCount(), index);
+        return items_[static_cast<std::size_t>(index)].get();
+    }
+    ItemInterface* Find(const char* id) override { return find(id ? id : ""); }
+
+    Item* find(const std::string& id) const {
+        for (const auto& item : items_)
+            if (id == item->GetId()) return item.get();
+        return nullptr;
+    }
+    void add(Ref<Item> item) { items_.push_back(std::move(item)); }
+    bool remove(const std::string& id) {
+        for (auto it = items_.begin(); it != items_.end(); ++it)
+            if (id == (*it)->GetId()) {
+                items_.erase(it);
+                return true;
+            }
+        return false;
+    }
+    void clear() { items_.clear(); }
+    const std::vector<Ref<Item>>& items() const { return items_; }
+
+private:
+    std::vector<Ref<Item>> items_;
+};
+
+using PinCollection = Collection<Pin, Mrv::IPinCollection, Mrv::IPin>;
+using ParameterCollection = Collection<Parameter, Mrv::IParameterCollection, Mrv::IParameter>;
+
+class Signature : public Object<Mrv::ISignature> {
+public:
+    static Ref<Signature> create();
+
+    void AddInput(const char* id, const char* name, const char* description, const char* catalog_id,
+                  const char* class_id, bool required, bool option, Mrv::int32 value) override;
+    void AddOutput(const char* id, const char* name, const char* description, const char* catalog_id,
+                   const char* class_id, const char* init_catalog_id, const char* init_class_id,
+                   Mrv::int32 value) override;
+    void AddParameter(const char* id, const char* name, const char* description, const char* catalog_id,
+                      const char* class_id, const char* domain_catalog_id, const char* domain_class_id,
+                      Mrv::int32 value1, Mrv::int32 value2) override;
+    bool RemoveInput(const char* id) override;
+    bool RemoveOutput(const char* id) override;
+    bool RemoveParameter(const char* id) override;
+    Mrv::IPinCollection* GetInputs() override { return inputs_.get(); }
+    Mrv::IPinCollection* GetOutputs() override { return outputs_.get(); }
+    Mrv::IParameterCollection* GetParameters() override { return parameters_.get(); }
+    Mrv::IParameter* GetTraceLevel() override { return trace_level_.get(); }
+    void Clear() override;
+
+    Pin* find_input(const std::string& id) const { return inputs_->find(id); }
+    Pin* find_output(const std::string& id) const { return outputs_->find(id); }
+    Parameter* find_parameter(const std::string& id) const { return parameters_->find(id); }
+    PinCollection& inputs() { return *inputs_; }
+    PinCollection& outputs() { return *outputs_; }
+    ParameterCollection& parameters() { return *parameters_; }
+    // An independent copy of every declaration and value (links are not
+    // copied), as a saved patch keeps it.
+    Ref<Signature> clone() const;
+
+private:
+    Signature();
+    void check_new_id(const char* id) const;
+
+    Ref<PinCollection> inputs_, outputs_;
+    Ref<ParameterCollection> parameters_;
+    Ref<Parameter> trace_level_;
+};
+
+class Layout : public Object<Mrv::ILayout> {
+public:
+    static Ref<Layout> create();
+    Mrv::IDatatypeLayout* SetLayout(const char* parameter_id, const char* catalog_id, const char* class_id) override;
+    Mrv::IDatatypeLayout* GetLayout(const char* parameter_id) override;
+    void AddParameter(const char* parameter_id) override { first_.push_back(parameter_id ? parameter_id : ""); }
+    void Clear() override {
+        layouts_.clear();
+        first_.clear();
+    }
+    const std::vector<std::string>& layout_first() const { return first_; }
+
+private:
+    Layout() = default;
+    std::map<std::string, Ref<Mrv::IDatatypeLayout>> layouts_;
+    std::vector<std::string> first_;
+};
+
+class ExecutionRequest : public Object<Mrv::IExecutionRequest> {
+public:
+    void Request() override { pending_ = true; }
+    bool pending() const { return pending_; }
+    // Clears the request and says whether there was one.
+    bool take_pending() { return std::exchange(pending_, false); }
+
+private:
+    bool pending_ = false;
+};
+
+class Status : public Object<Mrv::IStatus> {
+public:
+    static Ref<Status> create();
+    Mrv::int32 GetStatus() const override { return status_; }
+    void SetExecutionSetting(Mrv::int32 value) override { settings_[0] = value; }
+    void SetSecondExecutionSetting(Mrv::int32 value) override { settings_[1] = value; }
+    void AddDrivingInput(const char* pin_id, Mrv::int32 flag) override;
+    void RemoveDrivingInput(const char* pin_id) override;
+    Mrv::IExecutionRequest* GetExecutionRequest() override { return request_.get(); }
+
+    void set_status(Mrv::int32 status) { status_ = status; }
+    Mrv::int32 execution_setting(int index) const { return settings_[index]; }
+    const std::vector<std::pair<std::string, Mrv::int32>>& driving_inputs() const { return driving_; }
+    ExecutionRequest& execution_request() { return *request_; }
+    bool take_pending() { return request_->take_pending(); }
+
+private:
+    Status();
+    Mrv::int32 status_ = Mrv::StatusDesign;
+    Mrv::int32 settings_[2] = {0, 0};
+    std::vector<std::pair<std::string, Mrv::int32>> driving_;
+    Ref<ExecutionRequest> request_;
+};
+
+}  // namespace mrvhost

@@ -1,0 +1,70 @@
+// mrv-inspect: prints what a Morvane user library offers, read from its
+// exports and signature alone. With a class id, prints that block's pins
+// and parameters as a real instance declares them.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host/harness.h"
+#include "host/inspect.h"
+
+namespace {
+
+const char* const usage =
+    "usage: mrv-inspect [--lang ID] LIBRARY [CLASS_ID]\n"
+    "  LIBRARY   path of the user library (libMrvML.so)\n"
+    "  CLASS_ID  a block class to describe in full\n"
+    "  --lang ID language of the texts (1033 English, 1040 Italian); default 1033\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> positional;
+    Mrv::uint32 language = 1033;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::cout << usage;
+            return 0;
+        }
+        if (argument == "--lang") {
+            if (i + 1 >= argc) {
+                std::cerr << "mrv-inspect: --lang needs a language id\n" << usage;
+                return 2;
+            }
+            char* end = nullptr;
+            language = static_cast<Mrv::uint32>(std::strtoul(argv[++i], &end, 10));
+            if (*end != '\0' || language == 0 || language > 0xFFFF) {
+                std::cerr << "mrv-inspect: bad language id '" << argv[i] << "'\n";
+                return 2;
+            }
+            continue;
+        }
+        if (!argument.empty() && argument[0] == '-') {
+            std::cerr << "mrv-inspect: unknown option '" << argument << "'\n" << usage;
+            return 2;
+        }
+        positional.push_back(argument);
+    }
+    if (positional.empty() || positional.size() > 2) {
+        std::cerr << usage;
+        return 2;
+    }
+    try {
+        mrvhost::Plugin plugin(positional[0]);
+        if (positional.size() == 1) {
+            mrvhost::print_library(std::cout, plugin, positional[0], language);
+        } else {
+            mrvhost::print_block_class(std::cout, plugin, positional[1], language);
+        }
+    } catch (const Mrv::IException& error) {
+        std::cerr << "mrv-inspect: " << error.GetDescription();
+        return 1;
+    } catch (const std::exception& error) {
+        std::cerr << "mrv-inspect: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,171 @@
+// Framework pieces that need no block: messages, exceptions, smart
+// pointers, property values, registration, the catalog factory, the
+// portability layers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "entry/catalog_factory.h"
+#include "framework/platform/module.h"
+#include "framework/platform/resources.h"
+#include "framework/property.h"
+#include "framework/smart_ptr.h"
+#include "host/datatypes.h"
+#include "host/live_objects.h"
+#include "registration/registrant.h"
+
+namespace framework_test {
+namespace {
+
+using namespace Mrv;
+
+template <class Action>
+std::string description_of(Action&& action) {
+    try {
+        action();
+    } catch (const IException& error) {
+        return error.GetDescription();
+    } catch (const std::exception& error) {
+        return std::string("std: ") + error.what();
+    }
+    return "no exception";
+}
+
+TEST(Messages, TableTextsAndFormatting) {
+    EXPECT_STREQ(message(MessageId::InvalidTypeCast), "Invalid type cast.\n");
+    EXPECT_STREQ(message(MessageId::UnserializeFailed), "Unserialize failed.\n");
+    EXPECT_STREQ(message(MessageId::SendCommand), "Failed to send command.");
+    EXPECT_EQ(CCollectionExceptionImpl::out_of_range(3, 7).GetDescription(),
+              std::string("Error while accessing a collection.\nValid range index is [0-2]\nRequired index is 7.\n"));
+    EXPECT_EQ(format_message(MessageId::ItemNotFoundInstId, 42ULL),
+              "The item specified was not found in the collection.\nInstance identifier (InstID) of the item was 42.\n");
+}
+
+TEST(Exceptions, EachClassCarriesItsInterfaceAndMessage) {
+    EXPECT_EQ(description_of([] { throw CCastExceptionImpl(); }), "Invalid type cast.\n");
+    EXPECT_EQ(description_of([] { throw CMemoryExceptionImpl(); }), "Error while accessing memory.\n");
+    EXPECT_EQ(description_of([] { throw CStdExceptionImpl(std::runtime_error("inner")); }), "inner");
+    try {
+        throw CCollectionExceptionImpl("missing\n");
+    } catch (const ICollectionException& error) {
+        EXPECT_STREQ(error.GetDescription(), "missing\n");
+    }
+    CLogicExceptionImpl logic("logic\n");
+    EXPECT_NE(interface_cast<ILogicException>(&logic), nullptr);
+    EXPECT_NE(interface_cast<IException>(&logic), nullptr);
+    EXPECT_EQ(interface_cast<ICastException>(&logic), nullptr);
+}
+
+TEST(SmartPointer, ConvertsOnAssignmentAndCounts) {
+    const auto live = mrvhost::live_object_count();
+    {
+        auto created = CSmartPtr<IDatatype>::adopt(mrvhost::create_datatype("kernel", "double"));
+        CSmartPtr<IDouble> as_double(created.get());
+        as_double->SetValue(2.0);
+        EXPECT_EQ(description_of([&] { CSmartPtr<IDoubleMatrix> wrong(created.get()); }), "Invalid type cast.\n");
+        EXPECT_EQ(created->AddRef(), 3u);  // adopted, converted copy, this one
+        created->Release();
+    }
+    EXPECT_EQ(mrvhost::live_object_count(), live);
+}
+
+TEST(PropertyValues, TextConversionFollowsTheStoredType) {
+    CPropertyImpl real(1, "real", 0.5);
+    EXPECT_STREQ(real.GetText(), "0.5");
+    real.SetText("nan");
+    EXPECT_TRUE(std::isnan(real.get<double>()));
+    real.SetText("-INFINITY");
+    EXPECT_EQ(real.get<double>(), -HUGE_VAL);
+    real.SetText("1e3");
+    EXPECT_EQ(real.get<double>(), 1000.0);
+    EXPECT_NE(description_of([&] { real.SetText("fast"); }), "no exception");
+    EXPECT_EQ(real.get<double>(), 1000.0);
+
+    CPropertyImpl whole(2, "whole", 7);
+    whole.SetText("12");
+    EXPECT_EQ(whole.get<int>(), 12);
+    EXPECT_NE(description_of([&] { whole.SetText("1.5"); }), "no exception");
+    // Reads must name the stored type exactly.
+    EXPECT_NE(description_of([&] { whole.get<long>(); }), "no exception");
+    EXPECT_NE(description_of([&] { whole.get<double>(); }), "no exception");
+
+    CPropertyImpl words(3, "words", std::string("a b"));
+    EXPECT_STREQ(words.GetText(), "a b");
+}
+
+TEST(PropertyValues, PropertySetsByNameAndIndex) {
+    CPropertyCollectionImpl sets;
+    sets.add("general")->add(new CPropertyImpl(1, "gain", 2.0));
+    EXPECT_EQ(sets.find("general")->GetCount(), 1);
+    EXPECT_EQ(description_of([&] { sets.find("other"); }), "std: Property set \"other\" not found");
+    EXPECT_EQ(description_of([&] { sets.at(1); }), "Property set index is out of range.\n");
+    EXPECT_EQ(description_of([&] { sets.at(0)->GetItem(1); }),
+              "Error while accessing a collection.\nValid range index is [0-0]\nRequired index is 1.\n");
+}
+
+TEST(Registration, LanguageLookupFallsBackToTheFirstRecord) {
+    block_class_registrant registrant("Example");
+    registrant.language(1033).name("English name").language(1040).name("Nome italiano");
+    EXPECT_EQ(registrant.texts(1040).name, "Nome italiano");
+    EXPECT_EQ(registrant.texts(1036).name, "English name");
+    block_class_registrant bare("Bare");
+    EXPECT_EQ(description_of([&] { bare.texts(1033); }), "std: Language 1033 not found");
+}
+
+TEST(Registration, BuilderChainsAndItsFailures) {
+    block_class_registrant copied =
+        block_class_registrant("Chained").language(1033).name("Chained").bitmap(7).author("a").licence("l").company("c");
+    EXPECT_EQ(copied.texts(1033).bitmap_id, 7);
+    EXPECT_EQ(copied.authors(), std::vector<std::string>{"a"});
+    // The copy's records belong to the copy.
+    EXPECT_EQ(&copied.language(1033).done(), &copied);
+
+    object_class_language<block_class_registrant> orphan(nullptr, 1033);
+    EXPECT_EQ(description_of([&] { orphan.author("x"); }),
+              "std: curiosly_recurring_pattern_helper<ThisClass>::this_class_ref: NULL pointer");
+    EXPECT_EQ(description_of([&] { copied.create(nullptr); }), "Using object_class_registrant<ThisClass>::null_factory");
+}
+
+IUnknown* make_nothing(void*, const std::string&) { return nullptr; }
+
+TEST(CatalogFactory, MessagesForMisuse) {
+    CCatalogFactoryImpl empty;
+    EXPECT_EQ(empty.GetCount(), 0);
+    EXPECT_EQ(description_of([&] { empty.GetClassId(0); }), "Invalid catalog index spcified.\n");
+    EXPECT_EQ(description_of([&] { empty.GetIndex("VectorRescaler"); }), "Invalid catalog Id spcified.\n");
+    EXPECT_EQ(catalog_factory().GetCount(), 0);
+
+    CCatalogFactoryImpl factory({{"VectorRescaler", &make_nothing}, {"NoFactory", nullptr}});
+    EXPECT_EQ(factory.GetIndex("VectorRescaler"), 0);
+    EXPECT_EQ(description_of([&] { factory.GetIndex("Vector"); }), "Invalid catalog Id spcified.\n");
+    EXPECT_EQ(description_of([&] { factory.GetIndex("VectorRescalerX"); }), "Invalid catalog Id spcified.\n");
+    EXPECT_EQ(description_of([&] { factory.GetClassId(-1); }), "Invalid catalog index spcified.\n");
+    EXPECT_EQ(description_of([&] { factory.Create(2, nullptr); }), "Invalid catalog index spcified.\n");
+    EXPECT_EQ(description_of([&] { factory.Create(1, nullptr); }), "Catalog factory: null pointer (CreateFnPtr).\n");
+    EXPECT_EQ(factory.Create(0, nullptr), nullptr);
+}
+
+TEST(Platform, SecondAttachFailsUntilDetach) {
+    int module_a = 0, module_b = 0;
+    int detached = 0;
+    ASSERT_TRUE(platform::process_attach(&module_a));
+    platform::on_process_detach([&] { ++detached; });
+    EXPECT_FALSE(platform::process_attach(&module_b));
+    EXPECT_EQ(platform::current_module(), &module_a);
+    platform::process_detach();
+    EXPECT_EQ(detached, 1);
+    EXPECT_EQ(platform::current_module(), nullptr);
+    EXPECT_TRUE(platform::process_attach(&module_b));
+    platform::process_detach();
+}
+
+TEST(Platform, StringTableByResourceId) {
+    EXPECT_EQ(platform::load_string(nullptr, 157, 1033), "Input Vector");
+    EXPECT_EQ(platform::load_string(nullptr, 104, 1040), "Input Matrix");
+    EXPECT_EQ(platform::load_string(nullptr, 259, 1033), "A vector containing the computed probabilities for each class.");
+    EXPECT_EQ(platform::load_string(nullptr, 200, 1033), "");
+    EXPECT_EQ(platform::load_string(nullptr, 1, 1033), "");
+}
+
+}  // namespace
+}  // namespace framework_test

@@ -1,0 +1,126 @@
+// Small blocks built on the framework, for exercising the block base.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "framework/block_base.h"
+#include "host/harness.h"
+
+namespace framework_test {
+
+using namespace Mrv;
+
+// Records every overridable the base calls; behaviour is switched by flags.
+class RecordingBlock : public CBlockImplBase<IBlock> {
+public:
+    explicit RecordingBlock(const CreationContext* context) : CBlockImplBase(context) {
+        SetExecutionSetting(1);
+        AddDrivingInput("In", 1);
+    }
+
+    std::vector<std::string> calls;
+    bool init_result = true;
+    bool veto = false;
+    std::string execute_warning;      // sent on every Execute when set
+    std::string execute_throw;        // "mrv" or "std": throw from Execute
+    bool declare_x_as_double = false;  // the "int" parameter X became "double"
+    bool check_expects_int_x = true;
+
+    using CBlockImplBase::ChangeParameter;
+    using CBlockImplBase::NotifyWarning;
+    using CBlockImplBase::SetColour;
+    using CBlockImplBase::SetParameterVisible;
+
+protected:
+    void InitSignature() override {
+        calls.push_back("InitSignature");
+        static const declaration table[] = {
+            input("In", "In", "the input", "double"),
+            output("Out", "Out", "the output", "double"),
+            parameter("Y", "Y", "a double", "double").initial_value(2.5),
+            parameter("DesignOnly", "Design only", "fixed while running", "int")
+                .initial_value(3)
+                .attribute(AttrRunChange, false),
+            parameter("Bounded", "Bounded", "with a domain", "int")
+                .initial_value(5)
+                .domain(int_domain().minimum(1, true).maximum(10, true)),
+            parameter("Go", "Go", "a trigger", "trigger"),
+            parameter("M", "M", "a matrix", "double-matrix"),
+        };
+        Declare(table);
+        if (declare_x_as_double)
+            Declare(parameter("X", "X", "now a double", "double").initial_value(1.5));
+        else
+            Declare(parameter("X", "X", "an int", "int").initial_value(7));
+    }
+    void CheckSignature() override {
+        calls.push_back("CheckSignature");
+        if (check_expects_int_x) {
+            CSmartPtr<IInt> x;
+            BindParameter(x, "X");
+        }
+    }
+    void DoneSignature() override { calls.push_back("DoneSignature"); }
+    bool OnChangingParameter(const std::string& id, IDatatype*) override {
+        calls.push_back("OnChangingParameter " + id);
+        return !veto;
+    }
+    void OnChangedParameter(const std::string& id) override { calls.push_back("OnChangedParameter " + id); }
+    bool Init() override {
+        calls.push_back("Init");
+        return init_result;
+    }
+    bool Check() override {
+        calls.push_back("Check");
+        return true;
+    }
+    bool Start() override {
+        calls.push_back("Start");
+        return true;
+    }
+    bool Execute() override {
+        calls.push_back("Execute");
+        if (!execute_warning.empty()) NotifyWarning("%s", execute_warning.c_str());
+        if (execute_throw == "mrv") throw CLogicExceptionImpl("boom\n");
+        if (execute_throw == "std") throw std::runtime_error("bang");
+        return true;
+    }
+    void Stop() override { calls.push_back("Stop"); }
+    void Done() override { calls.push_back("Done"); }
+};
+
+// A block whose parameter changes go through validators and handlers.
+class ValidatedBlock : public CBlockImplBase<IBlock> {
+public:
+    explicit ValidatedBlock(const CreationContext* context) : CBlockImplBase(context) {}
+    std::vector<double> old_values;
+    int validations = 0;
+
+protected:
+    void InitSignature() override {
+        Declare(parameter("Gain", "Gain", "positive only", "double")
+                    .initial_value(1.0)
+                    .validator([this](IDatatype* proposed) {
+                        ++validations;
+                        return CSmartPtr<IDouble>(proposed)->GetValue() > 0.0;
+                    })
+                    .handler([this](IDatatype* old) { old_values.push_back(CSmartPtr<IDouble>(old)->GetValue()); }));
+    }
+    bool OnChangingParameter(const std::string&, IDatatype*) override {
+        throw std::logic_error("validators replace OnChangingParameter");
+    }
+};
+
+template <class Block>
+Block* created_as(mrvhost::BlockHarness& harness) {
+    return static_cast<Block*>(harness.block());
+}
+
+template <class Block>
+mrvhost::BlockHarness::Factory factory_of() {
+    return [](const CreationContext* context) -> IBlock* { return new Block(context); };
+}
+
+}  // namespace framework_test

@@ -1,0 +1,162 @@
+// Host datatypes, shapes, domains and the patch-file value codec.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/datatypes.h"
+#include "host/editing.h"
+#include "host/live_objects.h"
+
+namespace {
+
+using namespace mrvhost;
+
+class HostObjects : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_EQ(live_object_count(), live_at_start_); }
+    template <class I>
+    Ref<I> make(const char* catalog, const char* class_id) {
+        return Ref<I>(convert_or_throw<I>(Ref<Mrv::IDatatype>::adopt(create_datatype(catalog, class_id)).get()));
+    }
+    std::int64_t live_at_start_ = live_object_count();
+};
+
+std::string description_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Mrv::IException& error) {
+        return error.GetDescription();
+    } catch (const std::exception& error) {
+        return std::string("std: ") + error.what();
+    }
+    return "no exception";
+}
+
+TEST_F(HostObjects, MatrixReadsTextRowsWithNonFiniteSpellings) {
+    auto matrix = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    ASSERT_TRUE(matrix->ReadFromText("1 2.5\t-3\n\n nan INF -Infinity \n"));
+    ASSERT_EQ(matrix->GetHeight(), 2);
+    ASSERT_EQ(matrix->GetWidth(), 3);
+    EXPECT_EQ(matrix->GetAt(0, 1), 2.5);
+    EXPECT_EQ(matrix->GetReadPointer()[2], -3.0);
+    EXPECT_TRUE(std::isnan(matrix->GetAt(1, 0)));
+    EXPECT_EQ(matrix->GetAt(1, 1), HUGE_VAL);
+    EXPECT_EQ(matrix->GetAt(1, 2), -HUGE_VAL);
+}
+
+TEST_F(HostObjects, FailedParseLeavesTheMatrixAsItWas) {
+    auto matrix = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    ASSERT_TRUE(matrix->ReadFromText("1 2\n3 4"));
+    EXPECT_FALSE(matrix->ReadFromText("1 2\n3"));
+    EXPECT_FALSE(matrix->ReadFromText("1 x"));
+    EXPECT_EQ(matrix->GetHeight(), 2);
+    EXPECT_EQ(matrix->GetAt(1, 1), 4.0);
+    auto ints = make<Mrv::IIntMatrix>("kernel", "int-matrix");
+    EXPECT_TRUE(ints->ReadFromText("1 -2"));
+    EXPECT_FALSE(ints->ReadFromText("1.5 2"));
+    EXPECT_EQ(ints->GetAt(0, 1), -2);
+    EXPECT_TRUE(matrix->ReadFromText(""));
+    EXPECT_EQ(matrix->GetHeight(), 0);
+}
+
+TEST_F(HostObjects, MatrixOperationsAndBounds) {
+    auto matrix = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    matrix->Reinit(2, 3);
+    matrix->SetAll(6.0);
+    matrix->DivideAll(3.0);
+    matrix->SetAt(1, 2, 9.0);
+    EXPECT_EQ(matrix->GetAt(0, 0), 2.0);
+    EXPECT_EQ(matrix->GetReadPointer()[5], 9.0);
+    EXPECT_EQ(description_of([&] { matrix->GetAt(2, 0); }),
+              "Error while accessing a collection.\nValid range index is [0-1]\nRequired index is 2.\n");
+    matrix->Free();
+    EXPECT_EQ(matrix->GetWidth(), 0);
+}
+
+TEST_F(HostObjects, CopyEqualsAndShapes) {
+    auto a = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    auto b = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    a->ReadFromText("1 nan");
+    a->SetTimeStamp(77);
+    b->CopyFrom(a.get());
+    EXPECT_TRUE(b->Equals(a.get()));  // NaN equals NaN for comparison before assignment
+    EXPECT_EQ(b->GetTimeStamp(), 0);
+    auto shape = Ref<Mrv::IInitInfo>::adopt(a->CreateInitInfo());
+    auto other = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    shape->Apply(other.get());
+    EXPECT_EQ(other->GetWidth(), 2);
+    auto number = make<Mrv::IDouble>("kernel", "double");
+    EXPECT_EQ(description_of([&] { shape->Apply(number.get()); }), "Invalid type cast.\n");
+    EXPECT_EQ(description_of([&] { number->CopyFrom(a.get()); }), "Invalid type cast.\n");
+    EXPECT_FALSE(number->Equals(a.get()));
+    EXPECT_EQ(number->CreateInitInfo(), nullptr);
+    auto trigger = make<Mrv::ITrigger>("kernel", "trigger");
+    EXPECT_FALSE(trigger->Equals(trigger.get()));
+}
+
+TEST_F(HostObjects, UnknownClassesAreRefused) {
+    EXPECT_EQ(description_of([] { create_datatype("kernel", "quaternion"); }),
+              "Catalog error: failed to instantiate datatype.\n");
+    EXPECT_EQ(description_of([] { create_init_info("kernel", "double"); }),
+              "Catalog error: failed to instantiate datatype initinfo.\n");
+    EXPECT_EQ(description_of([] { create_domain("kernel", "text-domain"); }),
+              "Catalog error: failed to instantiate datatype domain.\n");
+}
+
+TEST_F(HostObjects, LabelledSetAndTemporalShapes) {
+    auto set = make<Mrv::ILabelledSet>("kernel", "labeled_set");
+    auto element = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    element->ReadFromText("1 2");
+    set->Add("w0", element.get());
+    element->SetAt(0, 0, 5.0);
+    EXPECT_EQ(set->GetItem(0)->GetAt(0, 0), 1.0);  // a copy was added
+    EXPECT_STREQ(set->GetName(0), "w0");
+    auto temporal = make<Mrv::ITemporalData>("base", "temporal_data");
+    auto shape = Ref<Mrv::ITemporalDataInitInfo>(
+        convert_or_throw<Mrv::ITemporalDataInitInfo>(Ref<Mrv::IInitInfo>::adopt(create_init_info("base", "temporal_data")).get()));
+    shape->SetSampleCount(4);
+    shape->SetChannelCount(1);
+    shape->Apply(temporal.get());
+    ASSERT_NE(temporal->GetChannel(0), nullptr);
+    EXPECT_EQ(temporal->GetChannel(1), nullptr);
+    EXPECT_EQ(temporal->GetSampleCount(), 4);
+}
+
+TEST_F(HostObjects, DomainBoundsInclusiveExclusiveAbsent) {
+    auto domain = Ref<Mrv::IDomain>::adopt(create_domain("kernel", "int-domain"));
+    auto* ints = convert_or_throw<Mrv::IIntDomain>(domain.get());
+    auto value = make<Mrv::IInt>("kernel", "int");
+    value->SetValue(-100);
+    EXPECT_TRUE(domain->Accepts(value.get()));
+    ints->SetMinimum(1, Mrv::BoundFlagTrue);
+    ints->SetMaximum(10, Mrv::BoundFlagFalse);
+    value->SetValue(1);
+    EXPECT_TRUE(domain->Accepts(value.get()));
+    value->SetValue(10);
+    EXPECT_FALSE(domain->Accepts(value.get()));
+    value->SetValue(0);
+    EXPECT_FALSE(domain->Accepts(value.get()));
+    auto real = make<Mrv::IDouble>("kernel", "double");
+    EXPECT_FALSE(domain->Accepts(real.get()));
+}
+
+TEST_F(HostObjects, JsonCodecRoundTrips) {
+    auto matrix = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    matrix->ReadFromText("1 -inf\n0.1 nan");
+    const nlohmann::json json = value_to_json(*matrix);
+    EXPECT_EQ(json.dump(), R"([[1.0,"-inf"],[0.1,"nan"]])");
+    auto copy = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    value_from_json(*copy, json);
+    EXPECT_TRUE(copy->Equals(matrix.get()));
+    auto number = make<Mrv::IInt>("kernel", "int");
+    EXPECT_EQ(description_of([&] { value_from_json(*number, 1.5); }), "std: expected an integer, not 1.5");
+    EXPECT_EQ(description_of([&] { value_from_json(*copy, nlohmann::json::parse("[[1],[2,3]]")); }),
+              "std: matrix rows differ in length");
+    auto point = make<Mrv::IPoint2DInt>("base", "point_2d_int");
+    value_from_json(*point, nlohmann::json::array({3, 4}));
+    EXPECT_EQ(value_to_text(*point), "3 4");
+    EXPECT_EQ(format_double(0.1), "0.1");
+    EXPECT_EQ(format_double(-HUGE_VAL), "-inf");
+}
+
+}  // namespace

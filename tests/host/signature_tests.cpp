@@ -1,0 +1,110 @@
+// Pins, parameters, signature/layout/status objects, kernel services,
+// the canvas and plug-in loading.
+#include <gtest/gtest.h>
+
+#include "host/event.h"
+#include "host/kernel_services.h"
+#include "host/live_objects.h"
+#include "host/plugin_library.h"
+
+namespace {
+
+using namespace mrvhost;
+
+class HostSignature : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_EQ(live_object_count(), live_at_start_); }
+    std::int64_t live_at_start_ = live_object_count();
+};
+
+TEST_F(HostSignature, InputReadsTheLinkedOutputsVeryObject) {
+    Ref<Pin> output = Pin::create_output("out", "kernel", "double");
+    Ref<Pin> input = Pin::create_input("in", "kernel", "double");
+    EXPECT_FALSE(input->HasData());
+    input->connect(*output);
+    EXPECT_EQ(input->GetDatatype(), output->GetDatatype());
+    output->GetDatatype()->SetTimeStamp(5);
+    EXPECT_TRUE(input->HasData());
+    Ref<Pin> matrix = Pin::create_output("m", "kernel", "double-matrix");
+    try {
+        input->connect(*matrix);
+        FAIL() << "linked different classes";
+    } catch (const std::invalid_argument& error) {
+        EXPECT_STREQ(error.what(), "cannot link m (kernel/double-matrix) to in (kernel/double)");
+    }
+}
+
+TEST_F(HostSignature, DeclarationsAndDuplicates) {
+    Ref<Signature> signature = Signature::create();
+    signature->AddInput("a", "A", "first", "kernel", "double", true, false, 0);
+    signature->AddParameter("p", "P", "bounded", "kernel", "int", "kernel", "int-domain", 0, 0);
+    EXPECT_NE(signature->find_parameter("p")->GetDomain(), nullptr);
+    EXPECT_TRUE(signature->find_parameter("p")->GetAttribute(Mrv::AttrVisible));
+    EXPECT_FALSE(signature->find_parameter("p")->GetAttribute(Mrv::AttrRunStructural));
+    try {
+        signature->AddOutput("a", "A", "again", "kernel", "double", "", "", 0);
+        FAIL() << "duplicate accepted";
+    } catch (const Mrv::IException& error) {
+        EXPECT_STREQ(error.GetDescription(), "Duplicate identifier \"a\" in block signature.\n");
+    }
+    EXPECT_EQ(signature->GetInputs()->Find("b"), nullptr);
+    EXPECT_FALSE(signature->RemoveOutput("b"));
+    EXPECT_TRUE(signature->RemoveInput("a"));
+    EXPECT_EQ(signature->GetInputs()->GetCount(), 0);
+}
+
+TEST_F(HostSignature, CloneIsIndependent) {
+    Ref<Signature> signature = Signature::create();
+    signature->AddParameter("gain", "Gain", "", "kernel", "double", "", "", 0, 0);
+    convert_or_throw<Mrv::IDouble>(signature->find_parameter("gain")->GetValue())->SetValue(2.0);
+    signature->find_parameter("gain")->SetAttribute(Mrv::AttrRunChange, false);
+    Ref<Signature> copy = signature->clone();
+    convert_or_throw<Mrv::IDouble>(signature->find_parameter("gain")->GetValue())->SetValue(3.0);
+    EXPECT_EQ(convert_or_throw<Mrv::IDouble>(copy->find_parameter("gain")->GetValue())->GetValue(), 2.0);
+    EXPECT_FALSE(copy->find_parameter("gain")->GetAttribute(Mrv::AttrRunChange));
+}
+
+TEST_F(HostSignature, StatusKeepsSchedulingSettings) {
+    Ref<Status> status = Status::create();
+    status->AddDrivingInput("in", 1);
+    status->AddDrivingInput("other", 1);
+    status->RemoveDrivingInput("in");
+    ASSERT_EQ(status->driving_inputs().size(), 1u);
+    EXPECT_EQ(status->driving_inputs()[0].first, "other");
+    EXPECT_FALSE(status->take_pending());
+    status->GetExecutionRequest()->Request();
+    EXPECT_TRUE(status->take_pending());
+    EXPECT_FALSE(status->take_pending());
+}
+
+TEST_F(HostSignature, LogEntriesCollectAppendedLines) {
+    Ref<KernelServices> kernel = KernelServices::create();
+    Mrv::ILog* log = kernel->GetLog();
+    const auto entry = log->Open(1, "first\n");
+    log->Append(entry, 3, "second\n");
+    log->Open(1, "other\n");
+    ASSERT_EQ(kernel->log().entries().size(), 2u);
+    EXPECT_EQ(kernel->log().entries()[0].lines[1].text, "second\n");
+    EXPECT_EQ(kernel->GetKernelValue("kernel", "abort_timeout"), 5000);
+    EXPECT_EQ(kernel->GetKernelValue("kernel", "other"), 0);
+}
+
+TEST_F(HostSignature, CanvasRefusesRectanglesOutsideIt) {
+    Ref<Canvas> canvas = Canvas::create(4, 4);
+    EXPECT_TRUE(canvas->FillRectangle({1, 1, 3, 2}, {9, 8, 7}));
+    EXPECT_EQ(canvas->pixel(2, 1).green, 8);
+    EXPECT_EQ(canvas->pixel(2, 2).green, 0);
+    EXPECT_FALSE(canvas->FillRectangle({0, 0, 5, 1}, {1, 1, 1}));
+    EXPECT_EQ(canvas->fill_count(), 1);
+}
+
+TEST_F(HostSignature, MissingLibraryIsAClearError) {
+    try {
+        PluginLibrary library("/nonexistent/libMrvML.so");
+        FAIL() << "loaded a missing file";
+    } catch (const LoadError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("cannot load /nonexistent/libMrvML.so: ", 0), 0u);
+    }
+}
+
+}  // namespace
