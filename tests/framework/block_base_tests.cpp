@@ -313,7 +313,7 @@ TEST_F(BlockBase, RestoreOfAnIntThatBecameDoubleKeepsTheNewDefault) {
     restored.init_instance(*saved);
     EXPECT_EQ(restored.messages(Mrv::LevelFatal),
               std::vector<std::string>{"Block new: unhandled exception of type Mrv::IException in method "
-                                       "InitInstance; exception message is Invalid type cast.\n"});
+                                       "InitInstance; exception message is Invalid type cast.\n\n"});
     EXPECT_EQ(block->calls[0], "CheckSignature");
     EXPECT_EQ(block->calls[1], "InitSignature");
     EXPECT_EQ(restored.parameter_double("X"), 1.5);  // the new default, not 42

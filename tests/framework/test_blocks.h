@@ -26,7 +26,6 @@ public:
     std::string execute_warning;      // sent on every Execute when set
     std::string execute_throw;        // "mrv" or "std": throw from Execute
     bool declare_x_as_double = false;  // the "int" parameter X became "double"
-    bool check_expects_int_x = true;
 
     using CBlockImplBase::ChangeParameter;
     using CBlockImplBase::NotifyWarning;
@@ -57,7 +56,11 @@ protected:
     }
     void CheckSignature() override {
         calls.push_back("CheckSignature");
-        if (check_expects_int_x) {
+        // Binds X as the type this version of the block declares.
+        if (declare_x_as_double) {
+            CSmartPtr<IDouble> x;
+            BindParameter(x, "X");
+        } else {
             CSmartPtr<IInt> x;
             BindParameter(x, "X");
         }
