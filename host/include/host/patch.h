@@ -1,0 +1,126 @@
+// The patch engine: block instances (plug-in and host blocks), links from
+// outputs to inputs, a clock, and the tick-by-tick schedule.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/harness.h"
+#include "host/host_block.h"
+#include "host/kernel_services.h"
+
+namespace mrvhost {
+
+// A patch that cannot be built or run; the text names what is at fault.
+class PatchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct BlockNode {
+    std::string name;
+    std::string class_id;
+    std::string datatype;  // host blocks: the class of the value they carry
+    Ref<Mrv::IBlock> block;
+    Mrv::IEventHandler* events = nullptr;
+    Ref<HostBlock> host_block;  // set for host blocks
+    // Time stamp of each driving input at the block's last execution.
+    std::map<std::string, Mrv::TimeStamp> last_seen;
+    bool instance = false, initialised = false, started = false;
+    long executions = 0;
+
+    Signature& signature() const;
+    Status& status() const;
+    Layout& layout() const;
+};
+
+struct Link {
+    std::string from_block, from_pin, to_block, to_pin;
+};
+
+// An action at a tick: set a parameter or fire a trigger.
+struct ScheduledEvent {
+    long tick = 0;        // 0: at the end of the run
+    std::string block;
+    std::string parameter;
+    nlohmann::json value;  // null for a trigger
+};
+
+class Patch {
+public:
+    Patch();
+    ~Patch();
+    Patch(const Patch&) = delete;
+    Patch& operator=(const Patch&) = delete;
+
+    void add_plugin(const std::string& path);
+    // Creates a block; with a saved signature the block restores from it.
+    BlockNode& add_block(const std::string& name, const std::string& class_id, const std::string& datatype = "",
+                         Signature* saved = nullptr, const std::string& base_directory = "");
+    void link(const std::string& from_block, const std::string& from_pin, const std::string& to_block,
+              const std::string& to_pin);
+    // Through the host's event path, as the editor would; throws PatchError
+    // when the value does not fit or the block refuses it.
+    void set_parameter(const std::string& block, const std::string& parameter, const nlohmann::json& value);
+    void fire(const std::string& block, const std::string& trigger);
+    void schedule(ScheduledEvent event) { events_.push_back(std::move(event)); }
+    void set_trace_level(int level);
+
+    // Orders the blocks (links must not form a cycle), then Init, Check and
+    // Start each; false (with the failures reported) when one fails.
+    bool start();
+    // One tick: advance the clock, apply the tick's events, execute every
+    // block that has newer input or asked for an execution.
+    void tick();
+    // Runs `ticks` ticks (0: until every source is exhausted), then the end
+    // events and as many ticks as the blocks keep asking for.
+    void run(long ticks, const std::function<void(long)>& on_tick = nullptr);
+    // Stop and Done for every block; the parameters are kept for save().
+    void stop();
+    // Tears the signatures down and releases the blocks.
+    void close();
+
+    bool sources_exhausted() const;
+    long ticks_done() const { return ticks_; }
+    const std::vector<std::unique_ptr<BlockNode>>& blocks() const { return blocks_; }
+    const std::vector<Link>& links() const { return links_; }
+    const std::vector<ScheduledEvent>& events() const { return events_; }
+    const std::vector<std::string>& plugin_paths() const { return plugin_paths_; }
+    BlockNode& node(const std::string& name) const;
+    KernelServices& kernel() { return *kernel_; }
+    Clock& clock() { return *clock_; }
+    std::string progress() const;
+
+private:
+    Mrv::ILibraryObjectClassInfo* find_class(const std::string& class_id);
+    void order_blocks();
+    bool should_execute(BlockNode& node);
+    void apply(const ScheduledEvent& event);
+
+    Ref<KernelServices> kernel_;
+    Ref<Clock> clock_;
+    std::vector<std::unique_ptr<Plugin>> plugins_;
+    std::vector<std::string> plugin_paths_;
+    std::vector<std::unique_ptr<BlockNode>> blocks_;
+    std::vector<BlockNode*> order_;
+    std::vector<Link> links_;
+    std::vector<ScheduledEvent> events_;
+    long ticks_ = 0;
+    bool running_ = false;
+};
+
+// Patch files (JSON). Loading reports bad files as PatchError naming the
+// file and the place at fault; plug-ins named in the file are resolved
+// against the file's folder, then `default_plugin`.
+std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, long* ticks);
+// The patch with every parameter's current value and each block's saved
+// declaration, so that loading it restores the blocks.
+nlohmann::json save_patch(const Patch& patch, long ticks);
+
+}  // namespace mrvhost

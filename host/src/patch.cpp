@@ -1,0 +1,323 @@
+#include "host/patch.h"
+
+#include <algorithm>
+#include <set>
+
+#include "host/datatypes.h"
+#include "host/event.h"
+
+namespace mrvhost {
+namespace {
+
+template <class T, class I>
+T& host_object(I* object) {
+    auto* typed = dynamic_cast<T*>(object);
+    if (!typed) throw PatchError("a block holds a host object of another host");
+    return *typed;
+}
+
+Mrv::uint64 next_object_id() {
+    static Mrv::uint64 id = 1000;
+    return ++id;
+}
+
+// Upper bound on the extra ticks a run gives blocks that keep asking for
+// an execution after the end events.
+constexpr long max_tail_ticks = 10000;
+
+}  // namespace
+
+Signature& BlockNode::signature() const { return host_object<Signature>(block->GetSignature()); }
+Status& BlockNode::status() const { return host_object<Status>(block->GetStatus()); }
+Layout& BlockNode::layout() const { return host_object<Layout>(block->GetLayout()); }
+
+Patch::Patch() : kernel_(KernelServices::create()), clock_(Clock::create()) {}
+
+Patch::~Patch() {
+    try {
+        stop();
+    } catch (...) {
+    }
+    close();
+}
+
+void Patch::add_plugin(const std::string& path) {
+    try {
+        plugins_.push_back(std::make_unique<Plugin>(path));
+    } catch (const std::exception& error) {
+        throw PatchError(error.what());
+    }
+    plugin_paths_.push_back(path);
+}
+
+Mrv::ILibraryObjectClassInfo* Patch::find_class(const std::string& class_id) {
+    for (auto& plugin : plugins_) {
+        auto* blocks = plugin->signature(1033)->GetBlockClasses();
+        for (Mrv::int32 i = 0; i < blocks->GetCount(); ++i)
+            if (class_id == blocks->GetItem(i)->GetClassId()) return blocks->GetItem(i);
+    }
+    return nullptr;
+}
+
+BlockNode& Patch::add_block(const std::string& name, const std::string& class_id, const std::string& datatype,
+                            Signature* saved, const std::string& base_directory) {
+    if (name.empty() || name.find('.') != std::string::npos)
+        throw PatchError("block name \"" + name + "\" must be non-empty and without dots");
+    for (const auto& existing : blocks_)
+        if (existing->name == name) throw PatchError("two blocks are named \"" + name + "\"");
+    auto node = std::make_unique<BlockNode>();
+    node->name = name;
+    node->class_id = class_id;
+    node->datatype = datatype;
+    try {
+        if (is_host_block_class(class_id)) {
+            node->host_block = create_host_block(*kernel_, class_id, datatype, base_directory);
+            node->block = Ref<Mrv::IBlock>(node->host_block.get());
+        } else {
+            Mrv::ILibraryObjectClassInfo* info = find_class(class_id);
+            if (!info) throw PatchError("block \"" + name + "\": no block class \"" + class_id + "\" in the loaded libraries");
+            const Mrv::CreationContext context{next_object_id(), 0, nullptr, kernel_.get()};
+            node->block = Ref<Mrv::IBlock>::adopt(info->CreateObject(&context));
+            if (!node->block) throw PatchError("block \"" + name + "\": the library created no block");
+        }
+        node->events = Mrv::interface_cast<Mrv::IEventHandler>(node->block.get());
+        kernel_->set_instance_name(node->block.get(), name);
+        node->block->InitInstance(saved, nullptr, nullptr);
+        node->instance = true;
+    } catch (const Mrv::IException& error) {
+        if (node->block) kernel_->forget(node->block.get());
+        throw PatchError("block \"" + name + "\": " + error.GetDescription());
+    } catch (const PatchError&) {
+        throw;
+    } catch (const std::exception& error) {
+        if (node->block) kernel_->forget(node->block.get());
+        throw PatchError("block \"" + name + "\": " + error.what());
+    }
+    blocks_.push_back(std::move(node));
+    return *blocks_.back();
+}
+
+BlockNode& Patch::node(const std::string& name) const {
+    for (const auto& existing : blocks_)
+        if (existing->name == name) return *existing;
+    throw PatchError("no block \"" + name + "\"");
+}
+
+void Patch::link(const std::string& from_block, const std::string& from_pin, const std::string& to_block,
+                 const std::string& to_pin) {
+    BlockNode& from = node(from_block);
+    BlockNode& to = node(to_block);
+    Pin* output = from.signature().find_output(from_pin);
+    if (!output) throw PatchError("block \"" + from_block + "\" has no output \"" + from_pin + "\"");
+    Pin* input = to.signature().find_input(to_pin);
+    if (!input) throw PatchError("block \"" + to_block + "\" has no input \"" + to_pin + "\"");
+    if (input->IsConnected()) throw PatchError("input " + to_block + "." + to_pin + " is linked twice");
+    try {
+        input->connect(*output);
+    } catch (const std::invalid_argument&) {
+        throw PatchError("cannot link " + from_block + "." + from_pin + " (" + output->GetDatatypeCatalogId() + "/" +
+                         output->GetDatatypeClassId() + ") to " + to_block + "." + to_pin + " (" +
+                         input->GetDatatypeCatalogId() + "/" + input->GetDatatypeClassId() +
+                         "): the datatypes differ");
+    }
+    links_.push_back({from_block, from_pin, to_block, to_pin});
+}
+
+void Patch::set_parameter(const std::string& block, const std::string& id, const nlohmann::json& json) {
+    BlockNode& target = node(block);
+    Parameter* parameter = target.signature().find_parameter(id);
+    if (!parameter) throw PatchError("block \"" + block + "\" has no parameter \"" + id + "\"");
+    const std::string where = "block \"" + block + "\", parameter \"" + id + "\"";
+    Ref<Mrv::IDatatype> value =
+        Ref<Mrv::IDatatype>::adopt(create_datatype(parameter->GetDatatypeCatalogId(), parameter->GetDatatypeClassId()));
+    nlohmann::json given = json;
+    // A combo item may be named by its label as well as by its index.
+    if (given.is_string() && std::string(parameter->GetDatatypeClassId()) == "int")
+        if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(target.layout().GetLayout(id.c_str()))) {
+            for (Mrv::int32 i = 0; i < combo->GetItemCount(); ++i)
+                if (given.get<std::string>() == combo->GetItem(i)) given = i;
+            if (given.is_string()) throw PatchError(where + ": no item \"" + given.get<std::string>() + "\"");
+        }
+    try {
+        value_from_json(*value, given);
+    } catch (const std::invalid_argument& error) {
+        throw PatchError(where + ": " + error.what());
+    }
+    if (Mrv::IDomain* domain = parameter->GetDomain())
+        if (!domain->Accepts(value.get())) throw PatchError(where + ": " + json.dump() + " is outside its domain");
+    if (std::string(parameter->GetDatatypeClassId()) == "trigger") value->SetTimeStamp(clock_->GetCurrentTime() + 1);
+    Ref<Event> event = Event::parameter_change(parameter, value.get());
+    if (!target.events || !target.events->HandleEvent(event.get()))
+        throw PatchError(where + ": the block refused " + json.dump());
+}
+
+void Patch::fire(const std::string& block, const std::string& trigger) { set_parameter(block, trigger, nullptr); }
+
+void Patch::set_trace_level(int level) {
+    for (auto& block : blocks_)
+        if (!block->host_block)
+            convert_or_throw<Mrv::IInt>(block->block->GetSignature()->GetTraceLevel()->GetValue())->SetValue(level);
+}
+
+void Patch::order_blocks() {
+    std::map<std::string, int> incoming;
+    std::map<std::string, std::vector<std::string>> outgoing;
+    for (const auto& block : blocks_) incoming[block->name] = 0;
+    std::set<std::pair<std::string, std::string>> edges;
+    for (const auto& link : links_)
+        if (edges.insert({link.from_block, link.to_block}).second) {
+            ++incoming[link.to_block];
+            outgoing[link.from_block].push_back(link.to_block);
+        }
+    order_.clear();
+    // Kahn's algorithm, keeping the file's order among ready blocks.
+    std::vector<bool> placed(blocks_.size(), false);
+    bool progress = true;
+    while (progress) {
+        progress = false;
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            if (placed[i] || incoming[blocks_[i]->name] != 0) continue;
+            placed[i] = true;
+            progress = true;
+            order_.push_back(blocks_[i].get());
+            for (const auto& next : outgoing[blocks_[i]->name]) --incoming[next];
+        }
+    }
+    if (order_.size() != blocks_.size()) {
+        std::string cycle;
+        for (std::size_t i = 0; i < blocks_.size(); ++i)
+            if (!placed[i]) cycle += (cycle.empty() ? "" : ", ") + blocks_[i]->name;
+        throw PatchError("the links form a cycle through blocks " + cycle);
+    }
+}
+
+bool Patch::start() {
+    order_blocks();
+    for (BlockNode* block : order_) {
+        for (const auto& input : block->signature().inputs().items())
+            if (input->IsRequired() && !input->IsConnected())
+                throw PatchError("block \"" + block->name + "\": required input \"" + input->GetId() +
+                                 "\" is not linked");
+    }
+    for (BlockNode* block : order_) {
+        block->initialised = true;
+        if (!block->block->InitBlock(clock_.get(), kernel_.get(), 0, 0)) return false;
+    }
+    for (BlockNode* block : order_)
+        if (!block->block->CheckBlock()) return false;
+    for (BlockNode* block : order_) {
+        block->started = true;
+        if (!block->block->StartBlock()) return false;
+    }
+    for (BlockNode* block : order_) block->status().set_status(Mrv::StatusRunning);
+    running_ = true;
+    return true;
+}
+
+bool Patch::should_execute(BlockNode& node) {
+    bool execute = node.status().take_pending();
+    auto& signature = node.signature();
+    for (const auto& driving : node.status().driving_inputs()) {
+        Pin* input = signature.find_input(driving.first);
+        if (!input || !input->IsConnected()) continue;
+        const Mrv::TimeStamp stamp = input->GetDatatype()->GetTimeStamp();
+        Mrv::TimeStamp& seen = node.last_seen[driving.first];
+        if (stamp > seen) {
+            seen = stamp;
+            execute = true;
+        }
+    }
+    return execute;
+}
+
+void Patch::apply(const ScheduledEvent& event) { set_parameter(event.block, event.parameter, event.value); }
+
+void Patch::tick() {
+    clock_->advance();
+    ++ticks_;
+    for (const auto& event : events_)
+        if (event.tick == ticks_) apply(event);
+    for (BlockNode* block : order_)
+        if (should_execute(*block)) {
+            ++block->executions;
+            block->block->ExecuteBlock();
+        }
+}
+
+bool Patch::sources_exhausted() const {
+    for (const auto& block : blocks_)
+        if (block->host_block && !block->host_block->exhausted()) return false;
+    return true;
+}
+
+namespace {
+bool any_pending(const std::vector<BlockNode*>& order) {
+    for (BlockNode* block : order)
+        if (block->status().execution_request().pending()) return true;
+    return false;
+}
+}  // namespace
+
+void Patch::run(long ticks, const std::function<void(long)>& on_tick) {
+    if (ticks > 0) {
+        for (long i = 0; i < ticks; ++i) {
+            tick();
+            if (on_tick) on_tick(ticks_);
+        }
+    } else {
+        while (!sources_exhausted() || any_pending(order_)) {
+            tick();
+            if (on_tick) on_tick(ticks_);
+        }
+    }
+    bool end_events = false;
+    for (const auto& event : events_)
+        if (event.tick == 0) {
+            apply(event);
+            end_events = true;
+        }
+    // Let the blocks answer what the end events asked of them.
+    for (long extra = 0; end_events && extra < max_tail_ticks && (extra == 0 || any_pending(order_)); ++extra) {
+        tick();
+        if (on_tick) on_tick(ticks_);
+    }
+}
+
+void Patch::stop() {
+    for (BlockNode* block : order_) {
+        block->status().set_status(Mrv::StatusDesign);
+        if (block->started) block->block->StopBlock();
+        block->started = false;
+    }
+    for (BlockNode* block : order_) {
+        if (block->initialised) block->block->DoneBlock();
+        block->initialised = false;
+    }
+    running_ = false;
+}
+
+void Patch::close() {
+    for (auto& block : blocks_) {
+        if (block->instance) {
+            try {
+                block->block->DoneInstance();
+            } catch (...) {
+                // Tear-down goes on for the other blocks.
+            }
+        }
+        block->instance = false;
+        kernel_->forget(block->block.get());
+    }
+    order_.clear();
+    blocks_.clear();
+}
+
+std::string Patch::progress() const {
+    std::string text;
+    for (const auto& block : blocks_)
+        if (block->host_block && !block->host_block->progress().empty())
+            text += (text.empty() ? "" : ", ") + block->name + ": " + block->host_block->progress();
+    return text;
+}
+
+}  // namespace mrvhost

@@ -1,0 +1,166 @@
+// mrv-run: loads a patch file, runs it tick by tick and prints what the
+// blocks report.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "host/patch.h"
+
+namespace {
+
+const char* const usage =
+    "usage: mrv-run [options] PATCH.json\n"
+    "  --ticks N        run N ticks (default: the patch's own \"run\", else until the sources are exhausted)\n"
+    "  --save OUT.json  write the patch back after the run, with every parameter's value\n"
+    "  --trace-level N  set the trace level of every catalog block (log lines go to stderr)\n"
+    "  --plugin PATH    the catalog library to use when the patch names none\n"
+    "  --quiet          print only errors and the summary\n";
+
+const char* level_name(int level) {
+    switch (level) {
+    case Mrv::LevelTrace: return "trace";
+    case Mrv::LevelMessage: return "message";
+    case Mrv::LevelWarning: return "warning";
+    case Mrv::LevelError: return "error";
+    default: return "fatal";
+    }
+}
+
+// The catalog built beside this tool: ../lib/libMrvML.so.
+std::string plugin_beside(const char* argv0) {
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string(argv0);
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    return folder + "/../lib/libMrvML.so";
+}
+
+bool parse_number(const char* text, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string patch_path, save_path, plugin = plugin_beside(argv[0]);
+    long ticks_option = -1, trace_level = -1;
+    bool quiet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        auto value = [&](const char* option) -> const char* {
+            if (i + 1 >= argc) {
+                std::cerr << "mrv-run: " << option << " needs a value\n" << usage;
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (argument == "--help" || argument == "-h") {
+            std::cout << usage;
+            return 0;
+        } else if (argument == "--ticks") {
+            if (!parse_number(value("--ticks"), ticks_option) || ticks_option < 1) {
+                std::cerr << "mrv-run: --ticks needs a number from 1\n";
+                return 2;
+            }
+        } else if (argument == "--trace-level") {
+            if (!parse_number(value("--trace-level"), trace_level) || trace_level < 0) {
+                std::cerr << "mrv-run: --trace-level needs a number from 0\n";
+                return 2;
+            }
+        } else if (argument == "--save") {
+            save_path = value("--save");
+        } else if (argument == "--plugin") {
+            plugin = value("--plugin");
+        } else if (argument == "--quiet") {
+            quiet = true;
+        } else if (!argument.empty() && argument[0] == '-') {
+            std::cerr << "mrv-run: unknown option '" << argument << "'\n" << usage;
+            return 2;
+        } else if (patch_path.empty()) {
+            patch_path = argument;
+        } else {
+            std::cerr << usage;
+            return 2;
+        }
+    }
+    if (patch_path.empty()) {
+        std::cerr << usage;
+        return 2;
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    long errors = 0, warnings = 0;
+    try {
+        long ticks = 0;
+        std::unique_ptr<mrvhost::Patch> patch = mrvhost::load_patch(patch_path, plugin, &ticks);
+        if (ticks_option > 0) ticks = ticks_option;
+        patch->kernel().sink().listener = [&](const mrvhost::Notification& n) {
+            if (n.kind != mrvhost::Notification::Message) return;
+            if (n.level >= Mrv::LevelError) ++errors;
+            else if (n.level == Mrv::LevelWarning) ++warnings;
+            if (quiet && n.level < Mrv::LevelError) return;
+            std::string text = n.text;
+            while (!text.empty() && text.back() == '\n') text.pop_back();
+            std::cout << "[" << level_name(n.level) << "] " << n.instance_name << ": " << text << "\n";
+        };
+        if (trace_level >= 0) {
+            patch->set_trace_level(static_cast<int>(trace_level));
+            patch->kernel().log().echo = [](const mrvhost::LogLine& line) { std::cerr << line.text; };
+        }
+        if (!patch->start()) {
+            patch->stop();
+            std::cerr << "mrv-run: " << patch_path << ": a block failed to initialise; the run is stopped\n";
+            return 1;
+        }
+        const bool show_progress = isatty(STDERR_FILENO) && !quiet;
+        auto last_report = started;
+        patch->run(ticks, [&](long tick) {
+            if (!show_progress) return;
+            const auto now = std::chrono::steady_clock::now();
+            if (now - started < std::chrono::seconds(1) || now - last_report < std::chrono::milliseconds(200)) return;
+            last_report = now;
+            std::cerr << "\rtick " << tick << "  " << patch->progress() << "  "
+                      << std::chrono::duration<double>(now - started).count() << " s   " << std::flush;
+        });
+        patch->stop();
+        if (show_progress && std::chrono::steady_clock::now() - started >= std::chrono::seconds(1)) std::cerr << "\n";
+        if (!save_path.empty()) {
+            // Written beside the target and renamed, so a failed save leaves nothing half-written.
+            const std::string temporary = save_path + ".part";
+            {
+                std::ofstream out(temporary, std::ios::trunc);
+                out << mrvhost::save_patch(*patch, ticks).dump(2) << "\n";
+                if (!out) {
+                    std::remove(temporary.c_str());
+                    std::cerr << "mrv-run: cannot write " << save_path << "\n";
+                    return 1;
+                }
+            }
+            if (std::rename(temporary.c_str(), save_path.c_str()) != 0) {
+                std::remove(temporary.c_str());
+                std::cerr << "mrv-run: cannot write " << save_path << "\n";
+                return 1;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::fprintf(stderr, "mrv-run: %s: %ld ticks, %zu blocks, %ld errors, %ld warnings, %.3f s%s%s\n",
+                     errors ? "failed" : "ok", patch->ticks_done(), patch->blocks().size(), errors, warnings, seconds,
+                     patch->progress().empty() ? "" : "; ", patch->progress().c_str());
+        return errors ? 1 : 0;
+    } catch (const mrvhost::PatchError& error) {
+        std::cerr << "mrv-run: " << error.what() << "\n";
+    } catch (const Mrv::IException& error) {
+        std::cerr << "mrv-run: " << patch_path << ": " << error.GetDescription();
+    } catch (const std::exception& error) {
+        std::cerr << "mrv-run: " << patch_path << ": " << error.what() << "\n";
+    }
+    return 1;
+}
