@@ -184,21 +184,41 @@ void Patch::order_blocks() {
         }
     }
     if (order_.size() != blocks_.size()) {
-        std::string cycle;
+        // Blocks merely downstream of the cycle are peeled off from the end.
+        std::set<std::string> left;
         for (std::size_t i = 0; i < blocks_.size(); ++i)
-            if (!placed[i]) cycle += (cycle.empty() ? "" : ", ") + blocks_[i]->name;
+            if (!placed[i]) left.insert(blocks_[i]->name);
+        for (bool peeled = true; peeled;) {
+            peeled = false;
+            for (auto it = left.begin(); it != left.end();) {
+                const auto& next = outgoing[*it];
+                const bool feeds_left = std::any_of(next.begin(), next.end(), [&](const std::string& n) { return left.count(n) > 0; });
+                if (feeds_left) {
+                    ++it;
+                } else {
+                    it = left.erase(it);
+                    peeled = true;
+                }
+            }
+        }
+        std::string cycle;
+        for (const auto& block : blocks_)
+            if (left.count(block->name)) cycle += (cycle.empty() ? "" : ", ") + block->name;
         throw PatchError("the links form a cycle through blocks " + cycle);
     }
 }
 
-bool Patch::start() {
+void Patch::validate() {
     order_blocks();
-    for (BlockNode* block : order_) {
+    for (BlockNode* block : order_)
         for (const auto& input : block->signature().inputs().items())
             if (input->IsRequired() && !input->IsConnected())
                 throw PatchError("block \"" + block->name + "\": required input \"" + input->GetId() +
                                  "\" is not linked");
-    }
+}
+
+bool Patch::start() {
+    validate();
     for (BlockNode* block : order_) {
         block->initialised = true;
         if (!block->block->InitBlock(clock_.get(), kernel_.get(), 0, 0)) return false;

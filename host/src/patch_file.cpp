@@ -222,6 +222,12 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         }
     }
 
+    try {
+        patch->validate();
+    } catch (const PatchError& error) {
+        context.fail("links", error.what());
+    }
+
     *ticks = 0;
     if (document.contains("run")) {
         const json& run = document["run"];

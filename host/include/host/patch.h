@@ -72,7 +72,10 @@ public:
     void schedule(ScheduledEvent event) { events_.push_back(std::move(event)); }
     void set_trace_level(int level);
 
-    // Orders the blocks (links must not form a cycle), then Init, Check and
+    // Orders the blocks; throws PatchError for a cycle or an unlinked
+    // required input.
+    void validate();
+    // Validates, then Init, Check and
     // Start each; false (with the failures reported) when one fails.
     bool start();
     // One tick: advance the clock, apply the tick's events, execute every

@@ -1,0 +1,251 @@
+// The command-line tools as a user runs them: patch files in, CSV files,
+// saved patches, messages and exit codes out.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string output;  // stdout and stderr together
+};
+
+Result run(const std::string& command) {
+    Result result{0, ""};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    std::array<char, 4096> buffer{};
+    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) result.output.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class Tools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("mrv-tools-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder / "data");
+        fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "iris.csv", folder / "data" / "iris.csv");
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    fs::path write_patch(const std::string& name, const nlohmann::json& patch) {
+        std::ofstream(folder / name) << patch.dump(2);
+        return folder / name;
+    }
+    fs::path write_text(const std::string& name, const std::string& text) {
+        std::ofstream(folder / name) << text;
+        return folder / name;
+    }
+    Result mrv_run(const std::string& arguments) { return run(std::string(MRV_RUN) + " " + arguments); }
+    Result mrv_inspect(const std::string& arguments) { return run(std::string(MRV_INSPECT) + " " + arguments); }
+
+    // The iris example, writing into this test's folder.
+    nlohmann::json iris_patch() {
+        nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-rescale.json"));
+        patch["blocks"][3]["parameters"]["File"] = "rescaled.csv";
+        return patch;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(Tools, IrisExampleRescalesEveryRow) {
+    const Result result = mrv_run(write_patch("iris.json", iris_patch()).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("mrv-run: ok: 150 ticks, 4 blocks, 0 errors"), std::string::npos) << result.output;
+    const auto rows = lines_of(read_file(folder / "rescaled.csv"));
+    ASSERT_EQ(rows.size(), 150u);
+    // 5.1, 3.5, 1.4, 0.2 against the ranges of the four measurements.
+    EXPECT_EQ(rows[0], "1,-0.5555555555555558,0.24999999999999978,-0.8644067796610169,-0.9166666666666665");
+    EXPECT_EQ(rows[149].substr(0, 4), "150,");
+}
+
+TEST_F(Tools, ScheduledChangeIsSavedAndReloaded) {
+    nlohmann::json patch = iris_patch();
+    patch["events"] = {{{"at", 100}, {"block", "rescale"}, {"set", "OutputHighBound"}, {"value", 3.0}}};
+    const fs::path saved = folder / "saved.json";
+    const Result first = mrv_run(write_patch("iris.json", patch).string() + " --save " + saved.string());
+    ASSERT_EQ(first.status, 0) << first.output;
+    const auto before = lines_of(read_file(folder / "rescaled.csv"));
+    const nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    EXPECT_EQ(document["blocks"][2]["parameters"]["OutputHighBound"], 3.0);
+    EXPECT_EQ(document["blocks"][2]["saved"]["parameters"][1]["value"], 3.0);
+    EXPECT_EQ(document["blocks"][1]["parameters"]["Value"][3][1], 2.5);
+
+    // The saved patch restores the block with the bound it ended with.
+    nlohmann::json again = document;
+    again["events"] = nlohmann::json::array();
+    write_patch("saved.json", again);
+    const Result second = mrv_run(saved.string());
+    ASSERT_EQ(second.status, 0) << second.output;
+    const auto after = lines_of(read_file(folder / "rescaled.csv"));
+    ASSERT_EQ(after.size(), 150u);
+    EXPECT_EQ(after[149], before[149]);  // both rescaled onto [-1, 3]
+    EXPECT_NE(after[0], before[0]);      // the first run began with [-1, 1]
+}
+
+TEST_F(Tools, TicksOptionLimitsTheRun) {
+    const Result result = mrv_run(write_patch("iris.json", iris_patch()).string() + " --ticks 10 --quiet");
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(lines_of(read_file(folder / "rescaled.csv")).size(), 10u);
+}
+
+TEST_F(Tools, TraceLevelLogsTheLifecycle) {
+    const Result result = mrv_run(write_patch("iris.json", iris_patch()).string() + " --ticks 1 --trace-level 3");
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("Block rescale: method Init starting"), std::string::npos) << result.output;
+}
+
+TEST_F(Tools, BlockMessagesArePrintedWithLevelAndName) {
+    nlohmann::json patch = iris_patch();
+    patch["blocks"][1]["parameters"]["Value"] = {{0, 1}, {0, 1}, {0, 1}};  // 3 ranges for 4 features
+    const Result result = mrv_run(write_patch("bad-ranges.json", patch).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[error] rescale: CVectorRescaler::Init -- Ranges should be provided as a (4x2) matrix."),
+              std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("a block failed to initialise; the run is stopped"), std::string::npos);
+}
+
+struct BadFile {
+    const char* name;
+    std::function<void(nlohmann::json&)> spoil;
+    const char* expected;
+};
+
+TEST_F(Tools, BadPatchFilesGetAClearErrorAndNoSave) {
+    const std::vector<BadFile> cases = {
+        {"unknown-class", [](auto& p) { p["blocks"][2]["class"] = "VectorRescalr"; },
+         "blocks[2]: block \"rescale\": no block class \"VectorRescalr\" in the loaded libraries"},
+        {"missing-name", [](auto& p) { p["blocks"][0].erase("name"); }, "blocks[0]: missing \"name\""},
+        {"duplicate-name", [](auto& p) { p["blocks"][1]["name"] = "iris"; }, "two blocks are named \"iris\""},
+        {"unknown-pin", [](auto& p) { p["links"][0]["to"] = "rescale.Input"; },
+         "links[0]: block \"rescale\" has no input \"Input\""},
+        {"bad-pin-form", [](auto& p) { p["links"][0]["from"] = "iris"; }, "links[0]: \"iris\" is not of the form block.pin"},
+        {"datatype-mismatch",
+         [](auto& p) {
+             p["blocks"][3]["datatype"] = "double";
+         },
+         "links[2]: cannot link rescale.OutputVector (kernel/double-matrix) to out.Input (kernel/double): the datatypes differ"},
+        {"unknown-parameter", [](auto& p) { p["blocks"][2]["parameters"]["Gain"] = 1; },
+         "block \"rescale\" has no parameter \"Gain\""},
+        {"bad-value", [](auto& p) { p["blocks"][2]["parameters"]["OutputLowBound"] = "low"; },
+         "block \"rescale\", parameter \"OutputLowBound\": expected a number, not \"low\""},
+        {"refused-value", [](auto& p) { p["blocks"][2]["parameters"]["OutputLowBound"] = 5.0; },
+         "block \"rescale\", parameter \"OutputLowBound\": the block refused 5.0"},
+        {"cycle",
+         [](auto& p) {
+             p["blocks"].push_back({{"name", "loop"}, {"class", "VectorRescaler"}});
+             p["links"].push_back({{"from", "rescale.OutputVector"}, {"to", "loop.InputVector"}});
+             p["links"].push_back({{"from", "loop.OutputVector"}, {"to", "rescale.InputRanges"}});
+             p["links"].erase(1);
+         },
+         "the links form a cycle through blocks rescale, loop"},
+        {"unlinked-required", [](auto& p) { p["links"].erase(1); },
+         "block \"rescale\": required input \"InputRanges\" is not linked"},
+        {"bad-event", [](auto& p) { p["events"] = {{{"at", 0}, {"block", "rescale"}, {"fire", "OutputLowBound"}}}; },
+         "events[0]: \"at\" must be a tick number from 1, or \"end\""},
+        {"bad-run", [](auto& p) { p["run"] = {{"ticks", -3}}; }, "run: expected {\"ticks\": N}"},
+        {"missing-plugin", [](auto& p) { p["plugins"] = {"/nowhere/libOther.so"}; }, "plugins: cannot load /nowhere/libOther.so"},
+    };
+    for (const auto& bad : cases) {
+        nlohmann::json patch = iris_patch();
+        bad.spoil(patch);
+        const fs::path file = write_patch(std::string(bad.name) + ".json", patch);
+        const fs::path saved = folder / (std::string(bad.name) + "-saved.json");
+        const Result result = mrv_run(file.string() + " --save " + saved.string());
+        EXPECT_EQ(result.status, 1) << bad.name;
+        EXPECT_NE(result.output.find("mrv-run: " + file.string() + ": "), std::string::npos) << bad.name << "\n" << result.output;
+        EXPECT_NE(result.output.find(bad.expected), std::string::npos) << bad.name << "\n" << result.output;
+        EXPECT_FALSE(fs::exists(saved)) << bad.name;
+    }
+}
+
+TEST_F(Tools, FilesThatAreNotPatches) {
+    const Result invalid = mrv_run(write_text("broken.json", "{\n  \"blocks\": [\n    {\"name\": }\n]}").string());
+    EXPECT_EQ(invalid.status, 1);
+    EXPECT_NE(invalid.output.find("broken.json: not valid JSON: "), std::string::npos) << invalid.output;
+    EXPECT_NE(invalid.output.find("line 3"), std::string::npos) << invalid.output;
+    const Result missing = mrv_run((folder / "absent.json").string());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("absent.json: cannot open the patch file"), std::string::npos);
+    const Result usage = mrv_run("--frobnicate x.json");
+    EXPECT_EQ(usage.status, 2);
+}
+
+TEST_F(Tools, SourceFileProblemsStopTheRunAtInit) {
+    nlohmann::json patch = iris_patch();
+    patch["blocks"][0]["parameters"]["File"] = "data/none.csv";
+    Result result = mrv_run(write_patch("no-data.json", patch).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[error] iris: cannot open \"" + (folder / "data/none.csv").string() + "\""),
+              std::string::npos)
+        << result.output;
+    write_text("data/words.csv", "a,b\n1,2\nx,4\n");
+    patch["blocks"][0]["parameters"]["File"] = "data/words.csv";
+    patch["blocks"][0]["parameters"]["Columns"] = "";
+    result = mrv_run(write_patch("words.json", patch).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("words.csv:3: \"x\" is not a number"), std::string::npos) << result.output;
+}
+
+TEST_F(Tools, InspectListsTheCatalogInBothLanguages) {
+    const Result english = mrv_inspect(MRV_PLUGIN);
+    ASSERT_EQ(english.status, 0) << english.output;
+    EXPECT_NE(english.output.find("Identifier   MrvML_5E0C2A91-7D4B-4f3e-A8C6-19B2D4F07E35"), std::string::npos);
+    EXPECT_NE(english.output.find("VectorRescaler            Vector Rescaler           Math.Matrix.Operations"),
+              std::string::npos)
+        << english.output;
+    EXPECT_NE(english.output.find("This block rescales the input vector according to the given ranges."),
+              std::string::npos);
+    const Result italian = mrv_inspect(std::string("--lang 1040 ") + MRV_PLUGIN);
+    ASSERT_EQ(italian.status, 0);
+    EXPECT_NE(italian.output.find("Questo blocco riscala il vettore in input sulla base dei range forniti."),
+              std::string::npos)
+        << italian.output;
+    EXPECT_NE(italian.output.find("Questo catalogo include blocchi per l'apprendimento automatico"), std::string::npos);
+}
+
+TEST_F(Tools, InspectDescribesABlockFromItsInstance) {
+    const Result result = mrv_inspect(std::string(MRV_PLUGIN) + " VectorRescaler");
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("InputRanges  kernel/double-matrix  required"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("\"Upper bound\" - Upper bound of the rescaled vector"), std::string::npos);
+    EXPECT_NE(result.output.find("default     -1"), std::string::npos);
+    const Result unknown = mrv_inspect(std::string(MRV_PLUGIN) + " NoSuchBlock");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.output.find("no block class \"NoSuchBlock\""), std::string::npos);
+    const Result missing = mrv_inspect("/nowhere/libMrvML.so");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("cannot load /nowhere/libMrvML.so"), std::string::npos);
+}
+
+}  // namespace
