@@ -95,6 +95,16 @@ void print_pins(std::ostream& out, const char* title, Mrv::IPinCollection* pins,
     }
 }
 
+void print_class_texts(std::ostream& out, Mrv::ILibraryObjectClassInfo* block) {
+    print_text(out, "name", block->GetName());
+    print_text(out, "description", block->GetDescription());
+    print_text(out, "catalog path", block->GetCatalogPath());
+    print_text(out, "bitmap", std::to_string(block->GetBitmapId()).c_str());
+    print_text(out, "authors", joined(block->GetAuthorCount(), [&](int k) { return block->GetAuthor(k); }).c_str());
+    print_text(out, "companies", joined(block->GetCompanyCount(), [&](int k) { return block->GetCompany(k); }).c_str());
+    print_text(out, "licences", joined(block->GetLicenceCount(), [&](int k) { return block->GetLicence(k); }).c_str());
+}
+
 }  // namespace
 
 void print_library(std::ostream& out, Plugin& plugin, const std::string& path, Mrv::uint32 language) {
@@ -124,13 +134,7 @@ void print_library(std::ostream& out, Plugin& plugin, const std::string& path, M
     for (int i = 0; i < blocks->GetCount(); ++i) {
         Mrv::ILibraryObjectClassInfo* block = blocks->GetItem(i);
         out << "  " << block->GetClassId() << "\n";
-        print_text(out, "name", block->GetName());
-        print_text(out, "description", block->GetDescription());
-        print_text(out, "catalog path", block->GetCatalogPath());
-        print_text(out, "bitmap", std::to_string(block->GetBitmapId()).c_str());
-        print_text(out, "authors", joined(block->GetAuthorCount(), [&](int k) { return block->GetAuthor(k); }).c_str());
-        print_text(out, "companies", joined(block->GetCompanyCount(), [&](int k) { return block->GetCompany(k); }).c_str());
-        print_text(out, "licences", joined(block->GetLicenceCount(), [&](int k) { return block->GetLicence(k); }).c_str());
+        print_class_texts(out, block);
     }
     out << "\n";
     print_records(out, "Companies", signature->GetCompanies());
@@ -141,13 +145,7 @@ void print_library(std::ostream& out, Plugin& plugin, const std::string& path, M
 void print_block_class(std::ostream& out, Plugin& plugin, const std::string& class_id, Mrv::uint32 language) {
     Mrv::ILibraryObjectClassInfo* info = plugin.find_class(class_id, language);
     out << "Block class " << info->GetClassId() << "\n";
-    print_text(out, "name", info->GetName());
-    print_text(out, "description", info->GetDescription());
-    print_text(out, "catalog path", info->GetCatalogPath());
-    print_text(out, "bitmap", std::to_string(info->GetBitmapId()).c_str());
-    print_text(out, "authors", joined(info->GetAuthorCount(), [&](int k) { return info->GetAuthor(k); }).c_str());
-    print_text(out, "companies", joined(info->GetCompanyCount(), [&](int k) { return info->GetCompany(k); }).c_str());
-    print_text(out, "licences", joined(info->GetLicenceCount(), [&](int k) { return info->GetLicence(k); }).c_str());
+    print_class_texts(out, info);
     out << "\n";
 
     // A real instance declares its pins and parameters.

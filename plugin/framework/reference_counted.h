@@ -29,11 +29,7 @@ public:
         if (left == 0) default_delete()(this);
         return left;
     }
-    void* Convert(const char* iid) override {
-        void* found = nullptr;
-        ((found = found ? found : Mrv::find_interface<Interfaces>(static_cast<Interfaces*>(this), iid)), ...);
-        return found;
-    }
+    void* Convert(const char* iid) override { return Mrv::find_among<Interfaces...>(this, iid); }
 
 protected:
     ~reference_counted_class_impl() override = default;

@@ -2,6 +2,8 @@
 // linked directly.
 #include <gtest/gtest.h>
 
+#include "common/live_objects_test.h"
+
 #include "host/live_objects.h"
 #include "test_blocks.h"
 
@@ -10,10 +12,8 @@ namespace {
 
 using mrvhost::BlockHarness;
 
-class BlockBase : public ::testing::Test {
+class BlockBase : public LiveObjectsTest {
 protected:
-    void TearDown() override { EXPECT_EQ(mrvhost::live_object_count(), live_at_start_); }
-    std::int64_t live_at_start_ = mrvhost::live_object_count();
 };
 
 TEST_F(BlockBase, LifecycleRunsTheOverridablesInHostOrder) {

@@ -1,6 +1,8 @@
 // Host datatypes, shapes, domains and the patch-file value codec.
 #include <gtest/gtest.h>
 
+#include "common/live_objects_test.h"
+
 #include <cmath>
 
 #include "host/datatypes.h"
@@ -11,14 +13,12 @@ namespace {
 
 using namespace mrvhost;
 
-class HostObjects : public ::testing::Test {
+class HostObjects : public LiveObjectsTest {
 protected:
-    void TearDown() override { EXPECT_EQ(live_object_count(), live_at_start_); }
     template <class I>
     Ref<I> make(const char* catalog, const char* class_id) {
         return Ref<I>(convert_or_throw<I>(Ref<Mrv::IDatatype>::adopt(create_datatype(catalog, class_id)).get()));
     }
-    std::int64_t live_at_start_ = live_object_count();
 };
 
 std::string description_of(const std::function<void()>& action) {

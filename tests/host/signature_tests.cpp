@@ -2,6 +2,8 @@
 // the canvas and plug-in loading.
 #include <gtest/gtest.h>
 
+#include "common/live_objects_test.h"
+
 #include "host/event.h"
 #include "host/kernel_services.h"
 #include "host/live_objects.h"
@@ -11,10 +13,8 @@ namespace {
 
 using namespace mrvhost;
 
-class HostSignature : public ::testing::Test {
+class HostSignature : public LiveObjectsTest {
 protected:
-    void TearDown() override { EXPECT_EQ(live_object_count(), live_at_start_); }
-    std::int64_t live_at_start_ = live_object_count();
 };
 
 TEST_F(HostSignature, InputReadsTheLinkedOutputsVeryObject) {

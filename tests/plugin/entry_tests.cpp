@@ -2,6 +2,8 @@
 // exports and its signature.
 #include <gtest/gtest.h>
 
+#include "common/live_objects_test.h"
+
 #include "host/harness.h"
 #include "host/live_objects.h"
 
@@ -10,10 +12,8 @@ namespace {
 using mrvhost::Plugin;
 
 // Each test loads the library afresh, so its first-call state is new.
-class Entry : public ::testing::Test {
+class Entry : public LiveObjectsTest {
 protected:
-    void TearDown() override { EXPECT_EQ(mrvhost::live_object_count(), live_at_start_); }
-    std::int64_t live_at_start_ = mrvhost::live_object_count();
     Plugin plugin{Plugin::default_path()};
     mrvhost::PluginLibrary& library = plugin.library();
 };

@@ -1,6 +1,8 @@
 // VectorRescaler through the dlopen'ed plug-in and the substitute host.
 #include <gtest/gtest.h>
 
+#include "common/live_objects_test.h"
+
 #include <cmath>
 
 #include "host/harness.h"
@@ -11,12 +13,9 @@ namespace {
 using mrvhost::BlockHarness;
 using mrvhost::Plugin;
 
-class VectorRescaler : public ::testing::Test {
+class VectorRescaler : public LiveObjectsTest {
 protected:
-    void TearDown() override {
-        harness.reset();
-        EXPECT_EQ(mrvhost::live_object_count(), live_at_start_);
-    }
+    void ReleaseHostObjects() override { harness.reset(); }
     BlockHarness& make() {
         harness = std::make_unique<BlockHarness>(plugin.find_class("VectorRescaler"), "rescaler");
         harness->init_instance();
@@ -31,7 +30,6 @@ protected:
         return harness->begin();
     }
 
-    std::int64_t live_at_start_ = mrvhost::live_object_count();
     Plugin plugin{Plugin::default_path()};
     std::unique_ptr<BlockHarness> harness;
 };

@@ -1,6 +1,8 @@
 // The patch engine's scheduling rules, driven directly.
 #include <gtest/gtest.h>
 
+#include "common/live_objects_test.h"
+
 #include "host/live_objects.h"
 #include "host/patch.h"
 
@@ -9,12 +11,9 @@ namespace {
 using mrvhost::Patch;
 using nlohmann::json;
 
-class PatchEngine : public ::testing::Test {
+class PatchEngine : public LiveObjectsTest {
 protected:
-    void TearDown() override {
-        patch.reset();
-        EXPECT_EQ(mrvhost::live_object_count(), live_at_start_);
-    }
+    void ReleaseHostObjects() override { patch.reset(); }
     // constant vector -> rescale <- constant ranges, in a scrambled file order.
     void build(bool vector_first) {
         patch = std::make_unique<Patch>();
@@ -34,7 +33,6 @@ protected:
         return std::vector<double>(matrix->GetReadPointer(), matrix->GetReadPointer() + matrix->GetWidth());
     }
 
-    std::int64_t live_at_start_ = mrvhost::live_object_count();
     std::unique_ptr<Patch> patch;
 };
 

@@ -50,6 +50,15 @@ void* find_interface(I* object, const char* iid) {
         return nullptr;
 }
 
+// Conversion for an object implementing several interfaces: the first of
+// them whose chain holds iid, as that interface.
+template <class... Interfaces, class Object>
+void* find_among(Object* object, const char* iid) {
+    void* found = nullptr;
+    ((found = found ? found : find_interface<Interfaces>(static_cast<Interfaces*>(object), iid)), ...);
+    return found;
+}
+
 // Converts through the object's own Convert; null when it does not convert.
 template <class I>
 I* interface_cast(IUnknown* object) {
