@@ -127,3 +127,64 @@ mrvhost::BlockHarness::Factory factory_of() {
 }
 
 }  // namespace framework_test
+
+namespace framework_test {
+
+// Declares one of everything the descriptor form offers, and changes its
+// signature at run time.
+class DeclaringBlock : public CBlockImplBase<IBlock> {
+public:
+    explicit DeclaringBlock(const CreationContext* context) : CBlockImplBase(context) {
+        AddDrivingInput("Extra", 1);
+    }
+    void AddExtraInput() {
+        AddInput("Extra", 157, 161, "kernel", "double-matrix", true);
+        NotifySignatureChanged();
+    }
+    void RemoveExtraInput() {
+        RemoveInput("Extra");
+        NotifySignatureChanged();
+    }
+    void ChangeOwnGain() {
+        CSmartPtr<IDouble> gain;
+        BindParameter(gain, "Gain");
+        gain->SetValue(9.0);
+        NotifyParameterChanged("Gain");
+    }
+
+protected:
+    void InitSignature() override {
+        static const declaration table[] = {
+            output("Histogram", 164, 165, "double-matrix").output_value(1),
+            parameter("Mode", "Mode", "a combo", "int")
+                .initial_value(1)
+                .layout(combo_layout{{"first", "second", "third"}})
+                .domain(int_domain().minimum(0, true).maximum(2, true)),
+            parameter("Model", "Model", "a file", "string")
+                .initial_value("model.txt")
+                .layout(filename_layout{"Text files (*.txt)|*.txt|All files (*.*)|*.*||", {true, false, true}}),
+            parameter("Folder", "Folder", "a folder", "string").layout(foldername_layout{true}),
+            parameter("Kind", "Kind", "a datatype", "string")
+                .layout(datatype_selector_layout{{{"kernel", "double"}, {"kernel", "int"}}})
+                .attribute(AttrLayoutFirst, true),
+            parameter("Gain", "Gain", "open above", "double")
+                .initial_value(0.5)
+                .domain(double_domain().minimum(0.0, false))
+                .attribute(AttrVisible, false)
+                .attribute(AttrRunStructural, true),
+            parameter("Missing", 250, 251, "bool").initial_value(true),
+        };
+        Declare(table);
+    }
+};
+
+// Declares a parameter whose default does not fit its datatype.
+class MisdeclaredBlock : public CBlockImplBase<IBlock> {
+public:
+    explicit MisdeclaredBlock(const CreationContext* context) : CBlockImplBase(context) {}
+
+protected:
+    void InitSignature() override { Declare(parameter("Count", "Count", "an int", "int").initial_value(2.5)); }
+};
+
+}  // namespace framework_test

@@ -4,6 +4,9 @@
 #include "common/live_objects_test.h"
 
 #include "host/live_objects.h"
+#include <filesystem>
+#include <fstream>
+
 #include "host/patch.h"
 
 namespace {
@@ -95,6 +98,73 @@ TEST_F(PatchEngine, LinksBetweenDifferentClassesAreRefused) {
                      "cannot link number.Output (kernel/double) to rescale.InputVector (kernel/double-matrix): the "
                      "datatypes differ");
     }
+}
+
+// The host's file blocks, writing and reading in a scratch folder.
+class HostBlocks : public LiveObjectsTest {
+protected:
+    void ReleaseHostObjects() override { patch.reset(); }
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() / ("mrv-host-blocks-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / "table.csv") << "a;b;c\n1;2;3\n4;5;6\n7;8;9\n";
+    }
+    void TearDown() override {
+        LiveObjectsTest::TearDown();
+        std::filesystem::remove_all(folder);
+    }
+    // source -> sink, both run until the file is exhausted; the sink's lines.
+    std::vector<std::string> copy_table(const json& source_parameters) {
+        patch = std::make_unique<Patch>();
+        patch->add_block("source", "host.csv_source", "", nullptr, folder.string());
+        patch->add_block("sink", "host.csv_sink", "double-matrix", nullptr, folder.string());
+        patch->set_parameter("source", "File", "table.csv");
+        patch->set_parameter("source", "HeaderRows", 1);
+        for (const auto& [id, value] : source_parameters.items()) patch->set_parameter("source", id, value);
+        patch->set_parameter("sink", "File", "copy.csv");
+        patch->link("source", "Output", "sink", "Input");
+        if (!patch->start()) return {"start failed"};
+        patch->run(0);
+        patch->stop();
+        std::vector<std::string> lines;
+        std::ifstream in(folder / "copy.csv");
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    std::filesystem::path folder;
+    std::unique_ptr<Patch> patch;
+};
+
+TEST_F(HostBlocks, RowModeSendsOneRowPerTick) {
+    EXPECT_EQ(copy_table(json::object()), (std::vector<std::string>{"1,1,2,3", "2,4,5,6", "3,7,8,9"}));
+    EXPECT_EQ(patch->ticks_done(), 3);
+    EXPECT_TRUE(patch->sources_exhausted());
+}
+
+TEST_F(HostBlocks, WindowAndAllModesAndColumnSelection) {
+    EXPECT_EQ(copy_table({{"Mode", "window"}, {"Window", 2}, {"Columns", "0,2"}}),
+              (std::vector<std::string>{"1,1,3", "1,4,6", "2,7,9"}));
+    EXPECT_EQ(copy_table({{"Mode", "all"}, {"Columns", "1-2"}}), (std::vector<std::string>{"1,2,3", "1,5,6", "1,8,9"}));
+}
+
+TEST_F(HostBlocks, BadSourceSettingsFailAtInit) {
+    EXPECT_EQ(copy_table({{"Columns", "5"}}), std::vector<std::string>{"start failed"});
+    EXPECT_EQ(patch->kernel().sink().events().back().text, (folder / "table.csv").string() + ":2: no column 5\n");
+    EXPECT_EQ(copy_table({{"Mode", "sideways"}}), std::vector<std::string>{"start failed"});
+    EXPECT_EQ(patch->kernel().sink().events().back().text, "unknown Mode \"sideways\" (row, window or all)\n");
+}
+
+TEST_F(HostBlocks, PrintReportsEachNewValue) {
+    patch = std::make_unique<Patch>();
+    patch->add_block("number", "host.constant", "double");
+    patch->add_block("show", "host.print", "double");
+    patch->set_parameter("number", "Value", 2.5);
+    patch->link("number", "Output", "show", "Input");
+    ASSERT_TRUE(patch->start());
+    patch->run(3);
+    ASSERT_EQ(patch->kernel().sink().events().size(), 1u);
+    EXPECT_EQ(patch->kernel().sink().events()[0].text, "tick 1: 2.5\n");
+    EXPECT_EQ(patch->kernel().sink().events()[0].instance_name, "show");
 }
 
 }  // namespace
