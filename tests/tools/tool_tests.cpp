@@ -248,4 +248,24 @@ TEST_F(Tools, InspectDescribesABlockFromItsInstance) {
     EXPECT_NE(missing.output.find("cannot load /nowhere/libMrvML.so"), std::string::npos);
 }
 
+TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {
+    const Result symbols = run(std::string("nm -D --defined-only ") + MRV_PLUGIN);
+    ASSERT_EQ(symbols.status, 0) << symbols.output;
+    int entry_points = 0;
+    for (const auto& line : lines_of(symbols.output)) {
+        const std::string name = line.substr(line.rfind(' ') + 1);
+        if (name.rfind("MrvUserDll_", 0) == 0) {
+            ++entry_points;
+            continue;
+        }
+        // Type information of SDK interfaces (Mrv::I...), which exceptions need.
+        const bool interface_type = (name.rfind("_ZTIN3Mrv", 0) == 0 || name.rfind("_ZTSN3Mrv", 0) == 0) &&
+                                    name.find('I', 9) != std::string::npos;
+        EXPECT_TRUE(interface_type) << "exported: " << name;
+        const Result demangled = run("echo " + name + " | c++filt");
+        EXPECT_NE(demangled.output.find("for Mrv::I"), std::string::npos) << demangled.output;
+    }
+    EXPECT_EQ(entry_points, 6);
+}
+
 }  // namespace
