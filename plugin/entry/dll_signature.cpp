@@ -3,6 +3,7 @@
 #include <new>
 
 #include "entry/class_info.h"
+#include "framework/platform/module.h"
 #include "registration/registrant.h"
 
 namespace Mrv {
@@ -10,8 +11,8 @@ namespace {
 
 // Copied once, when the first signature is built.
 std::string& catalog_id_copy() {
-    static std::string id;
-    return id;
+    static platform::never_destroyed<std::string> id;
+    return id.get();
 }
 
 template <class Collection>
@@ -23,13 +24,12 @@ struct signature_table {
     std::vector<CDllSignatureImpl*> items;
     bool built = false;
 
-    ~signature_table() { release(); }
     void release() {
         for (auto* signature : items) {
             signature->clear();
             signature->Release();
         }
-        items.clear();
+        platform::release_storage(items);
     }
     CDllSignatureImpl* find(LanguageId language) const {
         for (auto* signature : items)
@@ -47,9 +47,10 @@ struct signature_table {
     }
 };
 
+// Released by the detach handler, not by a static destructor.
 signature_table& table() {
-    static signature_table instance;
-    return instance;
+    static platform::never_destroyed<signature_table> instance;
+    return instance.get();
 }
 
 template <class Registrant>
@@ -164,6 +165,7 @@ uint32 language_at(int32 index) {
 void release_all() {
     table().release();
     table().built = false;
+    platform::release_storage(catalog_id_copy());
 }
 
 }  // namespace signatures

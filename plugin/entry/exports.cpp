@@ -22,7 +22,7 @@ char identifier_buffer[64];
 
 template <class Registrant>
 void empty_list() {
-    registration_list<Registrant>::items().clear();
+    platform::release_storage(registration_list<Registrant>::items());
 }
 
 void unload_library() {

@@ -93,6 +93,9 @@ CBlockImplBase<I>::CBlockImplBase(const CreationContext* context) {
     constructed_signature_ = signature_;
     layout_ = CSmartPtr<ILayout>::adopt(kernel_->CreateLayout(self));
     status_ = CSmartPtr<IStatus>::adopt(kernel_->CreateStatus(self));
+    // Every block of the catalog runs with both execution settings at 1.
+    status_->SetExecutionSetting(1);
+    status_->SetSecondExecutionSetting(1);
 }
 
 template <class I>
@@ -174,6 +177,7 @@ void CBlockImplBase<I>::InitInstance(ISignature* saved_signature, ILayout* saved
     }
     CSmartPtr<ISignature> saved(saved_signature);
     signature_ = saved;
+    parameter_values_.clear();
     if (saved_layout) layout_ = saved_layout;
     try {
         const int32 trace = TraceLevel();
@@ -186,6 +190,7 @@ void CBlockImplBase<I>::InitInstance(ISignature* saved_signature, ILayout* saved
         // block's own signature and carry the saved values over.
         ReportException(log, "Mrv::IException", "InitInstance", error.GetDescription());
         signature_ = constructed_signature_;
+        parameter_values_.clear();
         signature_->Clear();
         layout_->Clear();
         const int32 trace = TraceLevel();
@@ -202,6 +207,7 @@ void CBlockImplBase<I>::DoneInstance() {
     log_session log(*this);
     const int32 trace = TraceLevel();
     if (trace >= trace_signature) log.method("DoneSignature", "starting");
+    parameter_values_.clear();
     signature_->Clear();
     DoneSignature();
     if (trace >= trace_signature) log.method("DoneSignature", "returned");
@@ -250,8 +256,8 @@ bool CBlockImplBase<I>::ExecuteBlock() {
 // host thread, after Start; a second Stop does nothing.
 template <class I>
 void CBlockImplBase<I>::StopBlock() {
+    if (!started_) return;
     RunWrapped("Stop", trace_lifecycle, [this](bool& clear) {
-        if (!started_) return true;
         started_ = false;
         Stop();
         clear = true;
@@ -262,15 +268,17 @@ void CBlockImplBase<I>::StopBlock() {
 // host thread, after Stop; skipped unless Init stored both of its objects.
 template <class I>
 void CBlockImplBase<I>::DoneBlock() {
-    RunWrapped("Done", trace_lifecycle, [this](bool& clear) {
-        if (clock_ && init_context_) {
+    if (clock_ && init_context_) {
+        RunWrapped("Done", trace_lifecycle, [this](bool& clear) {
             Done();
             clear = true;
-        }
-        return true;
-    });
+            return true;
+        });
+    }
     clock_ = nullptr;
     init_context_ = nullptr;
+    // Released with the other references; the accessor binds them again.
+    parameter_values_.clear();
 }
 
 template <class I>
@@ -427,6 +435,7 @@ template <class I>
 void CBlockImplBase<I>::RemoveParameter(const std::string& id) {
     validators_.erase(id);
     handlers_.erase(id);
+    parameter_values_.erase(id);
     signature_->RemoveParameter(id.c_str());
 }
 
@@ -451,6 +460,14 @@ CSmartPtr<IPin> CBlockImplBase<I>::FindOutput(const std::string& id) {
 template <class I>
 CSmartPtr<IParameter> CBlockImplBase<I>::FindParameter(const std::string& id) {
     return CSmartPtr<IParameter>(found_or_throw(signature_->GetParameters()->Find(id.c_str()), id));
+}
+
+template <class I>
+IDatatype* CBlockImplBase<I>::CachedParameterValue(const std::string& id) {
+    auto found = parameter_values_.find(id);
+    if (found == parameter_values_.end())
+        found = parameter_values_.emplace(id, CSmartPtr<IDatatype>(FindParameter(id)->GetValue())).first;
+    return found->second.get();
 }
 
 template <class I>
@@ -491,10 +508,44 @@ TimeStamp CBlockImplBase<I>::Now() const {
 }
 
 template <class I>
-void CBlockImplBase<I>::ShapeMatrix(IDatatype* target, int32 rows, int32 columns) {
-    auto shape = CSmartPtr<IMatrixInitInfo>::adopt(kernel_->CreateInitInfo("kernel", "double-matrix"));
-    shape->SetShape(rows, columns);
+void CBlockImplBase<I>::ApplyShape(const char* catalog_id, const char* class_id, IDatatype* target,
+                                   const std::function<void(IInitInfo*)>& configure) {
+    auto shape = CSmartPtr<IInitInfo>::adopt(kernel_->CreateInitInfo(catalog_id, class_id));
+    configure(shape.get());
     shape->Apply(target);
+}
+
+template <class I>
+void CBlockImplBase<I>::ShapeMatrix(IDatatype* target, int32 rows, int32 columns) {
+    ApplyShape("kernel", "double-matrix", target,
+               [&](IInitInfo* shape) { CSmartPtr<IMatrixInitInfo>(shape)->SetShape(rows, columns); });
+}
+
+template <class I>
+void CBlockImplBase<I>::ShapeIntMatrix(IDatatype* target, int32 rows, int32 columns) {
+    ApplyShape("kernel", "int-matrix", target,
+               [&](IInitInfo* shape) { CSmartPtr<IMatrixInitInfo>(shape)->SetShape(rows, columns); });
+}
+
+template <class I>
+void CBlockImplBase<I>::ShapeLabelledSet(IDatatype* target, int32 element_rows, int32 element_columns) {
+    ApplyShape("kernel", "labeled_set", target, [&](IInitInfo* shape) {
+        CSmartPtr<ILabelledSetInitInfo> set(shape);
+        set->SetElementType("kernel", "double-matrix");
+        set->SetElementShape(element_rows, element_columns);
+    });
+}
+
+template <class I>
+void CBlockImplBase<I>::ShapeTemporalData(IDatatype* target, int32 samples, int32 channels, double sample_rate,
+                                          double minimum, double maximum) {
+    ApplyShape("base", "temporal_data", target, [&](IInitInfo* shape) {
+        CSmartPtr<ITemporalDataInitInfo> temporal(shape);
+        temporal->SetSampleCount(samples);
+        temporal->SetChannelCount(channels);
+        temporal->SetSampleRate(sample_rate);
+        temporal->SetValueRange(minimum, maximum);
+    });
 }
 
 // ---- parameter changes ------------------------------------------------------
@@ -624,9 +675,6 @@ bool CBlockImplBase<I>::HandleEvent(IEvent* event) {
         }
     } catch (const IException& error) {
         Notify(LevelWarning, std::string(error.GetDescription()));
-    } catch (const std::exception& error) {
-        // Not part of the host's contract, but a patch must never crash.
-        Notify(LevelWarning, std::string(error.what()));
     }
     return false;
 }

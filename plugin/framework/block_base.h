@@ -5,9 +5,11 @@
 // operations only.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/declarations.h"
@@ -118,12 +120,20 @@ protected:
     CSmartPtr<IParameter> FindParameter(const std::string& id);
     bool HasParameter(const std::string& id);
 
-    // Binds a handle to a parameter's value, an input's or an output's
-    // datatype object; a wrong interface raises CCastExceptionImpl.
-    template <class T, class F>
-    void BindParameter(CSmartPtr<T, F>& handle, const std::string& id) {
-        handle = FindParameter(id)->GetValue();
+    // A parameter's value object seen as T; a wrong interface raises
+    // CCastExceptionImpl. The base holds the reference: it looks the
+    // parameter up by id on first use and again after Done or a signature
+    // change released it, so a parameter event is safe in every state and
+    // blocks keep no parameter handles of their own.
+    template <class T>
+    T* ParameterValue(const std::string& id) {
+        T* typed = interface_cast<T>(CachedParameterValue(id));
+        if (typed == nullptr) throw CCastExceptionImpl();
+        return typed;
     }
+
+    // Binds a handle to an input's or an output's datatype object; a wrong
+    // interface raises CCastExceptionImpl.
     template <class T, class F>
     void BindInput(CSmartPtr<T, F>& handle, const std::string& id) {
         handle = FindInput(id)->GetDatatype();
@@ -145,12 +155,29 @@ protected:
     // The current time of the clock handed to Init (0 before Init).
     TimeStamp Now() const;
     IKernelServices* Kernel() const { return kernel_.get(); }
-    // A "double-matrix" shape of rows x columns, applied to `target`.
+    // Shapes applied to an output (or any datatype object) of that class.
     void ShapeMatrix(IDatatype* target, int32 rows, int32 columns);
+    void ShapeIntMatrix(IDatatype* target, int32 rows, int32 columns);
+    // A labelled set whose elements are rows x columns double matrices.
+    void ShapeLabelledSet(IDatatype* target, int32 element_rows, int32 element_columns);
+    void ShapeTemporalData(IDatatype* target, int32 samples, int32 channels, double sample_rate, double minimum,
+                           double maximum);
 
-    // Scheduling settings, from the constructor.
-    void SetExecutionSetting(int32 value) { status_->SetExecutionSetting(value); }
-    void SetSecondExecutionSetting(int32 value) { status_->SetSecondExecutionSetting(value); }
+    // Runs `body` and returns its result; an Mrv::IException raised inside
+    // is reported with its own text through NotifyTrace and `on_failure`
+    // is returned instead.
+    template <class Body, class Result = decltype(std::declval<Body&>()())>
+    Result TraceExceptions(Body&& body, Result on_failure) {
+        try {
+            return body();
+        } catch (const IException& error) {
+            NotifyTrace("%s", error.GetDescription());
+            return on_failure;
+        }
+    }
+
+    // Scheduling: the base sets both execution settings to 1; blocks name
+    // the inputs that drive them, from the constructor.
     void AddDrivingInput(const char* pin_id, int32 flag = 1) { status_->AddDrivingInput(pin_id, flag); }
 
     // The block's frame colour (fractions in [0, 1]).
@@ -168,6 +195,9 @@ private:
     void ClearMessageSets();
     bool ApplyChange(IParameter* parameter, IDatatype* new_value, bool structural, log_session& log);
     void DeclareParameter(const signature_item_descriptor& item, const default_value& initial);
+    IDatatype* CachedParameterValue(const std::string& id);
+    void ApplyShape(const char* catalog_id, const char* class_id, IDatatype* target,
+                    const std::function<void(IInitInfo*)>& configure);
 
     uint64 object_id_;
     IBlockClass* block_class_;
@@ -195,6 +225,7 @@ private:
     std::vector<IEventHandler*> listeners_;
     std::map<std::string, std::vector<change_validator>> validators_;
     std::map<std::string, std::vector<change_handler>> handlers_;
+    std::map<std::string, CSmartPtr<IDatatype>> parameter_values_;
 };
 
 }  // namespace Mrv

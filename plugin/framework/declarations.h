@@ -105,6 +105,7 @@ struct declaration {
     signature_item_descriptor descriptor;
     default_value initial;
 
+    // Inputs are required unless a block says otherwise.
     declaration required(bool is_required = true) && {
         descriptor.set_required(is_required);
         return std::move(*this);
@@ -161,7 +162,6 @@ inline declaration make_declaration(declaration_kind kind, const char* id, text 
     made.descriptor.name = name;
     made.descriptor.description = description;
     made.descriptor.datatype_class_id = class_id;
-    if (kind == declaration_kind::input) made.descriptor.set_required(false);
     return made;
 }
 

@@ -2,6 +2,8 @@
 // with a fluent builder at load time and collected in one list per kind.
 #pragma once
 
+#include "framework/platform/module.h"
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -35,8 +37,8 @@ template <class Registrant>
 class registration_list {
 public:
     static std::vector<const Registrant*>& items() {
-        static std::vector<const Registrant*> list;
-        return list;
+        static platform::never_destroyed<std::vector<const Registrant*>> list;
+        return list.get();
     }
     static void append(const Registrant* registrant) { items().push_back(registrant); }
     static void remove(const Registrant* registrant) {

@@ -394,3 +394,62 @@ TEST_F(BlockBase, UserInterfaceQueriesAnswerWithDefaults) {
 
 }  // namespace
 }  // namespace framework_test
+
+namespace framework_test {
+namespace {
+
+class SharedHelpers : public LiveObjectsTest {};
+
+TEST_F(SharedHelpers, InputsAreRequiredUnlessTheBlockSaysOtherwise) {
+    BlockHarness harness(factory_of<ShapingBlock>());
+    harness.init_instance();
+    EXPECT_TRUE(harness.signature().find_input("Needed")->IsRequired());
+    EXPECT_FALSE(harness.signature().find_input("Optional")->IsRequired());
+}
+
+TEST_F(SharedHelpers, ShapesEveryShapedClass) {
+    BlockHarness harness(factory_of<ShapingBlock>());
+    harness.init_instance();
+    ASSERT_TRUE(harness.init());
+    auto* ints = mrvhost::convert_or_throw<IIntMatrix>(harness.output("Ints"));
+    EXPECT_EQ(ints->GetHeight(), 2);
+    EXPECT_EQ(ints->GetWidth(), 3);
+    auto set = mrvhost::Ref<IInitInfo>::adopt(harness.output("Set")->CreateInitInfo());
+    auto* set_shape = mrvhost::convert_or_throw<ILabelledSetInitInfo>(set.get());
+    EXPECT_EQ(set_shape->GetElementRows(), 4);
+    EXPECT_EQ(set_shape->GetElementColumns(), 1);
+    auto* samples = mrvhost::convert_or_throw<ITemporalData>(harness.output("Samples"));
+    EXPECT_EQ(samples->GetSampleCount(), 8);
+    EXPECT_EQ(samples->GetChannelCount(), 2);
+}
+
+TEST_F(SharedHelpers, TraceExceptionsReportsTheTextAndReturnsTheFailureValue) {
+    BlockHarness harness(factory_of<ShapingBlock>());
+    created_as<ShapingBlock>(harness)->throw_in_execute = true;
+    harness.init_instance();
+    ASSERT_TRUE(harness.begin());
+    EXPECT_FALSE(harness.tick());
+    EXPECT_EQ(harness.messages(LevelTrace), std::vector<std::string>{"Invalid type cast.\n"});
+}
+
+TEST_F(SharedHelpers, BothExecutionSettingsAreOne) {
+    BlockHarness harness(factory_of<ShapingBlock>());
+    EXPECT_EQ(harness.status().execution_setting(0), 1);
+    EXPECT_EQ(harness.status().execution_setting(1), 1);
+}
+
+// The host-event handler answers an Mrv::IException with a warning; other
+// exceptions are not the block's to hide.
+TEST_F(SharedHelpers, HostEventsCatchOnlyTheHostsExceptions) {
+    BlockHarness harness(factory_of<ShapingBlock>());
+    auto* block = created_as<ShapingBlock>(harness);
+    harness.init_instance();
+    block->changed_throws = "mrv";
+    EXPECT_FALSE(harness.set_double("Gain", 2.0));
+    EXPECT_EQ(harness.messages(LevelWarning), std::vector<std::string>{"refused by the block\n"});
+    block->changed_throws = "std";
+    EXPECT_THROW(harness.set_double("Gain", 3.0), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace framework_test

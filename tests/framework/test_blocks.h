@@ -16,7 +16,6 @@ using namespace Mrv;
 class RecordingBlock : public CBlockImplBase<IBlock> {
 public:
     explicit RecordingBlock(const CreationContext* context) : CBlockImplBase(context) {
-        SetExecutionSetting(1);
         AddDrivingInput("In", 1);
     }
 
@@ -57,13 +56,8 @@ protected:
     void CheckSignature() override {
         calls.push_back("CheckSignature");
         // Binds X as the type this version of the block declares.
-        if (declare_x_as_double) {
-            CSmartPtr<IDouble> x;
-            BindParameter(x, "X");
-        } else {
-            CSmartPtr<IInt> x;
-            BindParameter(x, "X");
-        }
+        if (declare_x_as_double) ParameterValue<IDouble>("X");
+        else ParameterValue<IInt>("X");
     }
     void DoneSignature() override { calls.push_back("DoneSignature"); }
     bool OnChangingParameter(const std::string& id, IDatatype*) override {
@@ -146,9 +140,7 @@ public:
         NotifySignatureChanged();
     }
     void ChangeOwnGain() {
-        CSmartPtr<IDouble> gain;
-        BindParameter(gain, "Gain");
-        gain->SetValue(9.0);
+        ParameterValue<IDouble>("Gain")->SetValue(9.0);
         NotifyParameterChanged("Gain");
     }
 
@@ -185,6 +177,56 @@ public:
 
 protected:
     void InitSignature() override { Declare(parameter("Count", "Count", "an int", "int").initial_value(2.5)); }
+};
+
+}  // namespace framework_test
+
+namespace framework_test {
+
+// Shapes an output of every shaped class at Init, and reports what its
+// Execute raises through the shared trace report.
+class ShapingBlock : public CBlockImplBase<IBlock> {
+public:
+    explicit ShapingBlock(const CreationContext* context) : CBlockImplBase(context) {}
+    bool throw_in_execute = false;
+    bool optional_value_read = false;
+    std::string changed_throws;  // "mrv" or "std": OnChangedParameter raises
+
+protected:
+    void InitSignature() override {
+        static const declaration table[] = {
+            input("Needed", "Needed", "required by preset", "double"),
+            input("Optional", "Optional", "asked to be optional", "double").required(false),
+            output("Ints", "Ints", "an int matrix", "int-matrix"),
+            output("Set", "Set", "a labelled set", "labeled_set"),
+            output("Samples", "Samples", "temporal data", "temporal_data").catalog("base"),
+            parameter("Gain", "Gain", "a double", "double").initial_value(1.0),
+        };
+        Declare(table);
+    }
+    void OnChangedParameter(const std::string&) override {
+        if (changed_throws == "mrv") throw CLogicExceptionImpl("refused by the block\n");
+        if (changed_throws == "std") throw std::runtime_error("not the host's contract");
+    }
+    bool Init() override {
+        return TraceExceptions(
+            [&] {
+                ShapeIntMatrix(FindOutput("Ints")->GetDatatype(), 2, 3);
+                ShapeLabelledSet(FindOutput("Set")->GetDatatype(), 4, 1);
+                ShapeTemporalData(FindOutput("Samples")->GetDatatype(), 8, 2, 100.0, -1.0, 1.0);
+                return true;
+            },
+            false);
+    }
+    bool Execute() override {
+        const int result = TraceExceptions(
+            [&] {
+                if (throw_in_execute) throw CCastExceptionImpl();
+                return 7;
+            },
+            -1);
+        return result == 7;
+    }
 };
 
 }  // namespace framework_test

@@ -137,3 +137,19 @@ TEST_F(Entry, CreatedBlockConvertsToItsInterfaces) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs the small host that loads the library and leaves without unloading.
+int exit_status_of_host(const char* how) {
+    const std::string command =
+        std::string(LOAD_AND_EXIT) + " " + mrvhost::Plugin::default_path() + " " + how + " 2>/dev/null";
+    return std::system(command.c_str());
+}
+
+TEST(ProcessExit, HostThatExitsWithTheLibraryLoadedExitsCleanly) {
+    EXPECT_EQ(exit_status_of_host("return"), 0);
+    EXPECT_EQ(exit_status_of_host("exit"), 0);
+}
+
+}  // namespace

@@ -165,3 +165,31 @@ TEST_F(VectorRescaler, InputReshapedWhileRunningIsNotReadPastItsEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// Users stop a patch, edit a bound and start again: the bounds are still
+// checked against each other and the new one is used.
+TEST_F(VectorRescaler, BoundsEditedAfterARunAreCheckedAndUsedByTheNextRun) {
+    ASSERT_TRUE(prepare(1, 2, {0, 10}, 2, {0, 10, 0, 10}));
+    ASSERT_TRUE(harness->tick());
+    harness->stop();
+    harness->done();
+    EXPECT_FALSE(harness->set_double("OutputLowBound", 1.0));
+    EXPECT_TRUE(harness->set_double("OutputHighBound", 3.0));
+    ASSERT_TRUE(harness->begin());
+    harness->touch("InputVector");
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->output_values("OutputVector"), (std::vector<double>{-1, 3}));
+}
+
+TEST_F(VectorRescaler, BoundsEditedAfterAFailedInitAreStillChecked) {
+    EXPECT_FALSE(prepare(2, 2, {1, 2, 3, 4}, 4, std::vector<double>(8, 0.0)));
+    harness->done();
+    harness->clear_notifications();
+    EXPECT_FALSE(harness->set_double("OutputHighBound", -1.0));
+    EXPECT_EQ(harness->messages(Mrv::LevelError).size(), 1u);
+    EXPECT_TRUE(harness->set_double("OutputLowBound", 0.5));
+}
+
+}  // namespace

@@ -35,106 +35,94 @@ const declaration signature_table[] = {
 
 CVectorRescaler::CVectorRescaler(const CreationContext* context) : CBlockImplBase(context) {
     // The ranges change rarely: only a new vector drives execution.
-    SetExecutionSetting(1);
     AddDrivingInput(InputVector, 1);
 }
 
 // host thread, from InitInstance on first declaration.
-void CVectorRescaler::InitSignature() {
-    Declare(signature_table);
-    BindSignature();
+void CVectorRescaler::InitSignature() { Declare(signature_table); }
+
+// host thread, from InitInstance when a saved patch is restored; a saved
+// declaration that lacks a pin or has a bound of another type raises, and
+// the base declares afresh.
+void CVectorRescaler::CheckSignature() {
+    FindInput(InputVector);
+    FindOutput(OutputVector);
+    ParameterValue<IDouble>(OutputHighBound);
+    ParameterValue<IDouble>(OutputLowBound);
 }
 
-// host thread, from InitInstance when a saved patch is restored.
-void CVectorRescaler::CheckSignature() { BindSignature(); }
-
-void CVectorRescaler::BindSignature() {
-    input_pin_ = FindInput(InputVector);
-    output_pin_ = FindOutput(OutputVector);
-    BindParameter(high_bound_, OutputHighBound);
-    BindParameter(low_bound_, OutputLowBound);
-}
-
-// host thread, design or run mode: keeps the lower bound below the upper.
+// host thread, any state: keeps the lower bound below the upper.
 bool CVectorRescaler::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    try {
-        if (id == OutputLowBound) {
-            if (CSmartPtr<IDouble>(new_value)->GetValue() >= high_bound_->GetValue()) {
+    return TraceExceptions(
+        [&] {
+            if (id == OutputLowBound &&
+                CSmartPtr<IDouble>(new_value)->GetValue() >= ParameterValue<IDouble>(OutputHighBound)->GetValue()) {
                 NotifyError("%s", lower_above_upper_message);
                 return false;
             }
-        } else if (id == OutputHighBound) {
-            if (low_bound_->GetValue() >= CSmartPtr<IDouble>(new_value)->GetValue()) {
+            if (id == OutputHighBound &&
+                ParameterValue<IDouble>(OutputLowBound)->GetValue() >= CSmartPtr<IDouble>(new_value)->GetValue()) {
                 NotifyError("%s", upper_below_lower_message);
                 return false;
             }
-        }
-        return true;
-    } catch (const IException& error) {
-        NotifyTrace("%s", error.GetDescription());
-        return false;
-    }
-}
-
-// host thread, after the pins are connected.
-bool CVectorRescaler::Init() {
-    try {
-        // Done released the parameters: a restarted patch binds them again.
-        if (!low_bound_ || !high_bound_) BindSignature();
-        BindInput(input_, InputVector);
-        const int32 rows = input_->GetHeight(), columns = input_->GetWidth();
-        if (rows != 1 && columns != 1) {
-            NotifyError("%s", not_a_vector_message);
-            return false;
-        }
-        count_ = rows * columns;
-        BindInput(ranges_, InputRanges);
-        if (ranges_->GetHeight() != count_ || ranges_->GetWidth() != 2) {
-            NotifyError(ranges_shape_message, count_);
-            return false;
-        }
-        BindOutput(output_, OutputVector);
-        ShapeMatrix(output_.get(), rows, columns);
-        return true;
-    } catch (const IException& error) {
-        NotifyTrace("%s", error.GetDescription());
-        return false;
-    }
-}
-
-// host thread, on every new input vector.
-bool CVectorRescaler::Execute() {
-    try {
-        if (!input_ || !ranges_ || !output_) return true;
-        if (input_->GetHeight() * input_->GetWidth() != count_ || ranges_->GetHeight() != count_ ||
-            ranges_->GetWidth() != 2) {
-            NotifyWarning("%s", shapes_changed_message);
             return true;
-        }
-        rescale::rescale_vector(input_->GetReadPointer(), ranges_->GetReadPointer(),
-                                static_cast<std::size_t>(count_), low_bound_->GetValue(), high_bound_->GetValue(),
-                                output_->GetWritePointer());
-        output_->SetTimeStamp(Now());
-    } catch (const IException& error) {
-        NotifyTrace("%s", error.GetDescription());
-    }
+        },
+        false);
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CVectorRescaler::Init() {
+    return TraceExceptions(
+        [&] {
+            BindInput(input_, InputVector);
+            const int32 rows = input_->GetHeight(), columns = input_->GetWidth();
+            if (rows != 1 && columns != 1) {
+                NotifyError("%s", not_a_vector_message);
+                return false;
+            }
+            count_ = rows * columns;
+            BindInput(ranges_, InputRanges);
+            if (ranges_->GetHeight() != count_ || ranges_->GetWidth() != 2) {
+                NotifyError(ranges_shape_message, count_);
+                return false;
+            }
+            BindOutput(output_, OutputVector);
+            ShapeMatrix(output_.get(), rows, columns);
+            return true;
+        },
+        false);
+}
+
+// host thread, between Start and Stop, on every new input vector.
+bool CVectorRescaler::Execute() {
+    TraceExceptions(
+        [&] {
+            if (!input_ || !ranges_ || !output_) return true;
+            if (input_->GetHeight() * input_->GetWidth() != count_ || ranges_->GetHeight() != count_ ||
+                ranges_->GetWidth() != 2) {
+                NotifyWarning("%s", shapes_changed_message);
+                return true;
+            }
+            rescale::rescale_vector(input_->GetReadPointer(), ranges_->GetReadPointer(),
+                                    static_cast<std::size_t>(count_), ParameterValue<IDouble>(OutputLowBound)->GetValue(),
+                                    ParameterValue<IDouble>(OutputHighBound)->GetValue(), output_->GetWritePointer());
+            output_->SetTimeStamp(Now());
+            return true;
+        },
+        true);
     return true;
 }
 
-// host thread, after Stop.
-void CVectorRescaler::Done() { ReleaseHandles(); }
+// host thread, after Stop (or a failed Init).
+void CVectorRescaler::Done() { ReleasePins(); }
 
 // host thread, at tear-down of the signature.
-void CVectorRescaler::DoneSignature() { ReleaseHandles(); }
+void CVectorRescaler::DoneSignature() { ReleasePins(); }
 
-void CVectorRescaler::ReleaseHandles() {
-    input_pin_ = nullptr;
-    output_pin_ = nullptr;
+void CVectorRescaler::ReleasePins() {
     input_ = nullptr;
     ranges_ = nullptr;
     output_ = nullptr;
-    low_bound_ = nullptr;
-    high_bound_ = nullptr;
 }
 
 }  // namespace Mrv

@@ -20,12 +20,9 @@ protected:
     void Done() override;
 
 private:
-    void BindSignature();
-    void ReleaseHandles();
+    void ReleasePins();
 
-    CSmartPtr<IPin> input_pin_, output_pin_;
     CSmartPtr<IDoubleMatrix> input_, ranges_, output_;
-    CSmartPtr<IDouble> low_bound_, high_bound_;
     int32 count_ = 0;
 };
 

@@ -9,8 +9,8 @@ namespace {
 module_handle recorded_module = nullptr;
 
 std::vector<std::function<void()>>& detach_handlers() {
-    static std::vector<std::function<void()>> handlers;
-    return handlers;
+    static never_destroyed<std::vector<std::function<void()>>> handlers;
+    return handlers.get();
 }
 
 }  // namespace
@@ -24,6 +24,7 @@ bool process_attach(module_handle module) {
 void process_detach() {
     auto& handlers = detach_handlers();
     for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) (*it)();
+    release_storage(handlers);
     recorded_module = nullptr;
 }
 
