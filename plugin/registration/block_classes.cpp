@@ -1,5 +1,6 @@
 // The block class table, in registration order: the catalog factory and
 // every signature list the classes in this order.
+#include "blocks/svm/svm_train.h"
 #include "blocks/svm/vector_rescaler.h"
 #include "registration/factory.h"
 #include "registration/registrant.h"
@@ -8,6 +9,21 @@ namespace Mrv {
 namespace {
 
 const static_registrant<block_class_registrant> block_classes[] = {
+    block_class_registrant("SVMTrain")
+        .language(1033)
+        .name("SVM Train")
+        .description("This block provides support for training a Support Vector Machine (SVM)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(103)
+        .language(1040)
+        .name("SVM Train")
+        .description("Questo blocco permette di addestrare una Support Vector Machines (SVM)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(103)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSVMTrain>),
     block_class_registrant("VectorRescaler")
         .language(1033)
         .name("Vector Rescaler")

@@ -1,0 +1,427 @@
+#include "blocks/svm/svm_train.h"
+
+#include <algorithm>
+#include <new>
+
+#include "blocks/svm/sparse.h"
+#include "framework/platform/local_time.h"
+#include "support/worker_thread.h"
+
+namespace Mrv {
+namespace {
+
+const char* const InputMatrix = "InputMatrix";
+const char* const TrainedFlag = "TrainedFlag";
+const char* const Ranges = "Ranges";
+const char* const SVMType = "SVMType";
+const char* const KernelType = "KernelType";
+const char* const Degree = "Degree";
+const char* const Gamma = "Gamma";
+const char* const Coeff0 = "Coeff0";
+const char* const Epsilon = "Epsilon";
+const char* const CacheSize = "CacheSize";
+const char* const CParameter = "C";
+const char* const Nu = "Nu";
+const char* const P = "p";
+const char* const Shrinking = "Shrinking";
+const char* const Probability = "Probability";
+const char* const ModelFileName = "ModelFileName";
+const char* const TrainModel = "TrainModel";
+const char* const TrainingMode = "TrainingMode";
+const char* const EnableMaxSize = "EnableMaxSize";
+const char* const MaxSize = "MaxSize";
+const char* const EnableLog = "EnableLog";
+const char* const LogFileName = "LogFileName";
+const char* const ScaleValues = "ScaleValues";
+const char* const LowerBound = "LowerBound";
+const char* const UpperBound = "UpperBound";
+
+const char* const thread_name = "SVM Train";
+const char* const text_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
+// Rows reserved at Init when no maximum size applies, and at most otherwise.
+const std::size_t default_reserve = 500, largest_reserve = 1 << 16;
+
+const char* const lower_above_upper_message =
+    "CSVMTrain::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will be kept.\n";
+const char* const upper_below_lower_message =
+    "CSVMTrain::OnChangingParameter -- The upper bound is lower than the lower bound. The old values will be kept.\n";
+const char* const max_size_message =
+    "CSVMTrain::OnChangingParameter -- The maximum size of the training set must be at least 1. The old values will "
+    "be kept.\n";
+const char* const log_file_message =
+    "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n";
+const char* const too_few_columns_message =
+    "CSVMTrain::Init -- The input matrix needs a label column and at least one attribute column; it has %d columns.\n";
+const char* const allocation_message = "CSVMTrain::Execute -- Cannot allocate memory for input data.\n";
+const char* const shape_changed_message =
+    "CSVMTrain::Execute -- The input shape changed after Init; the rows of this tick are not added.\n";
+const char* const train_failed_message = "CSVMTrain::Execute -- Error in training the SVM.\n";
+const char* const save_failed_message = "CSVMTrain::Execute -- Error in saving the SVM model.\n";
+const char* const save_failed_detail = "CSVMTrain::Execute -- The model file %s could not be written.\n";
+const char* const empty_set_message = "CSVMTrain::Execute -- The training set is empty; the SVM is not trained.\n";
+const char* const not_finite_message =
+    "CSVMTrain::Execute -- The training set holds a NaN or infinite value (%s); the SVM is not trained.\n";
+const char* const bad_parameters_message = "CSVMTrain::Execute -- libsvm refuses the parameters: %s.\n";
+const char* const one_class_message =
+    "CSVMTrain::Execute -- The training set holds one class only; the model gives that class to every sample.\n";
+const char* const log_header_format = "Training started on %d-%d-%d, %d:%d:%d. \n";
+
+const filename_layout text_file_layout{text_filter, {true, false, false}};
+
+const declaration signature_table[] = {
+    input(InputMatrix, 104, 105, "double-matrix"),
+    output(TrainedFlag, 116, 117, "int"),
+    output(Ranges, 158, 159, "double-matrix"),
+    parameter(SVMType, 120, 121, "int")
+        .initial_value(0)
+        .domain(int_domain().minimum(0, true).maximum(4, true))
+        .layout(combo_layout{{"C-SVC", "Nu-SVC", "One-class SVM", "Epsilon-SVR", "Nu-SVR"}}),
+    parameter(KernelType, 118, 119, "int")
+        .initial_value(2)
+        .domain(int_domain().minimum(0, true).maximum(3, true))
+        .layout(combo_layout{{"Linear", "Polynomial", "Radial Basis Function", "Sigmoid"}}),
+    parameter(Degree, 122, 123, "double").initial_value(3.0).domain(double_domain().minimum(0.0, true)).attribute(1, false),
+    parameter(Gamma, 124, 125, "double").initial_value(0.0).domain(double_domain().minimum(0.0, true)),
+    parameter(Coeff0, 126, 127, "double").initial_value(0.0).attribute(1, false),
+    parameter(Epsilon, 128, 129, "double").initial_value(0.001).domain(double_domain().minimum(0.0, true)),
+    parameter(CacheSize, 130, 131, "double").initial_value(40.0).domain(double_domain().minimum(0.0, true)),
+    parameter(CParameter, 132, 133, "double").initial_value(1.0).domain(double_domain().minimum(0.0, true)),
+    parameter(Nu, 134, 135, "double").initial_value(0.5).domain(double_domain().minimum(0.0, true)).attribute(1, false),
+    parameter(P, 136, 137, "double").initial_value(0.1).domain(double_domain().minimum(0.0, true)).attribute(1, false),
+    parameter(Shrinking, 138, 139, "bool").initial_value(true),
+    parameter(Probability, 140, 141, "bool").initial_value(false),
+    parameter(ModelFileName, 108, 109, "string").initial_value("MyModel.txt").layout(text_file_layout),
+    parameter(TrainModel, 110, 111, "trigger").attribute(2, false).attribute(3, true).attribute(6, true),
+    parameter(TrainingMode, 150, 151, "int")
+        .initial_value(0)
+        .domain(int_domain().minimum(0, true).maximum(1, true))
+        .layout(combo_layout{{"Incremental", "One shot"}}),
+    parameter(EnableMaxSize, 142, 143, "bool").initial_value(true),
+    parameter(MaxSize, 144, 145, "int").initial_value(500),
+    parameter(EnableLog, 146, 147, "bool").initial_value(true).attribute(3, false),
+    parameter(LogFileName, 148, 149, "string").initial_value("MyLogFile.txt").layout(text_file_layout).attribute(3, false),
+    parameter(ScaleValues, 152, 153, "bool").initial_value(true).attribute(3, false),
+    parameter(LowerBound, 154, 155, "double").initial_value(-1.0).attribute(3, false),
+    parameter(UpperBound, 156, 160, "double").initial_value(1.0).attribute(3, false),
+};
+const declaration& trained_flag_row = signature_table[1];
+const declaration& ranges_row = signature_table[2];
+
+}  // namespace
+
+CSVMTrain::CSVMTrain(const CreationContext* context) : CBlockImplBase(context) {
+    AddDrivingInput(InputMatrix, 1);
+}
+
+// host thread, at release: a block released without Done still joins its worker.
+CSVMTrain::~CSVMTrain() {
+    StopWorker();
+    if (log_ != nullptr) {
+        sparse::stop_routing_to(log_);
+        std::fclose(log_);
+    }
+}
+
+// host thread, from InitInstance on first declaration.
+void CSVMTrain::InitSignature() {
+    Declare(signature_table);
+    DeriveCodes();
+}
+
+// host thread, from InitInstance when a saved patch is restored.
+void CSVMTrain::CheckSignature() {
+    FindInput(InputMatrix);
+    FindOutput(TrainedFlag);
+    for (const char* id : {SVMType, KernelType, TrainingMode, MaxSize}) ParameterValue<IInt>(id);
+    for (const char* id : {Degree, Gamma, Coeff0, Epsilon, CacheSize, CParameter, Nu, P, LowerBound, UpperBound})
+        ParameterValue<IDouble>(id);
+    for (const char* id : {Shrinking, Probability, EnableMaxSize, EnableLog, ScaleValues}) ParameterValue<IBool>(id);
+    for (const char* id : {ModelFileName, LogFileName}) ParameterValue<IString>(id);
+    FindParameter(TrainModel);
+    DeriveCodes();
+}
+
+void CSVMTrain::DeriveCodes() {
+    svm_type_ = svm_training::svm_type_code(ParameterValue<IInt>(SVMType)->GetValue());
+    kernel_type_ = svm_training::kernel_type_code(ParameterValue<IInt>(KernelType)->GetValue());
+}
+
+// host thread, any state: keeps the bounds ordered and the maximum size usable.
+bool CSVMTrain::OnChangingParameter(const std::string& id, IDatatype* new_value) {
+    return TraceExceptions(
+        [&] {
+            if (id == LowerBound &&
+                CSmartPtr<IDouble>(new_value)->GetValue() >= ParameterValue<IDouble>(UpperBound)->GetValue()) {
+                NotifyError("%s", lower_above_upper_message);
+                return false;
+            }
+            if (id == UpperBound &&
+                ParameterValue<IDouble>(LowerBound)->GetValue() >= CSmartPtr<IDouble>(new_value)->GetValue()) {
+                NotifyError("%s", upper_below_lower_message);
+                return false;
+            }
+            if (id == MaxSize && CSmartPtr<IInt>(new_value)->GetValue() < 1) {
+                NotifyError("%s", max_size_message);
+                return false;
+            }
+            return true;
+        },
+        false);
+}
+
+// host thread, any state, after a change was applied.
+void CSVMTrain::OnChangedParameter(const std::string& id) {
+    TraceExceptions(
+        [&] {
+            if (id == TrainModel) {
+                RequestTraining();
+            } else if (id == SVMType) {
+                DeriveCodes();
+                const int type = ParameterValue<IInt>(SVMType)->GetValue();
+                SetParameterVisible(CParameter, type == 0 || type == 3 || type == 4);
+                SetParameterVisible(Nu, type == 1 || type == 2 || type == 4);
+                SetParameterVisible(P, type == 3);
+            } else if (id == KernelType) {
+                DeriveCodes();
+                const int kernel = ParameterValue<IInt>(KernelType)->GetValue();
+                SetParameterVisible(Degree, kernel == 1);
+                SetParameterVisible(Gamma, kernel == 1 || kernel == 2 || kernel == 3);
+                SetParameterVisible(Coeff0, kernel == 1 || kernel == 3);
+            } else if (id == EnableMaxSize) {
+                SetParameterVisible(MaxSize, ParameterValue<IBool>(EnableMaxSize)->GetValue());
+            } else if (id == EnableLog) {
+                SetParameterVisible(LogFileName, ParameterValue<IBool>(EnableLog)->GetValue());
+            } else if (id == ScaleValues) {
+                ScaleValuesChanged();
+            }
+            return true;
+        },
+        false);
+}
+
+// Ranges exists exactly while scaling is on, declared after TrainedFlag.
+void CSVMTrain::ScaleValuesChanged() {
+    const bool scale = ParameterValue<IBool>(ScaleValues)->GetValue();
+    SetParameterVisible(LowerBound, scale);
+    SetParameterVisible(UpperBound, scale);
+    if (scale == HasOutput(Ranges)) return;
+    if (scale) {
+        RemoveOutput(TrainedFlag);
+        Declare(trained_flag_row);
+        Declare(ranges_row);
+    } else {
+        RemoveOutput(Ranges);
+    }
+    NotifySignatureChanged();
+    // Between Init and Done the outputs the block writes are the new ones.
+    if (input_) {
+        BindOutput(trained_, TrainedFlag);
+        ranges_ = nullptr;
+        if (scale) {
+            BindOutput(ranges_, Ranges);
+            ShapeMatrix(ranges_.get(), columns_ - 1, 2);
+        }
+    }
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CSVMTrain::Init() {
+    return TraceExceptions(
+        [&] {
+            BindInput(input_, InputMatrix);
+            columns_ = input_->GetWidth();
+            rows_ = input_->GetHeight();
+            if (columns_ < 2) {
+                NotifyError(too_few_columns_message, columns_);
+                return false;
+            }
+            BindOutput(trained_, TrainedFlag);
+            if (ParameterValue<IBool>(ScaleValues)->GetValue()) {
+                BindOutput(ranges_, Ranges);
+                ShapeMatrix(ranges_.get(), columns_ - 1, 2);
+            }
+            boost::lock_guard<boost::mutex> lock(mutex_);
+            model_ready_ = false;
+            set_ = svm_training::training_set(columns_);
+            const int32 max_size = ParameterValue<IInt>(MaxSize)->GetValue();
+            set_.reserve(ParameterValue<IBool>(EnableMaxSize)->GetValue() && max_size > 0
+                             ? std::min<std::size_t>(static_cast<std::size_t>(max_size), largest_reserve)
+                             : default_reserve);
+            if (log_ != nullptr) {
+                sparse::stop_routing_to(log_);
+                std::fclose(log_);
+                log_ = nullptr;
+            }
+            if (ParameterValue<IBool>(EnableLog)->GetValue()) {
+                log_ = std::fopen(ParameterValue<IString>(LogFileName)->GetValue(), "w");
+                if (log_ == nullptr) {
+                    NotifyError("%s", log_file_message);
+                    return false;
+                }
+            }
+            // libsvm's text goes to the log of the block initialised last, or nowhere.
+            sparse::route_output_to(log_);
+            return true;
+        },
+        false);
+}
+
+// host thread, between Start and Stop: on new input rows, and when a run
+// asked the host for an execution.
+bool CSVMTrain::Execute() {
+    TraceExceptions(
+        [&] {
+            ReportPending();
+            if (!input_ || !trained_) return true;
+            bool request = false;
+            {
+                boost::lock_guard<boost::mutex> lock(mutex_);
+                const bool ready = model_ready_;
+                trained_->SetValue(ready ? 1 : 0);
+                trained_->SetTimeStamp(Now());
+                if (!ready) {
+                    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+                        NotifyWarning("%s", shape_changed_message);
+                    } else {
+                        const double* rows = input_->GetReadPointer();
+                        for (int32 r = 0; r < rows_; ++r) {
+                            try {
+                                set_.add_row(rows + static_cast<std::size_t>(r) * columns_);
+                            } catch (const std::bad_alloc&) {
+                                NotifyError("%s", allocation_message);
+                            }
+                        }
+                    }
+                } else {
+                    model_ready_ = false;
+                    if (ranges_ && ParameterValue<IBool>(ScaleValues)->GetValue()) {
+                        double* out = ranges_->GetWritePointer();
+                        for (int32 i = 0; i < columns_ - 1; ++i) {
+                            out[2 * i] = set_.minimum()[i];
+                            out[2 * i + 1] = set_.maximum()[i];
+                        }
+                        ranges_->SetTimeStamp(Now());
+                    }
+                }
+                request = ParameterValue<IBool>(EnableMaxSize)->GetValue() &&
+                          set_.size() >= static_cast<std::size_t>(static_cast<uint32>(ParameterValue<IInt>(MaxSize)->GetValue()));
+            }
+            if (request) RequestTraining();
+            return true;
+        },
+        true);
+    return true;
+}
+
+// host thread: queues a run with the parameters as they are now.
+void CSVMTrain::RequestTraining() {
+    if (!input_) return;
+    run_request request;
+    svm_training::run_settings& s = request.settings;
+    s.svm_type = svm_type_;
+    s.kernel_type = kernel_type_;
+    s.degree = ParameterValue<IDouble>(Degree)->GetValue();
+    s.gamma = ParameterValue<IDouble>(Gamma)->GetValue();
+    s.coef0 = ParameterValue<IDouble>(Coeff0)->GetValue();
+    s.cache_size = ParameterValue<IDouble>(CacheSize)->GetValue();
+    s.eps = ParameterValue<IDouble>(Epsilon)->GetValue();
+    s.C = ParameterValue<IDouble>(CParameter)->GetValue();
+    s.nu = ParameterValue<IDouble>(Nu)->GetValue();
+    s.p = ParameterValue<IDouble>(P)->GetValue();
+    s.shrinking = ParameterValue<IBool>(Shrinking)->GetValue();
+    s.probability = ParameterValue<IBool>(Probability)->GetValue();
+    s.scale = ParameterValue<IBool>(ScaleValues)->GetValue();
+    s.lower_bound = ParameterValue<IDouble>(LowerBound)->GetValue();
+    s.upper_bound = ParameterValue<IDouble>(UpperBound)->GetValue();
+    s.model_file = ParameterValue<IString>(ModelFileName)->GetValue();
+    request.one_shot = ParameterValue<IInt>(TrainingMode)->GetValue() == 1;
+    if (!worker_) worker_ = std::make_unique<ksl::worker_thread>(thread_name);
+    worker_->execute([this, request] { TrainingRun(request); });
+}
+
+// worker thread, one run at a time, between the request and Done.
+void CSVMTrain::TrainingRun(const run_request& request) {
+    boost::lock_guard<boost::mutex> lock(mutex_);
+    if (log_ != nullptr) {
+        const platform::local_time t = platform::now_local();
+        std::fprintf(log_, log_header_format, t.year, t.month, t.day, t.hour, t.minute, t.second);
+    }
+    const svm_training::run_report report = set_.train_and_save(request.settings);
+    if (log_ != nullptr) std::fflush(log_);
+    auto report_error = [&](const std::string& text) { pending_reports_.emplace_back(LevelError, text); };
+    char line[512];
+    switch (report.result) {
+        case svm_training::outcome::trained:
+            if (report.classes == 1 && (request.settings.svm_type == C_SVC || request.settings.svm_type == NU_SVC))
+                pending_reports_.emplace_back(LevelWarning, one_class_message);
+            model_ready_ = true;
+            if (request.one_shot) set_.clear();
+            break;
+        case svm_training::outcome::empty:
+            report_error(empty_set_message);
+            break;
+        case svm_training::outcome::not_finite:
+            std::snprintf(line, sizeof line, not_finite_message, report.detail.c_str());
+            report_error(line);
+            break;
+        case svm_training::outcome::bad_parameters:
+            report_error(train_failed_message);
+            std::snprintf(line, sizeof line, bad_parameters_message, report.detail.c_str());
+            report_error(line);
+            break;
+        case svm_training::outcome::train_failed:
+            report_error(train_failed_message);
+            break;
+        case svm_training::outcome::save_failed:
+            report_error(save_failed_message);
+            std::snprintf(line, sizeof line, save_failed_detail, request.settings.model_file.c_str());
+            report_error(line);
+            break;
+    }
+    RequestExecution();
+}
+
+// host thread: what the runs reported since the last call.
+void CSVMTrain::ReportPending() {
+    std::vector<std::pair<int32, std::string>> reports;
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        reports.swap(pending_reports_);
+    }
+    for (const auto& [level, text] : reports) Notify(level, text);
+}
+
+void CSVMTrain::StopWorker() {
+    if (!worker_) return;
+    worker_->stop();
+    worker_.reset();
+}
+
+// host thread, after Stop (or a failed Init): the run in progress finishes,
+// queued runs are abandoned.
+void CSVMTrain::Done() {
+    StopWorker();
+    ReportPending();
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        set_ = svm_training::training_set();
+        model_ready_ = false;
+        if (log_ != nullptr) {
+            sparse::stop_routing_to(log_);
+            std::fclose(log_);
+            log_ = nullptr;
+        }
+    }
+    ReleasePins();
+}
+
+// host thread, at tear-down of the signature.
+void CSVMTrain::DoneSignature() { ReleasePins(); }
+
+void CSVMTrain::ReleasePins() {
+    input_ = nullptr;
+    ranges_ = nullptr;
+    trained_ = nullptr;
+}
+
+}  // namespace Mrv

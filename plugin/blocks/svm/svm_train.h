@@ -1,0 +1,87 @@
+// Collects labelled rows from its input matrix (column 0 the label, column
+// j attribute j) and trains a support vector machine with libsvm on its
+// own worker thread, on request or when the set reaches MaxSize; the model
+// is saved as a libsvm model file and TrainedFlag reads 1 for the one tick
+// after each successful run.
+//
+// Choices of this block:
+// - An attribute whose minimum equals its maximum trains with the middle of
+//   [LowerBound, UpperBound], as VectorRescaler maps such an attribute, so a
+//   model and a rescaled feature agree.
+// - The ranges follow every row even while ScaleValues is off, so switching
+//   scaling on while running scales with the ranges of the whole set.
+// - A run uses the parameters as they were when it was requested.
+// - The model file is written beside ModelFileName and renamed over it only
+//   when complete: a failed save leaves the old model readable.
+// - A run's reports are sent from the host's thread by the next Execute
+//   (the block asks the host for one), never from the worker thread.
+// - Samples with NaN or infinite values, an empty set and parameters libsvm
+//   refuses are reported and not trained; MaxSize below 1 is refused.
+// - Degree is rounded to the integer degree libsvm takes.
+// - TrainModel pressed outside Init..Done has no rows to train and is ignored.
+// - Done stops the worker before closing the log, so a run in progress
+//   finishes writing to it; queued runs are abandoned.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <boost/thread/mutex.hpp>
+
+#include "blocks/svm/svm_training.h"
+#include "framework/block_base.h"
+
+namespace ksl {
+class worker_thread;
+}
+
+namespace Mrv {
+
+class CSVMTrain : public CBlockImplBase<IBlock> {
+public:
+    // host thread, from the factory.
+    explicit CSVMTrain(const CreationContext* context);
+    ~CSVMTrain() override;
+
+protected:
+    void InitSignature() override;
+    void DoneSignature() override;
+    void CheckSignature() override;
+    bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
+    void OnChangedParameter(const std::string& id) override;
+    bool Init() override;
+    bool Execute() override;
+    void Done() override;
+
+private:
+    struct run_request {
+        svm_training::run_settings settings;
+        bool one_shot;
+    };
+    void DeriveCodes();
+    void RequestTraining();
+    void TrainingRun(const run_request& request);
+    void ScaleValuesChanged();
+    void ReportPending();
+    void StopWorker();
+    void ReleasePins();
+
+    CSmartPtr<IDoubleMatrix> input_, ranges_;
+    CSmartPtr<IInt> trained_;
+    int32 columns_ = 0, rows_ = 0;
+    int svm_type_ = 0, kernel_type_ = 0;
+
+    // Guards everything below it against the worker thread.
+    boost::mutex mutex_;
+    svm_training::training_set set_;
+    bool model_ready_ = false;
+    std::FILE* log_ = nullptr;
+    std::vector<std::pair<int32, std::string>> pending_reports_;
+
+    std::unique_ptr<ksl::worker_thread> worker_;
+};
+
+}  // namespace Mrv
