@@ -152,7 +152,8 @@ TEST(WorkerThread, DispatchesMessagesPostedToItsThreadAndDropsQuit) {
         };
     };
     auto windows = worker.execute_for_result<std::pair<platform::window_handle, platform::window_handle>>([&] {
-        return std::make_pair(platform::register_window(record(1)), platform::register_window(record(2)));
+        platform::window_handle first = platform::register_window(record(1));
+        return std::make_pair(first, platform::register_window(record(2)));
     })->get();
 
     ASSERT_TRUE(platform::post_thread_message(worker.id(), platform::message_quit));

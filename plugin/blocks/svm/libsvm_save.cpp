@@ -1,0 +1,158 @@
+#include "blocks/svm/libsvm_save.h"
+
+#include <unistd.h>
+
+#include "blocks/svm/sparse.h"
+
+namespace Mrv {
+namespace {
+
+const char* const InputMatrix = "InputMatrix";
+const char* const FileName = "FileName";
+const char* const SaveMode = "SaveMode";
+
+const int32 append_mode = 0;
+
+const char* const cannot_open_at_init_message = "CLibSVMSave::Init -- Cannot open output file %s.\n";
+const char* const old_file_kept_message =
+    "CLibSVMSave::OnChangedParameter -- Cannot open output file %s. The old file will be kept.\n";
+const char* const writing_stopped_message =
+    "CLibSVMSave::OnChangedParameter -- Cannot open output file. File writing will be stopped.\n";
+// A full disk or a removed medium: the user learns which file lost the tick.
+const char* const cannot_write_message = "CLibSVMSave::Execute -- Cannot write to output file %s.\n";
+// Shapes are fixed at Init; a host that re-shapes the input while running
+// gets this instead of reads past the data.
+const char* const shape_changed_message =
+    "CLibSVMSave::Execute -- The input shape changed after Init; the matrix is not written.\n";
+
+const char* const text_file_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
+
+const declaration signature_table[] = {
+    input(InputMatrix, 178, 179, "double-matrix").required(),
+    parameter(FileName, 114, 115, "string")
+        .initial_value("MyLibSVMFile.txt")
+        .layout(filename_layout{text_file_filter, {true, false, false}}),
+    parameter(SaveMode, 112, 113, "int")
+        .initial_value(1)
+        .domain(int_domain().minimum(0, true).maximum(1, true))
+        .layout(combo_layout{{"Append", "Overwrite"}}),
+};
+
+}  // namespace
+
+CLibSVMSave::CLibSVMSave(const CreationContext* context) : CBlockImplBase(context) {
+    AddDrivingInput(InputMatrix, 1);
+}
+
+// host thread, when the last reference goes; Done normally closed the file.
+CLibSVMSave::~CLibSVMSave() { Close(); }
+
+// host thread, from InitInstance on first declaration.
+void CLibSVMSave::InitSignature() { Declare(signature_table); }
+
+// host thread, from InitInstance when a saved patch is restored; a saved
+// declaration that lacks a pin or has a parameter of another type raises,
+// and the base declares afresh.
+void CLibSVMSave::CheckSignature() {
+    FindInput(InputMatrix);
+    ParameterValue<IString>(FileName);
+    ParameterValue<IInt>(SaveMode);
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CLibSVMSave::Init() {
+    return TraceExceptions(
+        [&] {
+            BindInput(input_, InputMatrix);
+            columns_ = input_->GetWidth();
+            rows_ = input_->GetHeight();
+            Close();
+            const std::string name = ParameterValue<IString>(FileName)->GetValue();
+            if (!Open(name)) {
+                NotifyError(cannot_open_at_init_message, name.c_str());
+                return false;
+            }
+            return true;
+        },
+        false);
+}
+
+// host thread, between Start and Stop, on every new input matrix.
+bool CLibSVMSave::Execute() {
+    TraceExceptions(
+        [&] {
+            if (!file_ || !input_) return true;
+            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+                NotifyWarning("%s", shape_changed_message);
+                return true;
+            }
+            text_.clear();
+            const double* values = input_->GetReadPointer();
+            for (int32 r = 0; r < rows_; ++r)
+                sparse::append_data_line(text_, values + static_cast<std::size_t>(r) * columns_, columns_);
+            const bool overwriting = Overwriting();
+            if (overwriting) std::rewind(file_);
+            bool written = std::fwrite(text_.data(), 1, text_.size(), file_) == text_.size() &&
+                           std::fflush(file_) == 0;
+            if (written && overwriting) written = ::ftruncate(::fileno(file_), std::ftell(file_)) == 0;
+            if (!written) {
+                std::clearerr(file_);
+                NotifyError(cannot_write_message, open_name_.c_str());
+            }
+            return true;
+        },
+        true);
+    return true;
+}
+
+// host thread, any state; the file follows the parameters only while the
+// patch runs (Init opens it otherwise).
+void CLibSVMSave::OnChangedParameter(const std::string& id) {
+    TraceExceptions(
+        [&] {
+            if (!IsRunning() || (id != FileName && id != SaveMode)) return true;
+            Close();
+            const std::string name = ParameterValue<IString>(FileName)->GetValue();
+            const bool opened = Open(name);
+            if (id == FileName) {
+                if (opened) {
+                    open_name_ = name;
+                    return true;
+                }
+                const std::string previous = open_name_;
+                const bool reopened = !previous.empty() && Open(previous);
+                ParameterValue<IString>(FileName)->SetValue(previous.c_str());
+                NotifyParameterChanged(FileName);
+                if (reopened) NotifyError(old_file_kept_message, name.c_str());
+                else NotifyError("%s", writing_stopped_message);
+            } else if (!opened) {
+                NotifyError("%s", writing_stopped_message);
+            }
+            return true;
+        },
+        true);
+}
+
+// host thread, after Stop (or a failed Init).
+void CLibSVMSave::Done() {
+    Close();
+    input_ = nullptr;
+}
+
+// host thread, at tear-down of the signature.
+void CLibSVMSave::DoneSignature() { input_ = nullptr; }
+
+bool CLibSVMSave::Overwriting() { return ParameterValue<IInt>(SaveMode)->GetValue() != append_mode; }
+
+bool CLibSVMSave::Open(const std::string& name) {
+    file_ = std::fopen(name.c_str(), Overwriting() ? "w" : "a");
+    if (file_) open_name_ = name;
+    return file_ != nullptr;
+}
+
+void CLibSVMSave::Close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+}  // namespace Mrv

@@ -1,0 +1,47 @@
+// Writes every tick's input matrix to a text file in libsvm's data format:
+// one line per row, column 0 the label, column j attribute j, zeros left out.
+//
+// Choices where the format's description leaves them open:
+// - Overwrite mode leaves exactly the last tick in the file: after writing
+//   from the start, the file is cut at the end of the new text, so no rows
+//   of an earlier, longer tick stay behind for svm-train to read.
+// - Every tick's text is flushed to the file before Execute returns, so a
+//   host that is killed keeps every tick it wrote.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "framework/block_base.h"
+
+namespace Mrv {
+
+class CLibSVMSave : public CBlockImplBase<IBlock> {
+public:
+    // host thread, from the factory.
+    explicit CLibSVMSave(const CreationContext* context);
+    ~CLibSVMSave() override;
+
+protected:
+    void InitSignature() override;
+    void DoneSignature() override;
+    void CheckSignature() override;
+    void OnChangedParameter(const std::string& id) override;
+    bool Init() override;
+    bool Execute() override;
+    void Done() override;
+
+private:
+    bool Overwriting();
+    // Opens `name` for the current save mode; false when it cannot be opened.
+    bool Open(const std::string& name);
+    void Close();
+
+    CSmartPtr<IDoubleMatrix> input_;
+    int32 columns_ = 0, rows_ = 0;
+    std::FILE* file_ = nullptr;
+    std::string open_name_;
+    std::string text_;  // reused by every tick
+};
+
+}  // namespace Mrv

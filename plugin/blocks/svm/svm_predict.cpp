@@ -1,0 +1,238 @@
+#include "blocks/svm/svm_predict.h"
+
+#include <new>
+
+#include "blocks/svm/sparse.h"
+
+namespace Mrv {
+namespace {
+
+const char* const InputMatrix = "InputMatrix";
+const char* const OutputVector = "OutputVector";
+const char* const ModelFileName = "ModelFileName";
+const char* const RefreshModel = "RefreshModel";
+const char* const Probabilities = "Probabilities";
+const char* const ProbVector = "ProbVector";
+
+const char* const cannot_open_at_init_message = "CSVMBlock::Init -- Cannot open model file: %s.\n";
+const char* const cannot_allocate_message = "CSVMBlock::Init -- Cannot allocate memory for input data.\n";
+const char* const cannot_open_at_refresh_message =
+    "CSVMBlock::OnChangedParameter -- Cannot open model file: %s. The old model will be kept.\n";
+const char* const model_updated_message = "CSVMBlock::OnChangedParameter -- SVM model updated.\n";
+// Follows the cannot-open report when the file exists but is no model.
+const char* const unusable_model_message = "CSVMBlock::%s -- The model file %s cannot be used: %s.\n";
+const char* const class_count_changed_message =
+    "CSVMBlock::OnChangedParameter -- The new model gives %d class probabilities where the output has %d columns. "
+    "Probabilities will not be written until the next Init.\n";
+// Shapes are fixed at Init; a host that re-shapes the input while running
+// gets this instead of reads past the data.
+const char* const shape_changed_message =
+    "CSVMBlock::Execute -- The input shape changed after Init; no prediction is written.\n";
+
+struct probability_messages {
+    const char* one_class;
+    const char* no_probability;
+};
+const probability_messages init_messages = {
+    "CSVMBlock::Init -- Cannot return probability values. The loaded model is a one-class model.\n",
+    "CSVMBlock::Init -- Cannot return probability values. The loaded model does not contain probability "
+    "information.\n"};
+const probability_messages refresh_messages = {
+    "CSVMBlock::OnChangedParameter -- Cannot return probability values. The loaded model is a one-class model.\n",
+    "CSVMBlock::OnChangedParameter -- Cannot return probability values. The loaded model does not contain "
+    "probability information.\n"};
+
+const char* const text_file_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
+
+const declaration signature_table[] = {
+    input(InputMatrix, 166, 167, "double-matrix").required(),
+    output(OutputVector, 168, 169, "double-matrix"),
+    parameter(ModelFileName, 170, 171, "string")
+        .initial_value("MyModel.txt")
+        .layout(filename_layout{text_file_filter, {true, false, false}}),
+    parameter(RefreshModel, 172, 173, "trigger").attribute(2, false).attribute(3, true),
+    parameter(Probabilities, 256, 257, "bool").initial_value(false).attribute(3, false),
+};
+
+// Declared after the others, only while Probabilities is true.
+const declaration probability_output = output(ProbVector, 258, 259, "double-matrix");
+
+}  // namespace
+
+CSVMPredict::CSVMPredict(const CreationContext* context) : CBlockImplBase(context) {
+    AddDrivingInput(InputMatrix, 1);
+}
+
+// host thread, when the last reference goes.
+CSVMPredict::~CSVMPredict() { FreeModel(); }
+
+// host thread, from InitInstance on first declaration.
+void CSVMPredict::InitSignature() { Declare(signature_table); }
+
+// host thread, from InitInstance when a saved patch is restored; a saved
+// declaration that lacks a pin or has a parameter of another type raises,
+// and the base declares afresh.
+void CSVMPredict::CheckSignature() {
+    FindInput(InputMatrix);
+    FindOutput(OutputVector);
+    ParameterValue<IString>(ModelFileName);
+    if (ParameterValue<IBool>(Probabilities)->GetValue()) FindOutput(ProbVector);
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CSVMPredict::Init() {
+    return TraceExceptions(
+        [&] {
+            BindInput(input_, InputMatrix);
+            columns_ = input_->GetWidth();
+            rows_ = input_->GetHeight();
+            BindOutput(output_, OutputVector);
+            ShapeMatrix(output_.get(), rows_, 1);
+            FreeModel();
+            model_ = LoadModel("Init", cannot_open_at_init_message);
+            if (!model_) return false;
+            try {
+                nodes_.assign(static_cast<std::size_t>(columns_) + 1, svm_node{-1, 0.0});
+            } catch (const std::bad_alloc&) {
+                NotifyError("%s", cannot_allocate_message);
+                return false;
+            }
+            probability_flag_ = ParameterValue<IBool>(Probabilities)->GetValue();
+            if (probability_flag_) {
+                width_ = CheckProbabilities(model_, "Init");
+                BindOutput(probabilities_, ProbVector);
+                ShapeMatrix(probabilities_.get(), rows_, width_);
+            }
+            return true;
+        },
+        false);
+}
+
+// host thread, between Start and Stop, on every new input matrix.
+bool CSVMPredict::Execute() {
+    TraceExceptions(
+        [&] {
+            if (!input_ || !output_ || !model_) return true;
+            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+                NotifyWarning("%s", shape_changed_message);
+                return true;
+            }
+            const bool with_probabilities = WritesProbabilities();
+            const double* rows = input_->GetReadPointer();
+            double* values = output_->GetWritePointer();
+            double* estimates = with_probabilities ? probabilities_->GetWritePointer() : nullptr;
+            for (int32 r = 0; r < rows_; ++r) {
+                sparse::to_nodes(rows + static_cast<std::size_t>(r) * columns_, columns_, 1, nodes_.data());
+                values[r] = with_probabilities
+                                ? svm_predict_probability(model_, nodes_.data(),
+                                                          estimates + static_cast<std::size_t>(r) * width_)
+                                : svm_predict(model_, nodes_.data());
+            }
+            output_->SetTimeStamp(Now());
+            if (with_probabilities) probabilities_->SetTimeStamp(Now());
+            return true;
+        },
+        true);
+    return true;
+}
+
+// host thread, any state.
+void CSVMPredict::OnChangedParameter(const std::string& id) {
+    TraceExceptions(
+        [&] {
+            if (id == RefreshModel) ReloadModel();
+            else if (id == Probabilities) ShowProbabilities(ParameterValue<IBool>(Probabilities)->GetValue());
+            return true;
+        },
+        true);
+}
+
+// host thread, after Stop (or a failed Init).
+void CSVMPredict::Done() {
+    ReleasePins();
+    FreeModel();
+    std::vector<svm_node>().swap(nodes_);
+}
+
+// host thread, at tear-down of the signature.
+void CSVMPredict::DoneSignature() { ReleasePins(); }
+
+svm_model* CSVMPredict::LoadModel(const char* method, const char* cannot_open_message) {
+    const std::string name = ParameterValue<IString>(ModelFileName)->GetValue();
+    std::string problem;
+    svm_model* loaded = sparse::load_model_checked(name, &problem);
+    if (!loaded) {
+        NotifyError(cannot_open_message, name.c_str());
+        if (!problem.empty() && problem != "the file cannot be opened")
+            NotifyError(unusable_model_message, method, name.c_str(), problem.c_str());
+    }
+    return loaded;
+}
+
+int32 CSVMPredict::CheckProbabilities(const svm_model* model, const char* method) {
+    const probability_messages& messages = std::string(method) == "Init" ? init_messages : refresh_messages;
+    if (svm_get_svm_type(model) == ONE_CLASS) {
+        NotifyError("%s", messages.one_class);
+        probability_flag_ = false;
+        return 2;
+    }
+    if (!svm_check_probability_model(model)) {
+        NotifyError("%s", messages.no_probability);
+        probability_flag_ = false;
+        return 1;
+    }
+    return sparse::probability_width(model);
+}
+
+void CSVMPredict::ReloadModel() {
+    svm_model* loaded = LoadModel("OnChangedParameter", cannot_open_at_refresh_message);
+    if (!loaded) return;
+    FreeModel();
+    model_ = loaded;
+    if (ParameterValue<IBool>(Probabilities)->GetValue()) {
+        probability_flag_ = true;
+        const bool had_probabilities = svm_check_probability_model(model_) && svm_get_svm_type(model_) != ONE_CLASS;
+        const int32 width = CheckProbabilities(model_, "OnChangedParameter");
+        if (had_probabilities && width != width_) {
+            // ProbVector keeps the shape Init gave it.
+            probability_flag_ = false;
+            if (probabilities_) NotifyError(class_count_changed_message, width, width_);
+        }
+    }
+    NotifyMessage("%s", model_updated_message);
+}
+
+void CSVMPredict::ShowProbabilities(bool shown) {
+    probability_flag_ = shown;
+    const bool declared = GetSignature()->GetOutputs()->Find(ProbVector) != nullptr;
+    if (shown && !declared) {
+        Declare(probability_output);
+    } else if (!shown && declared) {
+        probabilities_ = nullptr;
+        RemoveOutput(ProbVector);
+    }
+    NotifySignatureChanged();
+}
+
+// Also guards against a model or an output that changed since Init: libsvm
+// writes one estimate per class of the model into the row.
+bool CSVMPredict::WritesProbabilities() const {
+    if (!probability_flag_ || !probabilities_) return false;
+    const int type = svm_get_svm_type(model_);
+    return (type == C_SVC || type == NU_SVC) && svm_check_probability_model(model_) &&
+           svm_get_nr_class(model_) == width_ && probabilities_->GetWidth() == width_ &&
+           probabilities_->GetHeight() == rows_;
+}
+
+void CSVMPredict::FreeModel() {
+    if (model_) svm_free_and_destroy_model(&model_);
+    model_ = nullptr;
+}
+
+void CSVMPredict::ReleasePins() {
+    input_ = nullptr;
+    output_ = nullptr;
+    probabilities_ = nullptr;
+}
+
+}  // namespace Mrv

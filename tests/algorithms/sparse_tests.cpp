@@ -1,0 +1,180 @@
+// Sparse samples, data lines, libsvm's output routing and model files,
+// linked directly.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+#include "blocks/svm/sparse.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Mrv::sparse;
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(SparseSample, KeepsNonZeroValuesAndNaNWithTheirIndex) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double row[] = {0.0, 2.5, nan, 0.0, -3.0};
+    svm_node nodes[6];
+    ASSERT_EQ(to_nodes(row, 5, 1, nodes), 3);
+    EXPECT_EQ(nodes[0].index, 2);
+    EXPECT_EQ(nodes[0].value, 2.5);
+    EXPECT_EQ(nodes[1].index, 3);
+    EXPECT_TRUE(std::isnan(nodes[1].value));
+    EXPECT_EQ(nodes[2].index, 5);
+    EXPECT_EQ(nodes[3].index, -1);
+    // A training row: the label is skipped and column j is attribute j.
+    ASSERT_EQ(to_nodes(row + 1, 4, 1, nodes), 3);
+    EXPECT_EQ(nodes[0].index, 1);
+    // All zero: the terminator alone.
+    const double zeros[] = {0.0, -0.0};
+    EXPECT_EQ(to_nodes(zeros, 2, 1, nodes), 0);
+    EXPECT_EQ(nodes[0].index, -1);
+}
+
+TEST(DataLine, LabelThenNonZeroAttributesEachFollowedByABlank) {
+    std::string text;
+    const double a[] = {1, 0, 2.5, 0, -3};
+    const double b[] = {-1, 0, 0};
+    const double c[] = {7};
+    const double d[] = {0.5, 1e6, 123456789};
+    append_data_line(text, a, 5);
+    append_data_line(text, b, 3);
+    append_data_line(text, c, 1);
+    append_data_line(text, d, 3);
+    EXPECT_EQ(text, "1 2:2.5 4:-3 \n-1 \n7 \n0.5 1:1e+06 2:1.23457e+08 \n");
+}
+
+class ModelFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("mrv-sparse-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        route_output_to(nullptr);
+    }
+    void TearDown() override {
+        if (model) svm_free_and_destroy_model(&model);
+        fs::remove_all(folder);
+    }
+    // Three classes on one attribute, with probability estimates.
+    svm_model* train() {
+        rows.clear();
+        labels.clear();
+        samples.clear();
+        for (int i = 0; i < 30; ++i) {
+            rows.push_back({{1, static_cast<double>(i)}, {-1, 0}});
+            labels.push_back(i / 10);
+        }
+        for (auto& row : rows) samples.push_back(row.data());
+        problem = {static_cast<int>(rows.size()), labels.data(), samples.data()};
+        parameter = svm_parameter{};
+        parameter.svm_type = C_SVC;
+        parameter.kernel_type = RBF;
+        parameter.gamma = 0.1;
+        parameter.cache_size = 10;
+        parameter.eps = 0.001;
+        parameter.C = 10;
+        parameter.probability = 1;
+        parameter.shrinking = 1;
+        return svm_train(&problem, &parameter);
+    }
+    std::string saved_model() {
+        model = train();
+        EXPECT_EQ(save_model_replacing((folder / "model.txt").string(), model), 0);
+        return read_file(folder / "model.txt");
+    }
+    std::vector<std::string> files() {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+        return names;
+    }
+
+    fs::path folder;
+    svm_model* model = nullptr;
+    std::vector<std::vector<svm_node>> rows;
+    std::vector<double> labels;
+    std::vector<svm_node*> samples;
+    svm_problem problem{};
+    svm_parameter parameter{};
+};
+
+TEST_F(ModelFiles, SaveReplacesTheModelAndLeavesNoTemporaryFile) {
+    std::ofstream(folder / "model.txt") << "old model";
+    const std::string text = saved_model();
+    EXPECT_EQ(text.rfind("svm_type c_svc\nkernel_type rbf\n", 0), 0u);
+    EXPECT_EQ(files(), std::vector<std::string>{"model.txt"});
+    EXPECT_EQ(model_file_problem((folder / "model.txt").string()), "");
+    svm_model* loaded = load_model_checked((folder / "model.txt").string());
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(probability_width(loaded), 3);
+    EXPECT_EQ(svm_check_probability_model(loaded), 1);
+    svm_free_and_destroy_model(&loaded);
+}
+
+TEST_F(ModelFiles, FailedSaveKeepsTheOldModel) {
+    model = train();
+    std::ofstream(folder / "model.txt") << "old model";
+    EXPECT_NE(save_model_replacing((folder / "missing" / "model.txt").string(), model), 0);
+    // A directory in the model's place: the rename fails, the temporary goes.
+    fs::create_directories(folder / "taken" / "inside");
+    EXPECT_NE(save_model_replacing((folder / "taken").string(), model), 0);
+    EXPECT_EQ(read_file(folder / "model.txt"), "old model");
+    EXPECT_EQ(files().size(), 2u);
+}
+
+TEST_F(ModelFiles, UnreadableModelsAreNamedAndNeverLoaded) {
+    const std::string good = saved_model();
+    const auto problem_of = [&](const std::string& text) {
+        std::ofstream(folder / "bad.txt", std::ios::binary) << text;
+        return model_file_problem((folder / "bad.txt").string());
+    };
+    EXPECT_EQ(model_file_problem((folder / "none.txt").string()), "the file cannot be opened");
+    EXPECT_EQ(problem_of(""), "no support vector section");
+    EXPECT_EQ(problem_of("1 1:0.5 2:3\n-1 1:2\n"), "unknown text \"1\"");
+    EXPECT_EQ(problem_of(good.substr(0, good.find("rho"))), "no support vector section");
+    // Cut inside the support vectors: libsvm would read past its buffers.
+    const std::size_t last_line = good.rfind('\n', good.size() - 2);
+    EXPECT_NE(problem_of(good.substr(0, last_line + 1)).find("support vectors"), std::string::npos);
+    // The last support vector with one coefficient where a 3-class model has two.
+    EXPECT_NE(problem_of(good.substr(0, last_line + 1) + "1\n").find("is cut short"), std::string::npos);
+    std::string precomputed = good;
+    precomputed.replace(precomputed.find("rbf"), 3, "precomputed");
+    EXPECT_EQ(problem_of(precomputed), "a precomputed kernel");
+    std::string moved = good;
+    moved.replace(moved.find("nr_class"), 8, "nr_klass");
+    EXPECT_EQ(problem_of(moved), "unknown text \"nr_klass\"");
+    EXPECT_EQ(load_model_checked((folder / "bad.txt").string()), nullptr);
+    EXPECT_EQ(problem_of(good), "");
+}
+
+TEST_F(ModelFiles, LibsvmTextGoesToTheRoutedFileOnly) {
+    std::FILE* log = std::fopen((folder / "log.txt").c_str(), "w");
+    route_output_to(log);
+    model = train();
+    stop_routing_to(log);
+    std::fclose(log);
+    EXPECT_NE(read_file(folder / "log.txt").find("optimization finished"), std::string::npos);
+    // Silent afterwards: nothing reaches the closed file nor standard output.
+    testing::internal::CaptureStdout();
+    svm_model* again = train();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    svm_free_and_destroy_model(&again);
+}
+
+}  // namespace
