@@ -2,6 +2,7 @@
 // them, the layout object and the status object.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <utility>
@@ -178,15 +179,16 @@ private:
     std::vector<std::string> first_;
 };
 
+// A block may ask from a thread of its own (a worker that finished).
 class ExecutionRequest : public Object<Mrv::IExecutionRequest> {
 public:
     void Request() override { pending_ = true; }
     bool pending() const { return pending_; }
     // Clears the request and says whether there was one.
-    bool take_pending() { return std::exchange(pending_, false); }
+    bool take_pending() { return pending_.exchange(false); }
 
 private:
-    bool pending_ = false;
+    std::atomic<bool> pending_{false};
 };
 
 class Status : public Object<Mrv::IStatus> {

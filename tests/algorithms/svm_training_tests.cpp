@@ -1,0 +1,117 @@
+// The SVM training set and a training run, linked directly.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "blocks/svm/svm_training.h"
+
+namespace {
+
+using namespace Mrv::svm_training;
+
+std::vector<std::pair<int, double>> nodes_of(const training_set& set, std::size_t i) {
+    std::vector<std::pair<int, double>> out;
+    for (const svm_node* n = set.sample(i); n->index != -1; ++n) out.emplace_back(n->index, n->value);
+    return out;
+}
+
+TEST(TrainingSet, KeepsNonZeroAttributesAndEveryAttributeInTheRanges) {
+    training_set set(4);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double rows[] = {1, 0.5, 0, -2,  //
+                           2, 0, 0, 0,     //
+                           1, 3, nan, 4};
+    for (int r = 0; r < 3; ++r) set.add_row(rows + 4 * r);
+    ASSERT_EQ(set.size(), 3u);
+    EXPECT_EQ(nodes_of(set, 0), (std::vector<std::pair<int, double>>{{1, 0.5}, {3, -2}}));
+    EXPECT_TRUE(nodes_of(set, 1).empty());  // an all-zero row: the terminator only
+    ASSERT_EQ(nodes_of(set, 2).size(), 3u);  // a NaN counts as non-zero
+    EXPECT_TRUE(std::isnan(nodes_of(set, 2)[1].second));
+    EXPECT_EQ(set.label(1), 2.0);
+    EXPECT_EQ(set.highest_index(), 3);
+    EXPECT_EQ(set.minimum(), (std::vector<double>{0, 0, -2}));
+    EXPECT_EQ(set.maximum(), (std::vector<double>{3, 0, 4}));
+
+    set.clear();
+    EXPECT_EQ(set.size(), 0u);
+    EXPECT_EQ(set.highest_index(), 0);
+    const double next[] = {0, 7, 8, 9};
+    set.add_row(next);  // the first row after clear starts the ranges again
+    EXPECT_EQ(set.minimum(), (std::vector<double>{7, 8, 9}));
+    EXPECT_EQ(set.maximum(), (std::vector<double>{7, 8, 9}));
+}
+
+TEST(TrainingRun, CodesParameterAndScaling) {
+    EXPECT_EQ(svm_type_code(0), C_SVC);
+    EXPECT_EQ(svm_type_code(4), NU_SVR);
+    EXPECT_EQ(svm_type_code(9), C_SVC);
+    EXPECT_EQ(kernel_type_code(0), LINEAR);
+    EXPECT_EQ(kernel_type_code(3), SIGMOID);
+    EXPECT_EQ(kernel_type_code(2), RBF);
+    EXPECT_EQ(kernel_type_code(-1), RBF);
+
+    run_settings settings;
+    settings.degree = 2.6;
+    EXPECT_EQ(make_parameter(settings, 5).gamma, 0.2);  // gamma 0: 1 / highest index
+    EXPECT_EQ(make_parameter(settings, 0).gamma, 1.0);
+    EXPECT_EQ(make_parameter(settings, 5).degree, 3);
+    settings.gamma = 0.5;
+    EXPECT_EQ(make_parameter(settings, 5).gamma, 0.5);
+
+    EXPECT_EQ(scale_value(5, 0, 10, -1, 1), 0.0);
+    EXPECT_EQ(scale_value(10, 0, 10, -1, 1), 1.0);
+    EXPECT_EQ(scale_value(3, 3, 3, -1, 3), 1.0);  // zero width: the middle
+}
+
+std::string temporary_name(const char* stem) {
+    return ::testing::TempDir() + stem + std::to_string(::getpid());
+}
+
+TEST(TrainingRun, TrainsSavesAndReportsWhatStopsIt) {
+    training_set set(3);
+    const double rows[] = {1, 1, 1, 1, 2, 1, -1, -1, -1, -1, -2, -1};
+    for (int r = 0; r < 4; ++r) set.add_row(rows + 3 * r);
+    run_settings settings;
+    settings.model_file = temporary_name("svm_training_model");
+    run_report report = set.train_and_save(settings);
+    EXPECT_EQ(report.result, outcome::trained);
+    EXPECT_EQ(report.classes, 2);
+    svm_model* model = svm_load_model(settings.model_file.c_str());
+    ASSERT_NE(model, nullptr);
+    EXPECT_EQ(model->param.gamma, 0.5);
+    svm_free_and_destroy_model(&model);
+    std::ifstream before(settings.model_file);
+    const std::string saved((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+
+    settings.C = 0.0;  // libsvm refuses; the model file stays as it was
+    report = set.train_and_save(settings);
+    EXPECT_EQ(report.result, outcome::bad_parameters);
+    EXPECT_EQ(report.detail, "C <= 0");
+    settings.C = 1.0;
+    run_settings elsewhere = settings;
+    elsewhere.model_file = "/nonexistent-directory/model.txt";
+    EXPECT_EQ(set.train_and_save(elsewhere).result, outcome::save_failed);
+    std::ifstream after(settings.model_file);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), saved);
+    std::remove(settings.model_file.c_str());
+
+    EXPECT_EQ(training_set(3).train_and_save(settings).result, outcome::empty);
+    const double infinite[] = {1, std::numeric_limits<double>::infinity(), 1};
+    set.add_row(infinite);
+    report = set.train_and_save(settings);
+    EXPECT_EQ(report.result, outcome::not_finite);
+    settings.scale = false;
+    report = set.train_and_save(settings);
+    EXPECT_EQ(report.detail, "sample 5, attribute 1");
+}
+
+}  // namespace
