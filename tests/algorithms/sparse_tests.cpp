@@ -153,6 +153,9 @@ TEST_F(ModelFiles, UnreadableModelsAreNamedAndNeverLoaded) {
     EXPECT_NE(problem_of(good.substr(0, last_line + 1)).find("support vectors"), std::string::npos);
     // The last support vector with one coefficient where a 3-class model has two.
     EXPECT_NE(problem_of(good.substr(0, last_line + 1) + "1\n").find("is cut short"), std::string::npos);
+    std::string nul = good;
+    nul[good.rfind(' ')] = '\0';
+    EXPECT_NE(problem_of(nul).find("holds a NUL byte"), std::string::npos);
     std::string precomputed = good;
     precomputed.replace(precomputed.find("rbf"), 3, "precomputed");
     EXPECT_EQ(problem_of(precomputed), "a precomputed kernel");

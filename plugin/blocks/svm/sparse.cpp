@@ -194,7 +194,13 @@ std::string model_file_problem(const std::string& path) {
     std::size_t capacity = 0;
     int lines = 0;
     std::string problem;
-    while (lines < total_sv && ::getline(&line, &capacity, file.get()) > 0) {
+    for (ssize_t length; lines < total_sv && (length = ::getline(&line, &capacity, file.get())) > 0;) {
+        // libsvm finds line ends with string functions: a NUL byte would
+        // make it join lines and then read more of them than there are.
+        if (std::strlen(line) != static_cast<std::size_t>(length)) {
+            problem = "support vector " + std::to_string(lines + 1) + " holds a NUL byte";
+            break;
+        }
         if (count_tokens(line) < coefficients) {
             problem = "support vector " + std::to_string(lines + 1) + " is cut short";
             break;

@@ -1,0 +1,210 @@
+// LibSVMSave through the dlopen'ed plug-in and the substitute host.
+#include <gtest/gtest.h>
+
+#include "common/live_objects_test.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "host/datatypes.h"
+#include "host/harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mrvhost::BlockHarness;
+using mrvhost::Plugin;
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class LibSVMSave : public LiveObjectsTest {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("mrv-libsvm-save-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override {
+        LiveObjectsTest::TearDown();
+        fs::remove_all(folder);
+    }
+    void ReleaseHostObjects() override { harness.reset(); }
+
+    BlockHarness& make() {
+        harness = std::make_unique<BlockHarness>(plugin.find_class("LibSVMSave"), "export");
+        harness->init_instance();
+        return *harness;
+    }
+    // A running block writing `file` in `mode` (0 Append, 1 Overwrite).
+    BlockHarness& running(const std::string& file, int mode, int rows, int columns, const std::vector<double>& values) {
+        make();
+        EXPECT_TRUE(harness->set_string("FileName", (folder / file).string()));
+        EXPECT_TRUE(harness->set_int("SaveMode", mode));
+        harness->feed_matrix("InputMatrix", rows, columns, values);
+        EXPECT_TRUE(harness->begin());
+        harness->set_running(true);
+        return *harness;
+    }
+    void tick_with(int rows, int columns, const std::vector<double>& values) {
+        harness->feed_matrix("InputMatrix", rows, columns, values);
+        ASSERT_TRUE(harness->tick());
+    }
+    std::string file_name_parameter() {
+        return Mrv::interface_cast<Mrv::IString>(harness->parameter("FileName").GetValue())->GetValue();
+    }
+
+    Plugin plugin{Plugin::default_path()};
+    std::unique_ptr<BlockHarness> harness;
+    fs::path folder;
+};
+
+TEST_F(LibSVMSave, DeclaresItsPinAndParameters) {
+    BlockHarness& h = make();
+    auto& signature = h.signature();
+    ASSERT_EQ(signature.GetInputs()->GetCount(), 1);
+    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetId(), "InputMatrix");
+    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetName(), "Input Matrix");
+    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetDescription(), "The input matrix to be saved in LibSVM format");
+    EXPECT_TRUE(signature.GetInputs()->GetItem(0)->IsRequired());
+    EXPECT_EQ(signature.GetOutputs()->GetCount(), 0);
+    ASSERT_EQ(signature.GetParameters()->GetCount(), 2);
+    EXPECT_STREQ(signature.GetParameters()->GetItem(0)->GetName(), "File Name");
+    EXPECT_STREQ(signature.GetParameters()->GetItem(0)->GetDescription(),
+                 "Name of the output file that will be formatted in LibSVM style");
+    EXPECT_STREQ(signature.GetParameters()->GetItem(1)->GetName(), "Save Mode");
+    EXPECT_EQ(file_name_parameter(), "MyLibSVMFile.txt");
+    EXPECT_EQ(h.parameter_int("SaveMode"), 1);
+    auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(h.layout().GetLayout("SaveMode"));
+    ASSERT_NE(combo, nullptr);
+    ASSERT_EQ(combo->GetItemCount(), 2);
+    EXPECT_STREQ(combo->GetItem(0), "Append");
+    EXPECT_STREQ(combo->GetItem(1), "Overwrite");
+    auto* file = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(h.layout().GetLayout("FileName"));
+    ASSERT_NE(file, nullptr);
+    EXPECT_STREQ(file->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
+    EXPECT_TRUE(file->GetOption(0));
+    EXPECT_FALSE(h.set_int("SaveMode", 2));  // outside the domain
+    ASSERT_EQ(h.status().driving_inputs().size(), 1u);
+    EXPECT_EQ(h.status().driving_inputs()[0].first, "InputMatrix");
+}
+
+TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
+    std::ofstream(folder / "data.txt") << "3 1:1 \n";  // earlier content stays
+    running("data.txt", 0, 2, 3, {1, 0, 4, -1, 2, 0});
+    ASSERT_TRUE(harness->tick());
+    // Flushed at once: a killed host keeps the tick.
+    EXPECT_EQ(read_file(folder / "data.txt"), "3 1:1 \n1 2:4 \n-1 1:2 \n");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    tick_with(2, 3, {0.5, 0, 0, 2, 1e6, nan});
+    tick_with(2, 3, {7, -0.0, 1234567, 1, 1, 1});
+    const std::string written = read_file(folder / "data.txt");
+    EXPECT_EQ(written, "3 1:1 \n1 2:4 \n-1 1:2 \n0.5 \n2 1:1e+06 2:nan \n7 2:1.23457e+06 \n1 1:1 2:1 \n");
+    EXPECT_TRUE(harness->messages().empty());
+    // Shapes are those of Init: a reshaped input is reported, not written.
+    tick_with(3, 3, std::vector<double>(9, 1.0));
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
+              std::vector<std::string>{
+                  "CLibSVMSave::Execute -- The input shape changed after Init; the matrix is not written.\n"});
+    EXPECT_EQ(read_file(folder / "data.txt"), written);
+}
+
+TEST_F(LibSVMSave, SingleColumnWritesLabelsOnly) {
+    running("labels.txt", 0, 2, 1, {3, -2});
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(read_file(folder / "labels.txt"), "3 \n-2 \n");
+}
+
+TEST_F(LibSVMSave, OverwriteModeKeepsOnlyTheLastTick) {
+    std::ofstream(folder / "data.txt") << "old content that goes\n";
+    running("data.txt", 1, 2, 2, {1, 10, 2, 20});
+    EXPECT_EQ(read_file(folder / "data.txt"), "");  // emptied at Init
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(read_file(folder / "data.txt"), "1 1:10 \n2 1:20 \n");
+    tick_with(2, 2, {3, 0, 4, 0});  // shorter than the tick before
+    EXPECT_EQ(read_file(folder / "data.txt"), "3 \n4 \n");
+}
+
+TEST_F(LibSVMSave, SaveModeChangedWhileRunningReopensTheFile) {
+    running("data.txt", 0, 1, 2, {1, 5});
+    ASSERT_TRUE(harness->tick());
+    ASSERT_TRUE(harness->set_int("SaveMode", 1));  // "w" empties the file
+    EXPECT_EQ(read_file(folder / "data.txt"), "");
+    tick_with(1, 2, {2, 6});
+    ASSERT_TRUE(harness->set_int("SaveMode", 0));
+    tick_with(1, 2, {3, 7});
+    EXPECT_EQ(read_file(folder / "data.txt"), "2 1:6 \n3 1:7 \n");
+    EXPECT_TRUE(harness->messages().empty());
+}
+
+TEST_F(LibSVMSave, UnopenableFileAtInitNamesTheFile) {
+    make();
+    const std::string missing = (folder / "missing" / "data.txt").string();
+    ASSERT_TRUE(harness->set_string("FileName", missing));
+    harness->feed_matrix("InputMatrix", 1, 2, {1, 2});
+    EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + missing + ".\n",
+                                        "Block export: error in method Init\n"}));
+}
+
+TEST_F(LibSVMSave, NewFileThatCannotBeOpenedKeepsTheOldFileAndName) {
+    running("data.txt", 0, 1, 2, {1, 5});
+    const std::string old_name = (folder / "data.txt").string();
+    const std::string missing = (folder / "missing" / "other.txt").string();
+    harness->clear_notifications();
+    EXPECT_TRUE(harness->set_string("FileName", missing));
+    EXPECT_EQ(file_name_parameter(), old_name);
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"CLibSVMSave::OnChangedParameter -- Cannot open output file " + missing +
+                                       ". The old file will be kept.\n"});
+    bool told = false;
+    for (const auto& event : harness->notifications())
+        told = told || (event.kind == mrvhost::Notification::ParameterChanged && event.parameter_id == "FileName");
+    EXPECT_TRUE(told);
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(read_file(old_name), "1 1:5 \n");
+    // A good new name takes over.
+    ASSERT_TRUE(harness->set_string("FileName", (folder / "next.txt").string()));
+    tick_with(1, 2, {2, 6});
+    EXPECT_EQ(read_file(folder / "next.txt"), "2 1:6 \n");
+    EXPECT_EQ(read_file(old_name), "1 1:5 \n");
+}
+
+TEST_F(LibSVMSave, WritingStopsWhenNoFileCanBeOpened) {
+    fs::create_directories(folder / "gone");
+    running("gone/data.txt", 0, 1, 2, {1, 5});
+    fs::remove_all(folder / "gone");
+    harness->clear_notifications();
+    const std::string stopped = "CLibSVMSave::OnChangedParameter -- Cannot open output file. File writing will be stopped.\n";
+    EXPECT_TRUE(harness->set_string("FileName", (folder / "missing" / "other.txt").string()));
+    EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{stopped});
+    ASSERT_TRUE(harness->tick());  // nothing to write into, nothing reported
+    EXPECT_EQ(harness->messages(Mrv::LevelError).size(), 1u);
+    harness->clear_notifications();
+    EXPECT_TRUE(harness->set_int("SaveMode", 1));
+    EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{stopped});
+    // Writing resumes with a name that opens.
+    ASSERT_TRUE(harness->set_string("FileName", (folder / "back.txt").string()));
+    tick_with(1, 2, {2, 6});
+    EXPECT_EQ(read_file(folder / "back.txt"), "2 1:6 \n");
+}
+
+TEST_F(LibSVMSave, DesignTimeChangesOpenNoFile) {
+    make();
+    ASSERT_TRUE(harness->set_string("FileName", (folder / "design.txt").string()));
+    ASSERT_TRUE(harness->set_int("SaveMode", 0));
+    EXPECT_FALSE(fs::exists(folder / "design.txt"));
+    EXPECT_TRUE(harness->messages().empty());
+}
+
+}  // namespace

@@ -1,0 +1,324 @@
+// SVM Predict through the dlopen'ed plug-in and the substitute host, on
+// model files that libsvm itself trains and writes.
+#include <gtest/gtest.h>
+
+#include "common/live_objects_test.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include <libsvm/svm.h>
+
+#include "host/datatypes.h"
+#include "host/harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mrvhost::BlockHarness;
+using mrvhost::Notification;
+using mrvhost::Plugin;
+
+void silent(const char*) {}
+
+// Points on a line, labelled by segment: `classes` classes of 10 points.
+struct model_spec {
+    int svm_type = C_SVC;
+    int classes = 3;
+    bool probability = true;
+};
+
+void write_model(const fs::path& path, const model_spec& spec) {
+    svm_set_print_string_function(&silent);
+    std::vector<std::vector<svm_node>> rows;
+    std::vector<double> labels;
+    for (int i = 0; i < 10 * spec.classes; ++i) {
+        rows.push_back({{1, i / 10.0}, {2, 1.0 - i / 20.0}, {-1, 0}});
+        labels.push_back(i / 10);
+    }
+    std::vector<svm_node*> samples;
+    for (auto& row : rows) samples.push_back(row.data());
+    svm_problem problem{static_cast<int>(rows.size()), labels.data(), samples.data()};
+    svm_parameter parameter{};
+    parameter.svm_type = spec.svm_type;
+    parameter.kernel_type = RBF;
+    parameter.gamma = 1.0;
+    parameter.cache_size = 10;
+    parameter.eps = 0.001;
+    parameter.C = 10;
+    parameter.nu = 0.5;
+    parameter.p = 0.1;
+    parameter.shrinking = 1;
+    parameter.probability = spec.probability ? 1 : 0;
+    svm_model* model = svm_train(&problem, &parameter);
+    ASSERT_EQ(svm_save_model(path.c_str(), model), 0);
+    svm_free_and_destroy_model(&model);
+}
+
+// What libsvm answers for a row, as the reference.
+struct reference {
+    explicit reference(const fs::path& path) : model(svm_load_model(path.c_str())) {}
+    ~reference() { svm_free_and_destroy_model(&model); }
+    std::vector<svm_node> nodes(const std::vector<double>& row) {
+        std::vector<svm_node> made;
+        for (std::size_t j = 0; j < row.size(); ++j)
+            if (row[j] != 0.0) made.push_back({static_cast<int>(j) + 1, row[j]});
+        made.push_back({-1, 0});
+        return made;
+    }
+    double predict(const std::vector<double>& row) { return svm_predict(model, nodes(row).data()); }
+    std::vector<double> probabilities(const std::vector<double>& row) {
+        std::vector<double> estimates(static_cast<std::size_t>(svm_get_nr_class(model)));
+        svm_predict_probability(model, nodes(row).data(), estimates.data());
+        return estimates;
+    }
+    svm_model* model;
+};
+
+class SVMPredict : public LiveObjectsTest {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("mrv-svm-predict-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override {
+        LiveObjectsTest::TearDown();
+        fs::remove_all(folder);
+    }
+    void ReleaseHostObjects() override { harness.reset(); }
+
+    BlockHarness& make() {
+        harness = std::make_unique<BlockHarness>(plugin.find_class("SVM"), "predict");
+        harness->init_instance();
+        return *harness;
+    }
+    fs::path model(const std::string& name, const model_spec& spec = {}) {
+        write_model(folder / name, spec);
+        return folder / name;
+    }
+    // Init..Start on `file` with the rows given; Init's result.
+    bool prepare(const fs::path& file, bool probabilities, int rows, int columns, const std::vector<double>& values) {
+        make();
+        EXPECT_TRUE(harness->set_string("ModelFileName", file.string()));
+        EXPECT_TRUE(harness->set_bool("Probabilities", probabilities));
+        harness->feed_matrix("InputMatrix", rows, columns, values);
+        const bool started = harness->begin();
+        harness->set_running(true);
+        return started;
+    }
+    bool signature_changed() const {
+        for (const auto& event : harness->notifications())
+            if (event.kind == Notification::SignatureChanged) return true;
+        return false;
+    }
+
+    Plugin plugin{Plugin::default_path()};
+    std::unique_ptr<BlockHarness> harness;
+    fs::path folder;
+    const std::vector<double> rows{0.15, 0.9, 1.5, 0.3, 0, 0, 2.8, 0.2};  // 4 x 2, one row all zero
+};
+
+TEST_F(SVMPredict, DeclaresItsPinsAndParameters) {
+    BlockHarness& h = make();
+    auto& signature = h.signature();
+    ASSERT_EQ(signature.GetInputs()->GetCount(), 1);
+    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetName(), "Input Matrix");
+    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetDescription(), "Input data to be analysed by the SVM");
+    ASSERT_EQ(signature.GetOutputs()->GetCount(), 1);
+    EXPECT_STREQ(signature.GetOutputs()->GetItem(0)->GetId(), "OutputVector");
+    EXPECT_STREQ(signature.GetOutputs()->GetItem(0)->GetDescription(), "Output from the SVM model");
+    ASSERT_EQ(signature.GetParameters()->GetCount(), 3);
+    EXPECT_STREQ(signature.GetParameters()->GetItem(0)->GetName(), "Model File Name");
+    EXPECT_STREQ(signature.GetParameters()->GetItem(1)->GetName(), "Refresh model");
+    EXPECT_STREQ(signature.GetParameters()->GetItem(1)->GetDatatypeClassId(), "trigger");
+    EXPECT_FALSE(signature.GetParameters()->GetItem(1)->GetAttribute(2));
+    EXPECT_TRUE(signature.GetParameters()->GetItem(1)->GetAttribute(3));
+    EXPECT_STREQ(signature.GetParameters()->GetItem(2)->GetName(), "Show probabilities");
+    EXPECT_FALSE(signature.GetParameters()->GetItem(2)->GetAttribute(3));
+    EXPECT_FALSE(h.parameter_bool("Probabilities"));
+    EXPECT_STREQ(Mrv::interface_cast<Mrv::IString>(h.parameter("ModelFileName").GetValue())->GetValue(), "MyModel.txt");
+
+    // ProbVector exists exactly while Probabilities is true.
+    ASSERT_TRUE(h.set_bool("Probabilities", true));
+    ASSERT_EQ(signature.GetOutputs()->GetCount(), 2);
+    EXPECT_STREQ(signature.GetOutputs()->GetItem(1)->GetId(), "ProbVector");
+    EXPECT_STREQ(signature.GetOutputs()->GetItem(1)->GetName(), "Output probabilities");
+    EXPECT_STREQ(signature.GetOutputs()->GetItem(1)->GetDescription(),
+                 "A vector containing the computed probabilities for each class.");
+    EXPECT_TRUE(signature_changed());
+    ASSERT_TRUE(h.set_bool("Probabilities", false));
+    EXPECT_EQ(signature.GetOutputs()->GetCount(), 1);
+}
+
+TEST_F(SVMPredict, PredictsEveryRowAsLibsvmDoes) {
+    const fs::path file = model("three.txt", {C_SVC, 3, false});
+    ASSERT_TRUE(prepare(file, false, 4, 2, rows));
+    ASSERT_TRUE(harness->tick());
+    reference libsvm(file);
+    const auto out = harness->output_values("OutputVector");
+    ASSERT_EQ(out.size(), 4u);
+    for (std::size_t r = 0; r < 4; ++r) EXPECT_EQ(out[r], libsvm.predict({rows[2 * r], rows[2 * r + 1]})) << r;
+    EXPECT_EQ(harness->output_matrix("OutputVector")->GetWidth(), 1);
+    EXPECT_EQ(harness->output_time("OutputVector"), harness->clock().GetCurrentTime());
+    EXPECT_TRUE(harness->messages().empty());
+    // NaN and infinite features predict something and crash nothing.
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    harness->feed_matrix("InputMatrix", 4, 2, {nan, 1, inf, -inf, 0, nan, 1, 1});
+    ASSERT_TRUE(harness->tick());
+}
+
+TEST_F(SVMPredict, ClassProbabilitiesFillOneRowPerSample) {
+    const fs::path file = model("three.txt");
+    ASSERT_TRUE(prepare(file, true, 4, 2, rows));
+    ASSERT_TRUE(harness->tick());
+    reference libsvm(file);
+    auto* probabilities = harness->output_matrix("ProbVector");
+    ASSERT_EQ(probabilities->GetHeight(), 4);
+    ASSERT_EQ(probabilities->GetWidth(), 3);
+    const auto values = harness->output_values("ProbVector");
+    for (std::size_t r = 0; r < 4; ++r) {
+        const auto expected = libsvm.probabilities({rows[2 * r], rows[2 * r + 1]});
+        for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(values[3 * r + c], expected[c]) << r << "," << c;
+    }
+    EXPECT_EQ(harness->output_time("ProbVector"), harness->clock().GetCurrentTime());
+    EXPECT_TRUE(harness->messages().empty());
+}
+
+TEST_F(SVMPredict, ModelsThatCannotGiveProbabilitiesStillPredict) {
+    ASSERT_TRUE(prepare(model("plain.txt", {C_SVC, 3, false}), true, 4, 2, rows));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"CSVMBlock::Init -- Cannot return probability values. The loaded model does not "
+                                       "contain probability information.\n"});
+    ASSERT_TRUE(harness->tick());
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->messages(Mrv::LevelError).size(), 1u);
+    EXPECT_EQ(harness->output_values("OutputVector").size(), 4u);
+    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
+    EXPECT_EQ(harness->output_time("ProbVector"), 0u);  // never written
+
+    harness.reset();
+    ASSERT_TRUE(prepare(model("one.txt", {ONE_CLASS, 1, false}), true, 4, 2, rows));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{
+                  "CSVMBlock::Init -- Cannot return probability values. The loaded model is a one-class model.\n"});
+    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 2);
+    ASSERT_TRUE(harness->tick());
+    for (double value : harness->output_values("OutputVector")) EXPECT_TRUE(value == 1 || value == -1);
+    EXPECT_EQ(harness->output_time("ProbVector"), 0u);
+}
+
+TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
+    const fs::path missing = folder / "missing.txt";
+    EXPECT_FALSE(prepare(missing, false, 4, 2, rows));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              (std::vector<std::string>{"CSVMBlock::Init -- Cannot open model file: " + missing.string() + ".\n",
+                                        "Block predict: error in method Init\n"}));
+    harness.reset();
+    // A model cut short in its support vectors and a data file in its place.
+    const fs::path cut = model("cut.txt");
+    const fs::path data = folder / "data.txt";
+    std::ofstream(data) << "1 1:0.5 2:3\n";
+    fs::resize_file(cut, fs::file_size(cut) - 40);
+    for (const fs::path& broken : {cut, data}) {
+        EXPECT_FALSE(prepare(broken, false, 4, 2, rows));
+        const auto errors = harness->messages(Mrv::LevelError);
+        ASSERT_EQ(errors.size(), 3u);
+        EXPECT_EQ(errors[0], "CSVMBlock::Init -- Cannot open model file: " + broken.string() + ".\n");
+        EXPECT_EQ(errors[1].rfind("CSVMBlock::Init -- The model file " + broken.string() + " cannot be used: ", 0), 0u)
+            << errors[1];
+        harness.reset();
+    }
+}
+
+TEST_F(SVMPredict, RefreshReplacesTheModelOrKeepsTheOldOne) {
+    const fs::path first = model("first.txt", {C_SVC, 2, false});
+    ASSERT_TRUE(prepare(first, false, 4, 2, rows));
+    ASSERT_TRUE(harness->tick());
+    const auto before = harness->output_values("OutputVector");
+
+    const std::string misspelt = (folder / "frist.txt").string();
+    ASSERT_TRUE(harness->set_string("ModelFileName", misspelt));
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->fire("RefreshModel"));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- Cannot open model file: " + misspelt +
+                                       ". The old model will be kept.\n"});
+    harness->touch("InputMatrix");
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->output_values("OutputVector"), before);
+
+    const fs::path second = model("second.txt", {C_SVC, 3, false});
+    ASSERT_TRUE(harness->set_string("ModelFileName", second.string()));
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->fire("RefreshModel"));
+    EXPECT_EQ(harness->messages(Mrv::LevelMessage),
+              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- SVM model updated.\n"});
+    harness->touch("InputMatrix");
+    ASSERT_TRUE(harness->tick());
+    reference libsvm(second);
+    EXPECT_EQ(harness->output_values("OutputVector")[3], libsvm.predict({2.8, 0.2}));
+}
+
+TEST_F(SVMPredict, RefreshWithAnotherClassCountStopsTheProbabilities) {
+    ASSERT_TRUE(prepare(model("three.txt"), true, 4, 2, rows));
+    ASSERT_TRUE(harness->tick());
+    const auto stamped = harness->output_time("ProbVector");
+
+    // No probability information: reported with the refresh's own text.
+    ASSERT_TRUE(harness->set_string("ModelFileName", model("plain.txt", {C_SVC, 3, false}).string()));
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->fire("RefreshModel"));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- Cannot return probability values. The loaded "
+                                       "model does not contain probability information.\n"});
+    EXPECT_EQ(harness->messages(Mrv::LevelMessage).size(), 1u);
+    harness->touch("InputMatrix");
+    ASSERT_TRUE(harness->tick());  // a report repeats only after an Execute
+
+    // Four classes where Init made three columns.
+    ASSERT_TRUE(harness->set_string("ModelFileName", model("four.txt", {C_SVC, 4, true}).string()));
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->fire("RefreshModel"));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- The new model gives 4 class probabilities "
+                                       "where the output has 3 columns. Probabilities will not be written until the "
+                                       "next Init.\n"});
+    EXPECT_EQ(harness->messages(Mrv::LevelMessage),
+              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- SVM model updated.\n"});
+    harness->touch("InputMatrix");
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->output_time("ProbVector"), stamped);
+    EXPECT_EQ(harness->output_time("OutputVector"), harness->clock().GetCurrentTime());
+
+    // A one-class model: the refresh's one-class text.
+    ASSERT_TRUE(harness->set_string("ModelFileName", model("one.txt", {ONE_CLASS, 1, false}).string()));
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->fire("RefreshModel"));
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- Cannot return probability values. The "
+                                       "loaded model is a one-class model.\n"});
+}
+
+TEST_F(SVMPredict, SavedInstanceWithProbabilitiesRestoresItsOutput) {
+    BlockHarness& h = make();
+    const fs::path file = model("three.txt");
+    ASSERT_TRUE(h.set_string("ModelFileName", file.string()));
+    ASSERT_TRUE(h.set_bool("Probabilities", true));
+    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
+    BlockHarness restored(plugin.find_class("SVM"), "again");
+    restored.init_instance(*saved);
+    ASSERT_NE(restored.signature().find_output("ProbVector"), nullptr);
+    restored.feed_matrix("InputMatrix", 4, 2, rows);
+    ASSERT_TRUE(restored.begin());
+    ASSERT_TRUE(restored.tick());
+    EXPECT_EQ(restored.output_matrix("ProbVector")->GetWidth(), 3);
+    EXPECT_TRUE(restored.messages().empty());
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The SVM blocks against libsvm's own command-line tools, run as a user
+// runs them: the export example read by svm-train, and SVM Predict inside
+// mrv-run answering as svm-predict does on the same model and rows.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string output;  // stdout and stderr together
+};
+
+Result run(const std::string& command) {
+    Result result{0, ""};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    std::array<char, 4096> buffer{};
+    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) result.output.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, separator);)
+        if (!field.empty()) fields.push_back(field);
+    return fields;
+}
+
+// A value as svm-predict prints it.
+std::string printed(const std::string& value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", std::stod(value));
+    return text;
+}
+
+class SvmTools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("mrv-svm-tools-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder / "data");
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    fs::path write_patch(const std::string& name, const nlohmann::json& patch) {
+        std::ofstream(folder / name) << patch.dump(2);
+        return folder / name;
+    }
+    Result mrv_run(const fs::path& patch) { return run(std::string(MRV_RUN) + " " + patch.string()); }
+    Result tool(const char* program, const std::string& arguments) {
+        return run(std::string(program) + " " + arguments);
+    }
+    // The digits table split into rows [0, split) and [split, end).
+    void split_digits(std::size_t split) {
+        const auto rows = lines_of(read_file(fs::path(MRV_EXAMPLES) / "data" / "digits.csv"));
+        std::ofstream first(folder / "data" / "first.csv"), rest(folder / "data" / "rest.csv");
+        for (std::size_t r = 0; r < rows.size(); ++r) (r < split ? first : rest) << rows[r] << "\n";
+    }
+    // Exports a CSV table (label last, `attributes` columns before it) to
+    // libsvm's format through LibSVMSave.
+    fs::path export_rows(const std::string& csv, int attributes, const std::string& output) {
+        const nlohmann::json patch = {
+            {"plugins", {"libMrvML.so"}},
+            {"blocks",
+             {{{"name", "rows"},
+               {"class", "host.csv_source"},
+               {"parameters",
+                {{"File", "data/" + csv},
+                 {"Columns", std::to_string(attributes) + ",0-" + std::to_string(attributes - 1)},
+                 {"Mode", "all"}}}},
+              {{"name", "export"}, {"class", "LibSVMSave"}, {"parameters", {{"FileName", (folder / output).string()}}}}}},
+            {"links", {{{"from", "rows.Output"}, {"to", "export.InputMatrix"}}}},
+            {"run", {{"until", "exhausted"}}}};
+        const Result result = mrv_run(write_patch("export.json", patch));
+        EXPECT_EQ(result.status, 0) << result.output;
+        return folder / output;
+    }
+    // SVM Predict on the attribute columns of a CSV table, writing its
+    // predictions and, when asked, its probabilities.
+    void predict(const std::string& csv, int attributes, const fs::path& model, bool probabilities) {
+        nlohmann::json patch = {
+            {"plugins", {"libMrvML.so"}},
+            {"blocks",
+             {{{"name", "rows"},
+               {"class", "host.csv_source"},
+               {"parameters", {{"File", "data/" + csv}, {"Columns", "0-" + std::to_string(attributes - 1)}, {"Mode", "all"}}}},
+              {{"name", "svm"},
+               {"class", "SVM"},
+               {"parameters", {{"ModelFileName", model.string()}, {"Probabilities", probabilities}}}},
+              {{"name", "labels"},
+               {"class", "host.csv_sink"},
+               {"datatype", "double-matrix"},
+               {"parameters", {{"File", "labels.csv"}}}}}},
+            {"links", {{{"from", "rows.Output"}, {"to", "svm.InputMatrix"}}, {{"from", "svm.OutputVector"}, {"to", "labels.Input"}}}},
+            {"run", {{"until", "exhausted"}}}};
+        if (probabilities) {
+            patch["blocks"].push_back({{"name", "probabilities"},
+                                       {"class", "host.csv_sink"},
+                                       {"datatype", "double-matrix"},
+                                       {"parameters", {{"File", "probabilities.csv"}}}});
+            patch["links"].push_back({{"from", "svm.ProbVector"}, {"to", "probabilities.Input"}});
+        }
+        const Result result = mrv_run(write_patch("predict.json", patch));
+        ASSERT_EQ(result.status, 0) << result.output;
+    }
+
+    fs::path folder;
+};
+
+TEST_F(SvmTools, WineExportExampleIsReadBySvmTrain) {
+    fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "wine.csv", folder / "data" / "wine.csv");
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "wine-libsvm-export.json"));
+    patch["blocks"][1]["parameters"]["FileName"] = (folder / "wine.libsvm").string();
+    const Result result = mrv_run(write_patch("wine.json", patch));
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("mrv-run: ok: 1 ticks, 2 blocks, 0 errors"), std::string::npos) << result.output;
+    const auto lines = lines_of(read_file(folder / "wine.libsvm"));
+    ASSERT_EQ(lines.size(), 178u);
+    EXPECT_EQ(lines[0], "0 1:14.23 2:1.71 3:2.43 4:15.6 5:127 6:2.8 7:3.06 8:0.28 9:2.29 10:5.64 11:1.04 12:3.92 13:1065 ");
+    EXPECT_EQ(lines[177].substr(0, 2), "2 ");
+    const Result trained = tool(SVM_TRAIN, "-q " + (folder / "wine.libsvm").string() + " " + (folder / "wine.model").string());
+    ASSERT_EQ(trained.status, 0) << trained.output;
+    EXPECT_NE(read_file(folder / "wine.model").find("total_sv"), std::string::npos);
+}
+
+// A model that svm-train wrote from LibSVMSave's export of 1000 digits,
+// asked about the other 797 by SVM Predict and by svm-predict.
+TEST_F(SvmTools, PredictionsAndProbabilitiesMatchSvmPredict) {
+    split_digits(1000);
+    const fs::path train = export_rows("first.csv", 64, "first.libsvm");
+    const fs::path test = export_rows("rest.csv", 64, "rest.libsvm");
+    const fs::path model = folder / "digits.model";
+    const Result trained = tool(SVM_TRAIN, "-q -s 0 -t 2 -g 0.002 -c 10 -b 1 " + train.string() + " " + model.string());
+    ASSERT_EQ(trained.status, 0) << trained.output;
+
+    const fs::path plain = folder / "svm-predict.txt", with_probabilities = folder / "svm-predict-b1.txt";
+    ASSERT_EQ(tool(SVM_PREDICT, "-q " + test.string() + " " + model.string() + " " + plain.string()).status, 0);
+    ASSERT_EQ(tool(SVM_PREDICT, "-q -b 1 " + test.string() + " " + model.string() + " " + with_probabilities.string())
+                  .status,
+              0);
+
+    // Labels alone.
+    predict("rest.csv", 64, model, false);
+    const auto expected_labels = lines_of(read_file(plain));
+    const auto labels = lines_of(read_file(folder / "labels.csv"));
+    ASSERT_EQ(expected_labels.size(), 797u);
+    ASSERT_EQ(labels.size(), 797u);
+    for (std::size_t r = 0; r < labels.size(); ++r)
+        ASSERT_EQ(std::stod(fields_of(labels[r], ',')[1]), std::stod(expected_labels[r])) << "row " << r;
+
+    // Labels with probabilities, in the model's class order.
+    predict("rest.csv", 64, model, true);
+    const auto expected = lines_of(read_file(with_probabilities));
+    const auto probability_labels = lines_of(read_file(folder / "labels.csv"));
+    const auto probabilities = lines_of(read_file(folder / "probabilities.csv"));
+    ASSERT_EQ(expected.size(), 798u);
+    EXPECT_EQ(expected[0].rfind("labels ", 0), 0u);
+    ASSERT_EQ(probabilities.size(), 797u);
+    for (std::size_t r = 0; r < probabilities.size(); ++r) {
+        const auto reference = fields_of(expected[r + 1], ' ');
+        const auto ours = fields_of(probabilities[r], ',');
+        ASSERT_EQ(reference.size(), 11u);
+        ASSERT_EQ(ours.size(), 11u);  // the tick, then ten classes
+        ASSERT_EQ(std::stod(fields_of(probability_labels[r], ',')[1]), std::stod(reference[0])) << "row " << r;
+        for (std::size_t c = 1; c < 11; ++c) ASSERT_EQ(printed(ours[c]), reference[c]) << "row " << r << " class " << c;
+    }
+}
+
+}  // namespace
