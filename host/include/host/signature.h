@@ -182,13 +182,19 @@ private:
 // A block may ask from a thread of its own (a worker that finished).
 class ExecutionRequest : public Object<Mrv::IExecutionRequest> {
 public:
-    void Request() override { pending_ = true; }
+    void Request() override {
+        ++count_;
+        pending_ = true;
+    }
     bool pending() const { return pending_; }
+    // Requests since creation, taken or not.
+    long count() const { return count_; }
     // Clears the request and says whether there was one.
     bool take_pending() { return pending_.exchange(false); }
 
 private:
     std::atomic<bool> pending_{false};
+    std::atomic<long> count_{0};
 };
 
 class Status : public Object<Mrv::IStatus> {

@@ -242,6 +242,8 @@ bool CSVMTrain::Init() {
             }
             boost::lock_guard<boost::mutex> lock(mutex_);
             model_ready_ = false;
+            outstanding_runs_ = 0;
+            rows_time_ = 0;
             set_ = svm_training::training_set(columns_);
             const int32 max_size = ParameterValue<IInt>(MaxSize)->GetValue();
             set_.reserve(ParameterValue<IBool>(EnableMaxSize)->GetValue() && max_size > 0
@@ -279,7 +281,12 @@ bool CSVMTrain::Execute() {
                 const bool ready = model_ready_;
                 trained_->SetValue(ready ? 1 : 0);
                 trained_->SetTimeStamp(Now());
-                if (!ready) {
+                // Rows are taken once: an execution the block asked for
+                // sees the same input again.
+                const TimeStamp stamp = input_->GetTimeStamp();
+                const bool new_rows = stamp > rows_time_;
+                rows_time_ = std::max(rows_time_, stamp);
+                if (!ready && new_rows) {
                     if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
                         NotifyWarning("%s", shape_changed_message);
                     } else {
@@ -292,7 +299,7 @@ bool CSVMTrain::Execute() {
                             }
                         }
                     }
-                } else {
+                } else if (ready) {
                     model_ready_ = false;
                     if (ranges_ && ParameterValue<IBool>(ScaleValues)->GetValue()) {
                         double* out = ranges_->GetWritePointer();
@@ -303,7 +310,12 @@ bool CSVMTrain::Execute() {
                         ranges_->SetTimeStamp(Now());
                     }
                 }
-                request = ParameterValue<IBool>(EnableMaxSize)->GetValue() &&
+                // The host keeps running the block until every run it asked
+                // for has ended and reported.
+                if (outstanding_runs_ > 0) RequestExecution();
+                // Only new input asks for a run: in incremental mode a run's
+                // own execution would otherwise start the next one forever.
+                request = new_rows && ParameterValue<IBool>(EnableMaxSize)->GetValue() &&
                           set_.size() >= static_cast<std::size_t>(static_cast<uint32>(ParameterValue<IInt>(MaxSize)->GetValue()));
             }
             if (request) RequestTraining();
@@ -336,7 +348,12 @@ void CSVMTrain::RequestTraining() {
     s.model_file = ParameterValue<IString>(ModelFileName)->GetValue();
     request.one_shot = ParameterValue<IInt>(TrainingMode)->GetValue() == 1;
     if (!worker_) worker_ = std::make_unique<ksl::worker_thread>(thread_name);
+    {
+        boost::lock_guard<boost::mutex> lock(mutex_);
+        ++outstanding_runs_;
+    }
     worker_->execute([this, request] { TrainingRun(request); });
+    RequestExecution();
 }
 
 // worker thread, one run at a time, between the request and Done.
@@ -378,6 +395,7 @@ void CSVMTrain::TrainingRun(const run_request& request) {
             report_error(line);
             break;
     }
+    --outstanding_runs_;
     RequestExecution();
 }
 

@@ -19,6 +19,9 @@
 //   refuses are reported and not trained; MaxSize below 1 is refused.
 // - Degree is rounded to the integer degree libsvm takes.
 // - TrainModel pressed outside Init..Done has no rows to train and is ignored.
+// - The rows of an input are taken once, however often the block executes;
+//   while runs are queued or running the block asks the host for
+//   executions, so a patch does not end before they have reported.
 // - Done stops the worker before closing the log, so a run in progress
 //   finishes writing to it; queued runs are abandoned.
 #pragma once
@@ -73,11 +76,15 @@ private:
     CSmartPtr<IInt> trained_;
     int32 columns_ = 0, rows_ = 0;
     int svm_type_ = 0, kernel_type_ = 0;
+    // The input's time stamp when its rows were last taken.
+    TimeStamp rows_time_ = 0;
 
     // Guards everything below it against the worker thread.
     boost::mutex mutex_;
     svm_training::training_set set_;
     bool model_ready_ = false;
+    // Runs queued or running.
+    int outstanding_runs_ = 0;
     std::FILE* log_ = nullptr;
     std::vector<std::pair<int32, std::string>> pending_reports_;
 
