@@ -196,4 +196,101 @@ TEST_F(SvmTools, PredictionsAndProbabilitiesMatchSvmPredict) {
     }
 }
 
+// SVMTrain inside mrv-run against svm-train on LibSVMSave's export of the
+// same rows, every parameter spelled out: the model files are the same
+// bytes. The second setting estimates probabilities, which draws on rand()
+// in both processes from the same unseeded start.
+TEST_F(SvmTools, SvmTrainModelIsByteIdenticalToSvmTrains) {
+    fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "digits.csv", folder / "data" / "digits.csv");
+    const fs::path exported = export_rows("digits.csv", 64, "digits.libsvm");
+    struct setting {
+        int svm_type, kernel;
+        double degree, gamma, coeff0, c, nu, p, epsilon;
+        bool shrinking, probability;
+        std::string options;
+    };
+    const setting settings[] = {
+        {0, 2, 3, 0.015625, 0, 1, 0.5, 0.1, 0.001, true, false, "-s 0 -t 2 -d 3 -g 0.015625 -r 0 -c 1 -n 0.5 -p 0.1 -m 40 -e 0.001 -h 1 -b 0"},
+        // svm-train reads some options through a float: these values survive that.
+        {1, 1, 2, 0.001953125, 1, 1, 0.25, 0.1, 0.0009765625, false, true,
+         "-s 1 -t 1 -d 2 -g 0.001953125 -r 1 -c 1 -n 0.25 -p 0.1 -m 40 -e 0.0009765625 -h 0 -b 1"},
+    };
+    for (const setting& s : settings) {
+        SCOPED_TRACE(s.options);
+        const nlohmann::json patch = {
+            {"plugins", {"libMrvML.so"}},
+            {"blocks",
+             {{{"name", "rows"},
+               {"class", "host.csv_source"},
+               {"parameters", {{"File", "data/digits.csv"}, {"Columns", "64,0-63"}, {"Mode", "all"}}}},
+              {{"name", "train"},
+               {"class", "SVMTrain"},
+               {"parameters",
+                {{"SVMType", s.svm_type}, {"KernelType", s.kernel}, {"Degree", s.degree}, {"Gamma", s.gamma},
+                 {"Coeff0", s.coeff0}, {"C", s.c}, {"Nu", s.nu}, {"p", s.p}, {"Epsilon", s.epsilon}, {"Shrinking", s.shrinking},
+                 {"Probability", s.probability}, {"ScaleValues", false}, {"EnableLog", false},
+                 {"TrainingMode", 1}, {"MaxSize", 1797}, {"ModelFileName", (folder / "ours.model").string()}}}}}},
+            {"links", {{{"from", "rows.Output"}, {"to", "train.InputMatrix"}}}},
+            {"run", {{"until", "exhausted"}}}};
+        const Result result = mrv_run(write_patch("train.json", patch));
+        ASSERT_EQ(result.status, 0) << result.output;
+        const Result trained =
+            tool(SVM_TRAIN, "-q " + s.options + " " + exported.string() + " " + (folder / "theirs.model").string());
+        ASSERT_EQ(trained.status, 0) << trained.output;
+        const std::string ours = read_file(folder / "ours.model");
+        ASSERT_FALSE(ours.empty());
+        EXPECT_TRUE(ours == read_file(folder / "theirs.model"));
+    }
+}
+
+// With scaling, the Ranges SVMTrain publishes are the minimum and maximum
+// that svm-scale saves for every attribute it lists.
+TEST_F(SvmTools, RangesEqualWhatSvmScaleSaves) {
+    // The wine table without its header row.
+    auto table = lines_of(read_file(fs::path(MRV_EXAMPLES) / "data" / "wine.csv"));
+    std::ofstream rows_file(folder / "data" / "wine.csv");
+    for (std::size_t r = 1; r < table.size(); ++r) rows_file << table[r] << "\n";
+    rows_file.close();
+    const fs::path exported = export_rows("wine.csv", 13, "wine.libsvm");
+    const nlohmann::json patch = {
+        {"plugins", {"libMrvML.so"}},
+        {"blocks",
+         {{{"name", "rows"},
+           {"class", "host.csv_source"},
+           {"parameters", {{"File", "data/wine.csv"}, {"Columns", "13,0-12"}, {"Mode", "all"}}}},
+          {{"name", "train"},
+           {"class", "SVMTrain"},
+           {"parameters",
+            {{"EnableLog", false}, {"TrainingMode", 1}, {"MaxSize", 178},
+             {"ModelFileName", (folder / "wine.model").string()}}}},
+          {{"name", "ranges"},
+           {"class", "host.csv_sink"},
+           {"datatype", "double-matrix"},
+           {"parameters", {{"File", "ranges.csv"}}}}}},
+        {"links", {{{"from", "rows.Output"}, {"to", "train.InputMatrix"}}, {{"from", "train.Ranges"}, {"to", "ranges.Input"}}}},
+        {"run", {{"until", "exhausted"}}}};
+    const Result result = mrv_run(write_patch("ranges.json", patch));
+    ASSERT_EQ(result.status, 0) << result.output;
+    auto ranges = lines_of(read_file(folder / "ranges.csv"));
+    // The shaped output may go out before the run; the trained ranges come last.
+    ASSERT_GE(ranges.size(), 13u);
+    ranges.erase(ranges.begin(), ranges.end() - 13);
+
+    const Result scaled =
+        tool(SVM_SCALE, "-s " + (folder / "wine.range").string() + " " + exported.string() + " > /dev/null");
+    ASSERT_EQ(scaled.status, 0) << scaled.output;
+    const auto saved = lines_of(read_file(folder / "wine.range"));
+    ASSERT_GE(saved.size(), 3u);
+    EXPECT_EQ(saved[0], "x");
+    std::size_t listed = 0;
+    for (std::size_t i = 2; i < saved.size(); ++i, ++listed) {
+        const auto fields = fields_of(saved[i], ' ');
+        ASSERT_EQ(fields.size(), 3u);
+        const auto ours = fields_of(ranges[std::stoul(fields[0]) - 1], ',');
+        EXPECT_EQ(std::stod(ours[1]), std::stod(fields[1])) << saved[i];
+        EXPECT_EQ(std::stod(ours[2]), std::stod(fields[2])) << saved[i];
+    }
+    EXPECT_EQ(listed, 13u);
+}
+
 }  // namespace
