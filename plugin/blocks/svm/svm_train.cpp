@@ -40,6 +40,8 @@ const char* const thread_name = "SVM Train";
 const char* const text_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 // Rows reserved at Init when no maximum size applies, and at most otherwise.
 const std::size_t default_reserve = 500, largest_reserve = 1 << 16;
+// How long an Execute waits for a run that has not reported yet.
+const boost::chrono::milliseconds run_wait(20);
 
 const char* const lower_above_upper_message =
     "CSVMTrain::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will be kept.\n";
@@ -273,11 +275,16 @@ bool CSVMTrain::Init() {
 bool CSVMTrain::Execute() {
     TraceExceptions(
         [&] {
-            ReportPending();
             if (!input_ || !trained_) return true;
             bool request = false;
+            std::vector<std::pair<int32, std::string>> reports;
             {
-                boost::lock_guard<boost::mutex> lock(mutex_);
+                boost::unique_lock<boost::mutex> lock(mutex_);
+                // A run was asked for and has not reported: give it a moment
+                // rather than have the host spin through empty ticks.
+                if (outstanding_runs_ > 0 && !model_ready_) run_ended_.wait_for(lock, run_wait);
+                reports.swap(pending_reports_);
+                for (const auto& [level, text] : reports) Notify(level, text);
                 const bool ready = model_ready_;
                 trained_->SetValue(ready ? 1 : 0);
                 trained_->SetTimeStamp(Now());
@@ -396,6 +403,7 @@ void CSVMTrain::TrainingRun(const run_request& request) {
             break;
     }
     --outstanding_runs_;
+    run_ended_.notify_all();
     RequestExecution();
 }
 

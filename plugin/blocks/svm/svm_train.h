@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include "blocks/svm/svm_training.h"
@@ -83,8 +84,9 @@ private:
     boost::mutex mutex_;
     svm_training::training_set set_;
     bool model_ready_ = false;
-    // Runs queued or running.
+    // Runs queued or running; run_ended_ is signalled as each one ends.
     int outstanding_runs_ = 0;
+    boost::condition_variable run_ended_;
     std::FILE* log_ = nullptr;
     std::vector<std::pair<int32, std::string>> pending_reports_;
 
