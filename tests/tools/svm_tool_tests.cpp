@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -291,6 +292,48 @@ TEST_F(SvmTools, RangesEqualWhatSvmScaleSaves) {
         EXPECT_EQ(std::stod(ours[2]), std::stod(fields[2])) << saved[i];
     }
     EXPECT_EQ(listed, 13u);
+}
+
+// The wine example as the README runs it, from a copy of the repository's
+// examples: training writes the model and the ranges, prediction on the
+// held-out wines gets nearly all of them right, and the ranges are those of
+// the training wines.
+TEST_F(SvmTools, WineTrainAndPredictExamplesRunFromTheRepositoryRoot) {
+    fs::create_directories(folder / "examples" / "data");
+    fs::create_directories(folder / "build");
+    for (const char* name : {"wine-svm-train.json", "wine-svm-predict.json", "data/wine-train.csv", "data/wine-test.csv"})
+        fs::copy_file(fs::path(MRV_EXAMPLES) / name, folder / "examples" / name);
+    const std::string in_root = "cd " + folder.string() + " && " + MRV_RUN + " examples/";
+    const Result trained = run(in_root + "wine-svm-train.json");
+    ASSERT_EQ(trained.status, 0) << trained.output;
+    const Result predicted = run(in_root + "wine-svm-predict.json");
+    ASSERT_EQ(predicted.status, 0) << predicted.output;
+
+    const auto truth = lines_of(read_file(folder / "examples" / "data" / "wine-test.csv"));
+    const auto predictions = lines_of(read_file(folder / "build" / "wine-svm-predictions.csv"));
+    ASSERT_EQ(predictions.size(), truth.size());
+    std::size_t right = 0;
+    for (std::size_t r = 0; r < truth.size(); ++r)
+        right += std::stod(fields_of(predictions[r], ',')[1]) == std::stod(fields_of(truth[r], ',')[13]);
+    EXPECT_GE(right, 42u) << right << " of " << truth.size();
+    EXPECT_EQ(lines_of(read_file(folder / "build" / "wine-svm-probabilities.csv")).size(), truth.size());
+    EXPECT_NE(read_file(folder / "build" / "wine-svm-train.log").find("Training started on "), std::string::npos);
+
+    const auto training = lines_of(read_file(folder / "examples" / "data" / "wine-train.csv"));
+    auto ranges = lines_of(read_file(folder / "build" / "wine-svm-ranges.csv"));
+    ASSERT_GE(ranges.size(), 13u);
+    ranges.erase(ranges.begin(), ranges.end() - 13);
+    for (int attribute = 0; attribute < 13; ++attribute) {
+        double low = 1e300, high = -1e300;
+        for (const auto& row : training) {
+            const double v = std::stod(fields_of(row, ',')[attribute]);
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+        const auto published = fields_of(ranges[attribute], ',');
+        EXPECT_EQ(std::stod(published[1]), low) << attribute;
+        EXPECT_EQ(std::stod(published[2]), high) << attribute;
+    }
 }
 
 }  // namespace
