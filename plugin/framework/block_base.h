@@ -133,6 +133,24 @@ protected:
         return typed;
     }
 
+    // For a pair of double bound parameters: refuses, with the matching
+    // error message, a lower bound not below the upper one or an upper bound
+    // not above the lower one; every other change passes.
+    bool BoundsStayOrdered(const std::string& id, IDatatype* new_value, const char* lower_id, const char* upper_id,
+                           const char* lower_message, const char* upper_message) {
+        if (id == lower_id &&
+            CSmartPtr<IDouble>(new_value)->GetValue() >= ParameterValue<IDouble>(upper_id)->GetValue()) {
+            NotifyError("%s", lower_message);
+            return false;
+        }
+        if (id == upper_id &&
+            ParameterValue<IDouble>(lower_id)->GetValue() >= CSmartPtr<IDouble>(new_value)->GetValue()) {
+            NotifyError("%s", upper_message);
+            return false;
+        }
+        return true;
+    }
+
     // Binds a handle to an input's or an output's datatype object; a wrong
     // interface raises CCastExceptionImpl.
     template <class T, class F>

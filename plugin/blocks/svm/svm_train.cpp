@@ -152,16 +152,9 @@ void CSVMTrain::DeriveCodes() {
 bool CSVMTrain::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     return TraceExceptions(
         [&] {
-            if (id == LowerBound &&
-                CSmartPtr<IDouble>(new_value)->GetValue() >= ParameterValue<IDouble>(UpperBound)->GetValue()) {
-                NotifyError("%s", lower_above_upper_message);
+            if (!BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
+                                   upper_below_lower_message))
                 return false;
-            }
-            if (id == UpperBound &&
-                ParameterValue<IDouble>(LowerBound)->GetValue() >= CSmartPtr<IDouble>(new_value)->GetValue()) {
-                NotifyError("%s", upper_below_lower_message);
-                return false;
-            }
             if (id == MaxSize && CSmartPtr<IInt>(new_value)->GetValue() < 1) {
                 NotifyError("%s", max_size_message);
                 return false;

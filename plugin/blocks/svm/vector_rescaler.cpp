@@ -55,17 +55,8 @@ void CVectorRescaler::CheckSignature() {
 bool CVectorRescaler::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     return TraceExceptions(
         [&] {
-            if (id == OutputLowBound &&
-                CSmartPtr<IDouble>(new_value)->GetValue() >= ParameterValue<IDouble>(OutputHighBound)->GetValue()) {
-                NotifyError("%s", lower_above_upper_message);
-                return false;
-            }
-            if (id == OutputHighBound &&
-                ParameterValue<IDouble>(OutputLowBound)->GetValue() >= CSmartPtr<IDouble>(new_value)->GetValue()) {
-                NotifyError("%s", upper_below_lower_message);
-                return false;
-            }
-            return true;
+            return BoundsStayOrdered(id, new_value, OutputLowBound, OutputHighBound, lower_above_upper_message,
+                                     upper_below_lower_message);
         },
         false);
 }
