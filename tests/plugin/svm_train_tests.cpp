@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "host/datatypes.h"
 #include "host/harness.h"
 #include "host/live_objects.h"
 #include "mrv/editing.h"
@@ -221,6 +222,10 @@ TEST_F(SVMTrain, BoundsStayOrderedAndMaxSizePositive) {
                                         max_size}));  // shown once
     EXPECT_TRUE(h.set_double("UpperBound", 3.0));
     EXPECT_TRUE(h.set_double("LowerBound", 2.0));
+    // A bound of another class is refused with the cast error as a trace.
+    mrvhost::Ref<Mrv::IDatatype> text = mrvhost::Ref<Mrv::IDatatype>::adopt(mrvhost::create_datatype("kernel", "string"));
+    EXPECT_FALSE(h.propose("UpperBound", text.get()));
+    EXPECT_EQ(h.messages(Mrv::LevelTrace), std::vector<std::string>{"Invalid type cast.\n"});
 }
 
 // One-shot: MaxSize reached starts a run, TrainedFlag reads 1 for one tick
@@ -394,6 +399,19 @@ TEST_F(SVMTrain, OneClassTrainsWithAWarningAndLabelOnlyInputIsRefused) {
     harness->done();
     harness->feed_matrix("InputMatrix", 0, 0, {});
     EXPECT_FALSE(harness->init());
+}
+
+TEST_F(SVMTrain, RowsOfAReshapedInputAreNotTaken) {
+    ASSERT_TRUE(prepare(3, 4, three_rows));
+    ASSERT_TRUE(harness->tick());
+    harness->feed_matrix("InputMatrix", 1, 4, {1, 5, 5, 5});
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
+              std::vector<std::string>{
+                  "CSVMTrain::Execute -- The input shape changed after Init; the rows of this tick are not added.\n"});
+    ASSERT_TRUE(train());
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->output_values("Ranges"), (std::vector<double>{-1, 2, 0, 0, -2, 3}));
 }
 
 // Done while one run trains and more wait: it returns once the running one

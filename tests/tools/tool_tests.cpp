@@ -248,6 +248,15 @@ TEST_F(Tools, InspectDescribesABlockFromItsInstance) {
     EXPECT_NE(missing.output.find("cannot load /nowhere/libMrvML.so"), std::string::npos);
 }
 
+TEST_F(Tools, InspectDescribesSVMTrainWithEveryPinAndParameter) {
+    const Result result = mrv_inspect(std::string(MRV_PLUGIN) + " SVMTrain");
+    ASSERT_EQ(result.status, 0) << result.output;
+    for (const char* line : {"InputMatrix  kernel/double-matrix  required", "TrainedFlag  kernel/int",
+                             "Ranges  kernel/double-matrix", "Parameters (22):", "\"Train Model\" - Trains the Support Vector Machine",
+                             "layout      combo: 0=\"Incremental\", 1=\"One shot\"", "UpperBound  kernel/double"})
+        EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+}
+
 TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {
     const Result symbols = run(std::string("nm -D --defined-only ") + MRV_PLUGIN);
     ASSERT_EQ(symbols.status, 0) << symbols.output;
