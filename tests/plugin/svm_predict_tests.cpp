@@ -2,6 +2,7 @@
 // model files that libsvm itself trains and writes.
 #include <gtest/gtest.h>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 
 #include <unistd.h>
@@ -81,12 +82,7 @@ struct reference {
 
 class SVMPredict : public LiveObjectsTest {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-svm-predict-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
+    void SetUp() override { folder = fresh_test_folder("mrv-svm-predict"); }
     void TearDown() override {
         LiveObjectsTest::TearDown();
         fs::remove_all(folder);

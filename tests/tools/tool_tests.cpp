@@ -12,38 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/command_line.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
-Result run(const std::string& command) {
-    Result result{0, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    std::array<char, 4096> buffer{};
-    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) result.output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 class Tools : public ::testing::Test {
 protected:
