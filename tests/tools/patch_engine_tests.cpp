@@ -149,7 +149,8 @@ TEST_F(HostBlocks, WindowAndAllModesAndColumnSelection) {
 
 TEST_F(HostBlocks, BadSourceSettingsFailAtInit) {
     EXPECT_EQ(copy_table({{"Columns", "5"}}), std::vector<std::string>{"start failed"});
-    EXPECT_EQ(patch->kernel().sink().events().back().text, (folder / "table.csv").string() + ":2: no column 5\n");
+    EXPECT_EQ(patch->kernel().sink().events().back().text,
+              (folder / "table.csv").string() + ":2: bad column list \"5\" among columns 0 to 2\n");
     EXPECT_EQ(copy_table({{"Mode", "sideways"}}), std::vector<std::string>{"start failed"});
     EXPECT_EQ(patch->kernel().sink().events().back().text, "unknown Mode \"sideways\" (row, window or all)\n");
 }

@@ -132,7 +132,10 @@ TEST_F(Tools, BlockMessagesArePrintedWithLevelAndName) {
     EXPECT_NE(result.output.find("[error] rescale: CVectorRescaler::Init -- Ranges should be provided as a (4x2) matrix."),
               std::string::npos)
         << result.output;
-    EXPECT_NE(result.output.find("a block failed to initialise; the run is stopped"), std::string::npos);
+    EXPECT_NE(result.output.find(": block \"rescale\" failed to initialise: CVectorRescaler::Init -- Ranges should be "
+                                 "provided as a (4x2) matrix.; the run is stopped"),
+              std::string::npos)
+        << result.output;
 }
 
 struct BadFile {
