@@ -331,7 +331,7 @@ protected:
     bool init() override {
         // Upstream blocks have shaped their outputs by now.
         auto* matrix = convert_or_throw<Mrv::IDoubleMatrix>(input("Input"));
-        if (matrix->GetHeight() > 0 && matrix->GetWidth() > 0) pick(*matrix);
+        if (matrix->GetHeight() > 0 && matrix->GetWidth() > 0) check_shape(*matrix);
         return Consumer::init();
     }
     // A changed Row, Column or Columns picks again from the same input.
@@ -342,25 +342,33 @@ protected:
     }
 
 private:
-    void pick(const Mrv::IDoubleMatrix& matrix) {
+    // The columns kept (matrix output), after checking that the element or
+    // the columns are there.
+    std::vector<int> check_shape(const Mrv::IDoubleMatrix& matrix) {
         const int rows = matrix.GetHeight(), columns = matrix.GetWidth();
+        if (!is_scalar(datatype_)) return parse_column_list(string_parameter("Columns"), columns);
+        const int row = int_parameter("Row"), column = int_parameter("Column");
+        if (row < 0 || row >= rows || column < 0 || column >= columns)
+            throw std::runtime_error(element() + " is outside the " + std::to_string(rows) + "x" +
+                                     std::to_string(columns) + " input");
+        return {};
+    }
+    std::string element() {
+        return "Row " + std::to_string(int_parameter("Row")) + ", Column " + std::to_string(int_parameter("Column"));
+    }
+    void pick(const Mrv::IDoubleMatrix& matrix) {
+        const std::vector<int> kept = check_shape(matrix);
         if (is_scalar(datatype_)) {
-            const int row = int_parameter("Row"), column = int_parameter("Column");
-            const std::string where = "Row " + std::to_string(row) + ", Column " + std::to_string(column);
-            if (row < 0 || row >= rows || column < 0 || column >= columns)
-                throw std::runtime_error(where + " is outside the " + std::to_string(rows) + "x" +
-                                         std::to_string(columns) + " input");
             try {
-                assign_number(*output("Output"), matrix.GetAt(row, column));
+                assign_number(*output("Output"), matrix.GetAt(int_parameter("Row"), int_parameter("Column")));
             } catch (const std::invalid_argument& error) {
-                throw std::runtime_error(where + ": " + error.what());
+                throw std::runtime_error(element() + ": " + error.what());
             }
             return;
         }
-        const std::vector<int> kept = parse_column_list(string_parameter("Columns"), columns);
         auto* out = convert_or_throw<Mrv::IDoubleMatrix>(output("Output"));
-        out->Reinit(rows, static_cast<int>(kept.size()));
-        for (int r = 0; r < rows; ++r)
+        out->Reinit(matrix.GetHeight(), static_cast<int>(kept.size()));
+        for (int r = 0; r < matrix.GetHeight(); ++r)
             for (std::size_t k = 0; k < kept.size(); ++k) out->SetAt(r, static_cast<int>(k), matrix.GetAt(r, kept[k]));
     }
 };
