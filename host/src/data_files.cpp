@@ -24,12 +24,12 @@ std::string resolve_path(const std::string& base, const std::string& file) {
     return (fs::path(base) / file).lexically_normal().string();
 }
 
-std::string unreadable_reason(const std::string& path) {
+std::string open_regular_file(std::ifstream& in, const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error) return error.message();
     switch (status.type()) {
-    case fs::file_type::regular: return "";
+    case fs::file_type::regular: break;
     case fs::file_type::directory: return "it is a directory";
     case fs::file_type::character: return "it is a character device, not a file";
     case fs::file_type::block: return "it is a block device, not a file";
@@ -37,16 +37,14 @@ std::string unreadable_reason(const std::string& path) {
     case fs::file_type::socket: return "it is a socket, not a file";
     default: return "it is not a file";
     }
+    errno = 0;
+    in.open(path);
+    return in ? "" : errno ? std::strerror(errno) : "unreadable";
 }
 
 std::ifstream open_data_file(const std::string& path) {
-    std::string reason = unreadable_reason(path);
     std::ifstream in;
-    if (reason.empty()) {
-        errno = 0;
-        in.open(path);
-        if (!in) reason = errno ? std::strerror(errno) : "unreadable";
-    }
+    const std::string reason = open_regular_file(in, path);
     if (!reason.empty()) throw std::runtime_error("cannot open \"" + path + "\": " + reason);
     return in;
 }

@@ -1,6 +1,4 @@
 // Patch files: JSON in, JSON out.
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -172,13 +170,8 @@ RunSettings read_run(const FileContext& context, const json& run) {
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
                                   const std::function<void(const Notification&)>& listener) {
     const FileContext context(path);
-    std::string reason = unreadable_reason(path);
     std::ifstream in;
-    if (reason.empty()) {
-        errno = 0;
-        in.open(path);
-        if (!in) reason = errno ? std::strerror(errno) : "unreadable";
-    }
+    const std::string reason = open_regular_file(in, path);
     if (!reason.empty()) throw PatchError(path + ": cannot open the patch file: " + reason);
     json document;
     try {

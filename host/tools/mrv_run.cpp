@@ -4,12 +4,12 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <limits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <limits>
 #include <string>
 
 #include "host/data_files.h"

@@ -13,11 +13,11 @@ namespace mrvhost {
 // `file` taken relative to `base` unless it is absolute.
 std::string resolve_path(const std::string& base, const std::string& file);
 
-// Why `path` cannot be read as a file ("No such file or directory", "it is a
-// directory", "it is a character device, not a file"), or "" when it can.
-std::string unreadable_reason(const std::string& path);
-// Opens a regular file; otherwise throws std::runtime_error
-// "cannot open "PATH": REASON".
+// Opens a regular file into `in`; otherwise says why not ("No such file or
+// directory", "it is a directory", "it is a character device, not a file").
+// "" when it is open.
+std::string open_regular_file(std::ifstream& in, const std::string& path);
+// The same, throwing std::runtime_error "cannot open "PATH": REASON".
 std::ifstream open_data_file(const std::string& path);
 // Whether two paths name the same file, whether or not it exists yet.
 bool same_file(const std::string& a, const std::string& b);
