@@ -12,18 +12,13 @@
 #include <vector>
 
 #include "blocks/svm/sparse.h"
+#include "common/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace Mrv::sparse;
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(SparseSample, KeepsNonZeroValuesAndNaNWithTheirIndex) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -61,11 +56,7 @@ TEST(DataLine, LabelThenNonZeroAttributesEachFollowedByABlank) {
 class ModelFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("mrv-sparse-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder = fresh_test_folder("mrv-sparse");
         route_output_to(nullptr);
     }
     void TearDown() override {

@@ -1,6 +1,7 @@
 // LibSVMSave through the dlopen'ed plug-in and the substitute host.
 #include <gtest/gtest.h>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 
 #include <unistd.h>
@@ -19,21 +20,10 @@ namespace fs = std::filesystem;
 using mrvhost::BlockHarness;
 using mrvhost::Plugin;
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class LibSVMSave : public LiveObjectsTest {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-libsvm-save-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
+    void SetUp() override { folder = fresh_test_folder("mrv-libsvm-save"); }
     void TearDown() override {
         LiveObjectsTest::TearDown();
         fs::remove_all(folder);
@@ -122,6 +112,16 @@ TEST_F(LibSVMSave, SingleColumnWritesLabelsOnly) {
     running("labels.txt", 0, 2, 1, {3, -2});
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(read_file(folder / "labels.txt"), "3 \n-2 \n");
+}
+
+TEST_F(LibSVMSave, EmptyMatricesWriteNothing) {
+    running("empty.txt", 0, 0, 3, {});
+    ASSERT_TRUE(harness->tick());
+    harness.reset();
+    running("empty.txt", 0, 2, 0, {});
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(read_file(folder / "empty.txt"), "");
+    EXPECT_TRUE(harness->messages().empty());
 }
 
 TEST_F(LibSVMSave, OverwriteModeKeepsOnlyTheLastTick) {

@@ -3,50 +3,18 @@
 // mrv-run answering as svm-predict does on the same model and rows.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "common/command_line.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
-Result run(const std::string& command) {
-    Result result{0, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    std::array<char, 4096> buffer{};
-    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) result.output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 std::vector<std::string> fields_of(const std::string& line, char separator) {
     std::vector<std::string> fields;
@@ -66,9 +34,7 @@ std::string printed(const std::string& value) {
 class SvmTools : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-svm-tools-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
+        folder = fresh_test_folder("mrv-svm-tools");
         fs::create_directories(folder / "data");
     }
     void TearDown() override { fs::remove_all(folder); }

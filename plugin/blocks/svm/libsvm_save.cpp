@@ -81,7 +81,8 @@ bool CLibSVMSave::Init() {
 bool CLibSVMSave::Execute() {
     TraceExceptions(
         [&] {
-            if (!file_ || !input_) return true;
+            // A matrix without columns has no labels: there is no line to write.
+            if (!file_ || !input_ || columns_ < 1) return true;
             if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
                 NotifyWarning("%s", shape_changed_message);
                 return true;
