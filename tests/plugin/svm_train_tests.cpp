@@ -1,6 +1,7 @@
 // SVMTrain through the dlopen'ed plug-in and the substitute host.
 #include <gtest/gtest.h>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 
 #include <unistd.h>
@@ -25,13 +26,6 @@ using mrvhost::BlockHarness;
 using mrvhost::Plugin;
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 int count_of(const std::string& text, const std::string& part) {
     int count = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -43,13 +37,7 @@ const std::vector<double> three_rows = {1, 1, 0, 2, -1, -1, 0, -2, 1, 2, 0, 3};
 
 class SVMTrain : public LiveObjectsTest {
 protected:
-    void SetUp() override {
-        directory = fs::path(::testing::TempDir()) /
-                    ("svm_train_" + std::to_string(::getpid()) + "_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(directory);
-        fs::create_directories(directory);
-    }
+    void SetUp() override { directory = fresh_test_folder("svm_train"); }
     void ReleaseHostObjects() override { harness.reset(); }
     ~SVMTrain() override { fs::remove_all(directory); }
 

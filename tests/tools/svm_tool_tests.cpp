@@ -72,6 +72,17 @@ protected:
         EXPECT_EQ(result.status, 0) << result.output;
         return folder / output;
     }
+    // A patch that feeds a CSV table to SVMTrain, all rows in one tick.
+    nlohmann::json training_patch(const std::string& csv, const std::string& columns, nlohmann::json parameters) {
+        return {{"plugins", {"libMrvML.so"}},
+                {"blocks",
+                 {{{"name", "rows"},
+                   {"class", "host.csv_source"},
+                   {"parameters", {{"File", "data/" + csv}, {"Columns", columns}, {"Mode", "all"}}}},
+                  {{"name", "train"}, {"class", "SVMTrain"}, {"parameters", std::move(parameters)}}}},
+                {"links", {{{"from", "rows.Output"}, {"to", "train.InputMatrix"}}}},
+                {"run", {{"until", "exhausted"}}}};
+    }
     // SVM Predict on the attribute columns of a CSV table, writing its
     // predictions and, when asked, its probabilities.
     void predict(const std::string& csv, int attributes, const fs::path& model, bool probabilities) {
@@ -184,21 +195,13 @@ TEST_F(SvmTools, SvmTrainModelIsByteIdenticalToSvmTrains) {
     };
     for (const setting& s : settings) {
         SCOPED_TRACE(s.options);
-        const nlohmann::json patch = {
-            {"plugins", {"libMrvML.so"}},
-            {"blocks",
-             {{{"name", "rows"},
-               {"class", "host.csv_source"},
-               {"parameters", {{"File", "data/digits.csv"}, {"Columns", "64,0-63"}, {"Mode", "all"}}}},
-              {{"name", "train"},
-               {"class", "SVMTrain"},
-               {"parameters",
-                {{"SVMType", s.svm_type}, {"KernelType", s.kernel}, {"Degree", s.degree}, {"Gamma", s.gamma},
-                 {"Coeff0", s.coeff0}, {"C", s.c}, {"Nu", s.nu}, {"p", s.p}, {"Epsilon", s.epsilon}, {"Shrinking", s.shrinking},
-                 {"Probability", s.probability}, {"ScaleValues", false}, {"EnableLog", false},
-                 {"TrainingMode", 1}, {"MaxSize", 1797}, {"ModelFileName", (folder / "ours.model").string()}}}}}},
-            {"links", {{{"from", "rows.Output"}, {"to", "train.InputMatrix"}}}},
-            {"run", {{"until", "exhausted"}}}};
+        const nlohmann::json patch = training_patch(
+            "digits.csv", "64,0-63",
+            {{"SVMType", s.svm_type}, {"KernelType", s.kernel}, {"Degree", s.degree}, {"Gamma", s.gamma},
+             {"Coeff0", s.coeff0}, {"C", s.c}, {"Nu", s.nu}, {"p", s.p}, {"Epsilon", s.epsilon},
+             {"Shrinking", s.shrinking}, {"Probability", s.probability}, {"ScaleValues", false},
+             {"EnableLog", false}, {"TrainingMode", 1}, {"MaxSize", 1797},
+             {"ModelFileName", (folder / "ours.model").string()}});
         const Result result = mrv_run(write_patch("train.json", patch));
         ASSERT_EQ(result.status, 0) << result.output;
         const Result trained =
@@ -219,23 +222,12 @@ TEST_F(SvmTools, RangesEqualWhatSvmScaleSaves) {
     for (std::size_t r = 1; r < table.size(); ++r) rows_file << table[r] << "\n";
     rows_file.close();
     const fs::path exported = export_rows("wine.csv", 13, "wine.libsvm");
-    const nlohmann::json patch = {
-        {"plugins", {"libMrvML.so"}},
-        {"blocks",
-         {{{"name", "rows"},
-           {"class", "host.csv_source"},
-           {"parameters", {{"File", "data/wine.csv"}, {"Columns", "13,0-12"}, {"Mode", "all"}}}},
-          {{"name", "train"},
-           {"class", "SVMTrain"},
-           {"parameters",
-            {{"EnableLog", false}, {"TrainingMode", 1}, {"MaxSize", 178},
-             {"ModelFileName", (folder / "wine.model").string()}}}},
-          {{"name", "ranges"},
-           {"class", "host.csv_sink"},
-           {"datatype", "double-matrix"},
-           {"parameters", {{"File", "ranges.csv"}}}}}},
-        {"links", {{{"from", "rows.Output"}, {"to", "train.InputMatrix"}}, {{"from", "train.Ranges"}, {"to", "ranges.Input"}}}},
-        {"run", {{"until", "exhausted"}}}};
+    nlohmann::json patch = training_patch("wine.csv", "13,0-12",
+                                           {{"EnableLog", false}, {"TrainingMode", 1}, {"MaxSize", 178},
+                                            {"ModelFileName", (folder / "wine.model").string()}});
+    patch["blocks"].push_back(
+        {{"name", "ranges"}, {"class", "host.csv_sink"}, {"datatype", "double-matrix"}, {"parameters", {{"File", "ranges.csv"}}}});
+    patch["links"].push_back({{"from", "train.Ranges"}, {"to", "ranges.Input"}});
     const Result result = mrv_run(write_patch("ranges.json", patch));
     ASSERT_EQ(result.status, 0) << result.output;
     auto ranges = lines_of(read_file(folder / "ranges.csv"));
