@@ -1,4 +1,5 @@
 // Patch files: JSON in, JSON out.
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -107,6 +108,18 @@ Ref<Signature> signature_from_json(const FileContext& context, const json& saved
     return signature;
 }
 
+// The ids of a block's parameter values in the order the block declares
+// them, as a restore applies saved values (one parameter may reshape
+// another); ids the block does not declare come last.
+std::vector<std::string> parameter_order(BlockNode& block, const json& values) {
+    std::vector<std::string> ids;
+    for (const auto& parameter : block.signature().parameters().items())
+        if (values.contains(parameter->GetId())) ids.push_back(parameter->GetId());
+    for (const auto& [id, value] : values.items())
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    return ids;
+}
+
 }  // namespace
 
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, long* ticks) {
@@ -168,9 +181,9 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         }
     }
     for (const auto& [name, values] : parameters)
-        for (const auto& [id, value] : values.items()) {
+        for (const auto& id : parameter_order(patch->node(name), values)) {
             try {
-                patch->set_parameter(name, id, value);
+                patch->set_parameter(name, id, values[id]);
             } catch (const PatchError& error) {
                 context.fail("blocks", error.what());
             }
