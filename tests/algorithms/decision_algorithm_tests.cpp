@@ -65,15 +65,6 @@ TEST(Distribution, ChecksEachRow) {
     for (const auto& [row, issue] : cases) EXPECT_EQ(distribution::check_row(row.data()), issue) << row[0] << "," << row[3];
 }
 
-TEST(Distribution, ScoresEveryRowOfAMatrix) {
-    const double matrix[] = {0, 0, 0.5, 0.1, 1, 0, 0.5, 10, 0, 1, 0.5, 0.1};
-    double scores[3];
-    distribution::score_rows(matrix, 3, 0.5, scores);
-    EXPECT_EQ(scores[0], 1.0);
-    EXPECT_EQ(scores[1], 0.5);
-    EXPECT_EQ(scores[2], 0.0);
-}
-
 struct Vote {
     std::deque<double> newest_first;
     std::size_t answers;

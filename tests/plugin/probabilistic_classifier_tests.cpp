@@ -175,6 +175,17 @@ TEST_F(ProbabilisticClassifier, MatrixMustHaveOneRowOfFourPerOutput) {
                   "Block restored: error in method Init\n"}));
 }
 
+TEST_F(ProbabilisticClassifier, InitReportsWhatWentWrongAsAnError) {
+    BlockHarness& h = make();
+    h.signature().RemoveOutput("rarityoutput_ii");  // taken away behind the block's back
+    h.feed_double("classifierinput", 0.5);
+    EXPECT_FALSE(h.init());
+    EXPECT_EQ(h.messages(Mrv::LevelError),
+              (std::vector<std::string>{"The item specified was not found in the collection.\nClass identifier "
+                                        "(ClassID) of the searched item was \"rarityoutput_ii\".\n",
+                                        "Block classifier: error in method Init\n"}));
+}
+
 TEST_F(ProbabilisticClassifier, RowsThatDescribeNoDistributionAreReported) {
     BlockHarness& h = make();
     ASSERT_TRUE(h.set_int(Count, 5));

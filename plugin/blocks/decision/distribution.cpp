@@ -38,9 +38,5 @@ double membership(const double* row, double x) {
     return row[flipped_column] == 1.0 ? 1.0 - p : p;
 }
 
-void score_rows(const double* matrix, std::size_t rows, double x, double* scores) {
-    for (std::size_t i = 0; i < rows; ++i) scores[i] = membership(matrix + i * row_width, x);
-}
-
 }  // namespace distribution
 }  // namespace Mrv

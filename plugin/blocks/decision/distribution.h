@@ -31,8 +31,5 @@ row_issue check_row(const double* row);
 // A NaN x gives NaN for a valid row.
 double membership(const double* row, double x);
 
-// Scores x against `rows` consecutive rows of a row-major matrix.
-void score_rows(const double* matrix, std::size_t rows, double x, double* scores);
-
 }  // namespace distribution
 }  // namespace Mrv
