@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -494,6 +495,28 @@ TEST_F(Tools, ClassifierWithThreeOutputsIsRestoredFromItsSave) {
     ASSERT_EQ(second.status, 0) << second.output;
     EXPECT_EQ(second.output.find("[fatal]"), std::string::npos) << second.output;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(read_file(folder / ("out" + std::to_string(i) + ".csv")), before[i]) << i;
+}
+
+TEST_F(Tools, DecisionExampleScoresPetalsAndVotesEveryTenFlowers) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-decision.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const Result result = mrv_run(write_patch("decision.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("mrv-run: ok: 150 ticks, 8 blocks, 0 errors, 0 warnings"), std::string::npos)
+        << result.output;
+    // Flower 1 has petals of 1.4 cm: 0.36 deviations from the setosa mean.
+    const auto setosa = lines_of(read_file(folder / "setosa.csv"));
+    ASSERT_EQ(setosa.size(), 150u);
+    EXPECT_NEAR(std::stod(setosa[0].substr(2)), std::exp(-0.062 * 0.062 / (2 * 0.174 * 0.174)), 1e-12);
+    EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")).size(), 150u);
+    std::vector<std::string> votes;
+    for (int tick = 10; tick <= 150; tick += 10)
+        votes.push_back(std::to_string(tick) + (tick <= 100 ? ",0,0" : ",1,1"));
+    EXPECT_EQ(lines_of(read_file(folder / "answers.csv")), votes);
+    const auto certainty = lines_of(read_file(folder / "sure.csv"));
+    ASSERT_EQ(certainty.size(), 15u);
+    EXPECT_EQ(certainty[14], "150,1");
 }
 
 }  // namespace
