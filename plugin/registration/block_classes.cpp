@@ -1,5 +1,6 @@
 // The block class table, in registration order: the catalog factory and
 // every signature list the classes in this order.
+#include "blocks/som/kohonen_map.h"
 #include "blocks/svm/vector_rescaler.h"
 #include "registration/factory.h"
 #include "registration/registrant.h"
@@ -8,6 +9,17 @@ namespace Mrv {
 namespace {
 
 const static_registrant<block_class_registrant> block_classes[] = {
+    block_class_registrant("kohonenmap")
+        .language(1033)
+        .name("KohonenMap")
+        .description("This block trains a Kohonen Map (SOM, Self Organizing Map) and, given an input vector provides "
+                     "both the map and the input classification as output.")
+        .catalog_path("MachineLearning.KohonenMaps")
+        .bitmap(261)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CKohonenMap>),
     block_class_registrant("VectorRescaler")
         .language(1033)
         .name("Vector Rescaler")
