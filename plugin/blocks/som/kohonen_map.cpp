@@ -280,6 +280,7 @@ bool CKohonenMap::CheckCounts() {
 
 // host thread, after InitInstance and the connection of the pins.
 bool CKohonenMap::Init() {
+    ready_ = false;
     return ReportExceptions([&] {
         if (!CheckCounts()) return false;
         input_pin_ = FindInput(Input);
@@ -315,6 +316,7 @@ bool CKohonenMap::Init() {
         // Restores the saved map when the parameter's shape fits the grid.
         MatrixToMap(ParameterValue<IDoubleMatrix>(Matrix));
         provide_map_ = provide_classes_ = false;
+        ready_ = true;
         return true;
     });
 }
@@ -323,16 +325,17 @@ bool CKohonenMap::Init() {
 // provide trigger asked for an execution.
 bool CKohonenMap::Execute() {
     return ReportExceptions([&] {
-        if (input_pin_ && input_ && input_pin_->HasData() && input_->GetTimeStamp() != last_input_time_) {
+        if (!ready_) return true;  // Init failed: nothing is bound
+        if (input_pin_->HasData() && input_->GetTimeStamp() != last_input_time_) {
             last_input_time_ = input_->GetTimeStamp();
             ProcessPattern();
         }
-        if (provide_map_ && map_matrix_output_) {
+        if (provide_map_) {
             MapToMatrix(map_matrix_output_.get(), -1, -1);
             map_matrix_output_->SetTimeStamp(Now());
             provide_map_ = false;
         }
-        if (provide_classes_ && class_matrix_output_) {
+        if (provide_classes_) {
             class_matrix_output_->CopyFrom(ParameterValue<IDoubleMatrix>(ClassMatrix));
             class_matrix_output_->SetTimeStamp(Now());
             provide_classes_ = false;
@@ -423,6 +426,7 @@ void CKohonenMap::Done() {
 void CKohonenMap::DoneSignature() { ReleasePins(); }
 
 void CKohonenMap::ReleasePins() {
+    ready_ = false;
     input_pin_ = nullptr;
     input_ = nullptr;
     map_output_ = nullptr;

@@ -83,6 +83,7 @@ private:
     CSom map_;
     std::vector<double> pattern_;
     bool provide_map_ = false, provide_classes_ = false;
+    bool ready_ = false;  // Init succeeded and the pins are bound
     bool has_class_information_ = false;
     int32 input_width_ = 0;
     TimeStamp last_input_time_ = 0;
