@@ -180,6 +180,21 @@ TEST_F(KohonenMap, CountsBelowOneAreRefusedAndStopInit) {
                                         "KohonenMap: Input Pattern Length must be at least 1, not -3.\n"}));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterIterations"), 1000);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterClasses"), 5);
+    h.clear_notifications();
+    EXPECT_FALSE(h.set_int("KohonenMapParameterInputPatternLength", 20000));  // 40 x 40 x 20000 values
+    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 1));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 100));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2000));
+    EXPECT_FALSE(h.set_int("KohonenMapParameterRows", 200));  // clamped to 100: still too many
+    EXPECT_EQ(h.messages(Mrv::LevelError),
+              (std::vector<std::string>{
+                  "KohonenMap: a 40 x 40 map of 20000 weights and 5 classes is too large to keep (at most 16777216 "
+                  "values per matrix).\n",
+                  "KohonenMap: a 100 x 100 map of 2000 weights and 5 classes is too large to keep (at most 16777216 "
+                  "values per matrix).\n"}));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 4));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 40));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 40));
 
     // A patch file can bring such values without an edit: Init refuses them.
     h.clear_notifications();

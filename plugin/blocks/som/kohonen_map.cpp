@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace Mrv {
@@ -45,6 +46,8 @@ const char* const with_classes_message = "KohonenMap: input vector includes clas
 // Bad input the map cannot work with.
 const char* const count_below_one_message = "KohonenMap: %s must be at least 1, not %d.\n";
 const char* const grid_size_message = "KohonenMap: %s must lie between 1 and 100, not %d.\n";
+const char* const too_large_message =
+    "KohonenMap: a %d x %d map of %d weights and %d classes is too large to keep (at most %lld values per matrix).\n";
 const char* const not_finite_message =
     "KohonenMap: the input pattern holds a value that is not a finite number; the pattern is skipped.\n";
 const char* const class_range_message =
@@ -55,6 +58,8 @@ constexpr int32 training = 0;
 constexpr int32 running = 1;
 constexpr int32 smallest_grid = 1;
 constexpr int32 largest_grid = 100;
+// Largest weight-plane or histogram matrix kept, in values (128 MB).
+constexpr std::int64_t largest_matrix = std::int64_t{1} << 24;
 constexpr double automatic_radius = 0.5;
 constexpr double automatic_learning_rate = 0.1;
 
@@ -222,17 +227,28 @@ void CKohonenMap::CheckSignature() {
 }
 
 // host thread, any state: counts below 1 would leave the map without
-// nodes, weights or classes.
+// nodes, weights or classes, and too large a map cannot be kept.
 bool CKohonenMap::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    for (const auto& [counted, name] : counted_parameters) {
-        if (id != counted) continue;
-        const int32 value = CSmartPtr<IInt>(new_value)->GetValue();
-        if (value < 1) {
+    if (id != Rows && id != Cols && id != InputPatternLength && id != Classes && id != Iterations) return true;
+    const int32 value = CSmartPtr<IInt>(new_value)->GetValue();
+    for (const auto& [counted, name] : counted_parameters)
+        if (id == counted && value < 1) {
             NotifyError(count_below_one_message, name, value);
             return false;
         }
-    }
-    return true;
+    if (id == Iterations) return true;
+    int32 rows = IntValue(Rows), cols = IntValue(Cols), length = IntValue(InputPatternLength),
+          classes = IntValue(Classes);
+    (id == Rows ? rows : id == Cols ? cols : id == InputPatternLength ? length : classes) = value;
+    return SizesFit(std::clamp(rows, smallest_grid, largest_grid), std::clamp(cols, smallest_grid, largest_grid),
+                    length, classes);
+}
+
+bool CKohonenMap::SizesFit(int32 rows, int32 cols, int32 length, int32 classes) {
+    const std::int64_t cells = static_cast<std::int64_t>(rows) * cols;
+    if (cells * std::max(length, classes) <= largest_matrix) return true;
+    NotifyError(too_large_message, rows, cols, length, classes, static_cast<long long>(largest_matrix));
+    return false;
 }
 
 // host thread, any state, after a change was applied; each test below is
@@ -275,7 +291,7 @@ bool CKohonenMap::CheckCounts() {
             return false;
         }
     }
-    return true;
+    return SizesFit(IntValue(Rows), IntValue(Cols), IntValue(InputPatternLength), IntValue(Classes));
 }
 
 // host thread, after InitInstance and the connection of the pins.

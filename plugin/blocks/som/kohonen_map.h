@@ -8,15 +8,16 @@
 //   carries a time stamp other than the row used last, so an execution
 //   without new input (a provide trigger asks for one) serves the pending
 //   outputs without training on the old row again.
-// - A class value outside 1..Classes (or not a number) is skipped with a
-//   warning naming the value and the valid range; the histograms and the
-//   class output stay as they were for that row.
+// - A class value outside 1..Classes (or not a number) is not counted: a
+//   warning names the value and the valid range, and the class output
+//   reports the node's class from the histograms as they are.
 // - A feature that is NaN or infinite makes the row an error: it is not
 //   matched, trained or counted.
 // - Input Pattern Length, Iterations and Number of classes below 1 are
 //   refused with an error when edited, and make Init fail when a patch file
 //   brings them; so do Rows or Columns outside 1..100 from a patch file
-//   (edits are clamped into range).
+//   (edits are clamped into range), and a map whose weight planes or class
+//   histograms would hold more than 2^24 values.
 #pragma once
 
 #include <vector>
@@ -45,6 +46,7 @@ private:
     template <class Body>
     bool ReportExceptions(Body&& body);
     bool CheckCounts();
+    bool SizesFit(int32 rows, int32 cols, int32 length, int32 classes);
     void ProcessPattern();
     void UpdateClasses(int node, double class_value);
     void PublishPlanes();
