@@ -2,6 +2,7 @@
 // every signature list the classes in this order.
 #include "blocks/decision/decision_by_voting.h"
 #include "blocks/decision/probabilistic_classifier.h"
+#include "blocks/som/kohonen_map.h"
 #include "blocks/svm/vector_rescaler.h"
 #include "registration/factory.h"
 #include "registration/registrant.h"
@@ -20,6 +21,17 @@ const static_registrant<block_class_registrant> block_classes[] = {
         .licence("FreeLicense")
         .company("Sonara")
         .factory(create_block<CDecisionByVoting>),
+    block_class_registrant("kohonenmap")
+        .language(1033)
+        .name("KohonenMap")
+        .description("This block trains a Kohonen Map (SOM, Self Organizing Map) and, given an input vector provides "
+                     "both the map and the input classification as output.")
+        .catalog_path("MachineLearning.KohonenMaps")
+        .bitmap(261)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CKohonenMap>),
     block_class_registrant("probabilisticclassifier")
         .language(1033)
         .name("ProbabilisticClassifier")

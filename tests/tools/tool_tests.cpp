@@ -440,6 +440,85 @@ TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {
     EXPECT_EQ(entry_points, 6);
 }
 
+// ---- the Kohonen map example ---------------------------------------------------
+
+class KohonenExample : public Tools {
+protected:
+    // The example, reading the shipped data and writing into this test's folder.
+    nlohmann::json som_patch() {
+        nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-som.json"));
+        patch["blocks"][0]["parameters"]["File"] = (fs::path(MRV_EXAMPLES) / "data" / "iris-som.csv").string();
+        patch["blocks"][2]["parameters"]["File"] = "nodes.csv";
+        patch["blocks"][3]["parameters"]["File"] = "classes.csv";
+        return patch;
+    }
+    // The value columns of a sink's lines, the tick dropped.
+    std::vector<std::string> values_of(const std::string& file) {
+        std::vector<std::string> values;
+        for (const auto& line : lines_of(read_file(folder / file))) values.push_back(line.substr(line.find(',') + 1));
+        return values;
+    }
+    static nlohmann::json& som_parameters(nlohmann::json& patch) { return patch["blocks"][1]["parameters"]; }
+};
+
+TEST_F(KohonenExample, TrainsOnIrisAndItsClassesFollowTheSpecies) {
+    const Result result = mrv_run(write_patch("som.json", som_patch()).string() + " --save " + (folder / "trained.json").string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("[message] som: KohonenMap: input vector includes class information.\n"), std::string::npos)
+        << result.output;
+    const auto classes = values_of("classes.csv"), nodes = values_of("nodes.csv");
+    ASSERT_EQ(classes.size(), 1650u);
+    ASSERT_EQ(nodes.size(), 1650u);
+    // The last 150 rows are the flowers in file order: 50 of each species.
+    int agree = 0;
+    for (int i = 0; i < 150; ++i) agree += classes[1500 + static_cast<std::size_t>(i)] == std::to_string(1 + i / 50);
+    EXPECT_GE(agree, 140);
+    const nlohmann::json saved = nlohmann::json::parse(read_file(folder / "trained.json"));
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterStatus"], 1);  // running
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterMatrix"].size(), 32u);  // 8 rows x 4 weights
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterClassMatrix"].size(), 24u);
+}
+
+// Save, reload in running state, save again: the map and the histograms
+// come back bit for bit, and so does every output row.
+TEST_F(KohonenExample, SavedMapReloadsWithIdenticalOutputs) {
+    ASSERT_EQ(mrv_run(write_patch("som.json", som_patch()).string() + " --quiet --save " + (folder / "first.json").string()).status, 0);
+    const auto trained_nodes = values_of("nodes.csv");
+
+    // The trained patch on the 150 flowers, without the class column, so
+    // that the histograms stay as saved.
+    nlohmann::json first = nlohmann::json::parse(read_file(folder / "first.json"));
+    first["blocks"][0]["parameters"]["File"] = "data/iris.csv";
+    first["blocks"][0]["parameters"]["Columns"] = "0-3";
+    const Result reloaded = mrv_run(write_patch("first.json", first).string() + " --save " + (folder / "second.json").string());
+    ASSERT_EQ(reloaded.status, 0) << reloaded.output;
+    EXPECT_NE(reloaded.output.find("does not include class information"), std::string::npos);
+    const auto nodes = values_of("nodes.csv"), classes = values_of("classes.csv");
+    ASSERT_EQ(nodes.size(), 150u);
+    // Running does not move the map: the same nodes as after training.
+    EXPECT_EQ(nodes, std::vector<std::string>(trained_nodes.end() - 150, trained_nodes.end()));
+
+    nlohmann::json second = nlohmann::json::parse(read_file(folder / "second.json"));
+    EXPECT_EQ(som_parameters(second)["KohonenMapParameterMatrix"], som_parameters(first)["KohonenMapParameterMatrix"]);
+    EXPECT_EQ(som_parameters(second)["KohonenMapParameterClassMatrix"],
+              som_parameters(first)["KohonenMapParameterClassMatrix"]);
+    ASSERT_EQ(mrv_run((folder / "second.json").string() + " --quiet").status, 0);
+    EXPECT_EQ(values_of("nodes.csv"), nodes);
+    EXPECT_EQ(values_of("classes.csv"), classes);
+
+    // A saved map of the wrong shape is reported, the run goes on.
+    som_parameters(second)["KohonenMapParameterMatrix"] = {{1.0, 2.0}, {3.0, 4.0}};
+    for (auto& parameter : second["blocks"][1]["saved"]["parameters"])
+        if (parameter["id"] == "KohonenMapParameterMatrix") parameter["value"] = {{1.0, 2.0}, {3.0, 4.0}};
+    const Result broken = mrv_run(write_patch("broken.json", second).string());
+    EXPECT_EQ(broken.status, 1) << broken.output;
+    EXPECT_NE(broken.output.find("[error] som: KohonenMap: SOM dimensions do not correspond to parameter or output matrix "
+                                 "dimensions."),
+              std::string::npos)
+        << broken.output;
+    EXPECT_EQ(values_of("nodes.csv").size(), 150u);
+}
+
 }  // namespace
 
 namespace {
