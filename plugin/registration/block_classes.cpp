@@ -1,5 +1,7 @@
 // The block class table, in registration order: the catalog factory and
 // every signature list the classes in this order.
+#include "blocks/standardize/standardize.h"
+#include "blocks/standardize/standardize2.h"
 #include "blocks/svm/vector_rescaler.h"
 #include "registration/factory.h"
 #include "registration/registrant.h"
@@ -7,7 +9,33 @@
 namespace Mrv {
 namespace {
 
+// Standardize and Standardize2 share their texts; the class id tells them apart.
+const char* const standardize_description =
+    "This block standardizes the input feature vector.It computes mean and standard deviation of each attribute in the "
+    "provided training setand processes each item of the input feature vector by subtracting the corresponding "
+    "computed meanand by dividing by the corresponding computed standard deviation.";
+
 const static_registrant<block_class_registrant> block_classes[] = {
+    block_class_registrant("Standardize2")
+        .language(1033)
+        .name("Standardize")
+        .description(standardize_description)
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CStandardize2Impl>),
+    block_class_registrant("Standardize")
+        .language(1033)
+        .name("Standardize")
+        .description(standardize_description)
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CStandardizeImpl>),
     block_class_registrant("VectorRescaler")
         .language(1033)
         .name("Vector Rescaler")
