@@ -108,8 +108,15 @@ void CStandardize2Impl::OnChangedParameter(const std::string& id) {
     if (id == Mode) {
         SwitchDigitPins(digits_file_parameter());
     } else if (id == Reload && training_) {
-        ReloadTrainingSet();
-        if (rounding_ && training_digits_ && ParameterValue<IBool>(Mode)->GetValue()) ReloadDigits();
+        // The host reports what a parameter event raises only as the
+        // framework's exceptions; the reader's header conversion error is a
+        // std::exception and travels as one.
+        try {
+            ReloadTrainingSet();
+            if (rounding_ && training_digits_ && ParameterValue<IBool>(Mode)->GetValue()) ReloadDigits();
+        } catch (const std::exception& error) {
+            throw CStdExceptionImpl(error);
+        }
     }
 }
 
