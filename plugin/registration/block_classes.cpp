@@ -9,33 +9,26 @@
 namespace Mrv {
 namespace {
 
-// Standardize and Standardize2 share their texts; the class id tells them apart.
-const char* const standardize_description =
-    "This block standardizes the input feature vector.It computes mean and standard deviation of each attribute in the "
-    "provided training setand processes each item of the input feature vector by subtracting the corresponding "
-    "computed meanand by dividing by the corresponding computed standard deviation.";
+// Standardize and Standardize2 share every text; the class id tells them apart.
+block_class_registrant standardize_class(const char* class_id, block_factory factory) {
+    return block_class_registrant(class_id)
+        .language(1033)
+        .name("Standardize")
+        .description("This block standardizes the input feature vector.It computes mean and standard deviation of each "
+                     "attribute in the provided training setand processes each item of the input feature vector by "
+                     "subtracting the corresponding computed meanand by dividing by the corresponding computed "
+                     "standard deviation.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(std::move(factory));
+}
 
 const static_registrant<block_class_registrant> block_classes[] = {
-    block_class_registrant("Standardize2")
-        .language(1033)
-        .name("Standardize")
-        .description(standardize_description)
-        .catalog_path("MachineLearning.Tools")
-        .bitmap(260)
-        .author("halvard")
-        .licence("base_licence")
-        .company("sonara")
-        .factory(create_block<CStandardize2Impl>),
-    block_class_registrant("Standardize")
-        .language(1033)
-        .name("Standardize")
-        .description(standardize_description)
-        .catalog_path("MachineLearning.Tools")
-        .bitmap(260)
-        .author("halvard")
-        .licence("base_licence")
-        .company("sonara")
-        .factory(create_block<CStandardizeImpl>),
+    standardize_class("Standardize2", create_block<CStandardize2Impl>),
+    standardize_class("Standardize", create_block<CStandardizeImpl>),
     block_class_registrant("VectorRescaler")
         .language(1033)
         .name("Vector Rescaler")

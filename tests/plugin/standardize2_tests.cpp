@@ -27,6 +27,14 @@ std::string unhandled(const char* type, const std::string& message) {
     return text;
 }
 
+// A file replaced by a broken one before a Reload, and what the block says.
+struct BrokenFile {
+    const char* what;
+    std::string bytes;
+    int level;
+    std::string message;
+};
+
 class Standardize2 : public StandardizeBlockTest {
 protected:
     void SetUp() override {
@@ -245,13 +253,7 @@ TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
     ASSERT_TRUE(harness->tick());
     const auto before = harness->output_values("OutFeatureVector");
 
-    struct Broken {
-        const char* what;
-        std::string bytes;  // empty name: the file is removed
-        int level;
-        std::string message;
-    };
-    const Broken broken[] = {
+    const BrokenFile broken[] = {
         {"other columns", "1 2 3\n4 5 6\n", Mrv::LevelError,
          "The input feature vector and the input training set should have the same number of columns (attributes). "
          "The old values will be kept.\n"},
@@ -300,13 +302,7 @@ TEST_F(Standardize2, ReloadWithDigitsKeepsTheOldDigitsOnEveryFailure) {
     EXPECT_DOUBLE_EQ(reloaded[0], 1.16);
     EXPECT_EQ(reloaded[1], 0.0);
 
-    struct Broken {
-        const char* what;
-        std::string bytes;
-        int level;
-        std::string message;
-    };
-    const Broken broken[] = {
+    const BrokenFile broken[] = {
         {"other columns", "1 1 1\n1 1 1\n1 1 1\n1 1 1\n", Mrv::LevelError,
          "The input feature vector and the input training set should have the same number of columns (attributes). "
          "The old values will be kept.\n"},

@@ -1,6 +1,7 @@
 #include "blocks/standardize/standardize2.h"
 
 #include <fstream>
+#include <type_traits>
 #include <sys/stat.h>
 
 #include "blocks/standardize/matrix_text.h"
@@ -121,8 +122,9 @@ void CStandardize2Impl::OnChangedParameter(const std::string& id) {
 }
 
 // Opens and reads the file named by a parameter; false, after the
-// warning, when it cannot be opened. The reader's exceptions pass on.
-bool CStandardize2Impl::ReadFile(const char* parameter_id, matrix_file& file) {
+// warning, when it cannot be opened or holds no matrix. The reader's
+// exceptions pass on.
+bool CStandardize2Impl::ReadFile(const char* parameter_id, bool reloading, matrix_file& file) {
     file.name = ParameterValue<IString>(parameter_id)->GetValue();
     std::ifstream stream;
     if (!open_for_reading(file.name.c_str(), stream)) {
@@ -130,21 +132,37 @@ bool CStandardize2Impl::ReadFile(const char* parameter_id, matrix_file& file) {
         return false;
     }
     ReadMatrixText(stream, file.rows, file.columns, file.text);
-    return true;
+    if (file.rows != 0 && file.columns != 0) return true;
+    if (reloading) NotifyWarning("%s", reload_no_size_message);
+    else NotifyWarning(no_size_message, file.name.c_str());
+    return false;
 }
 
-// A new matrix parsed from the file's text; false when the host's parser
-// refuses it.
-bool CStandardize2Impl::ParseTrainingSet(const matrix_file& file, CSmartPtr<IDoubleMatrix>& parsed) {
-    parsed = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
-    ShapeMatrix(parsed.get(), file.rows, file.columns);
+// A new matrix of the file's shape parsed from its text; false when the
+// host's parser refuses it.
+template <class Matrix>
+bool CStandardize2Impl::Parse(const matrix_file& file, CSmartPtr<Matrix>& parsed) {
+    constexpr bool reals = std::is_same_v<Matrix, IDoubleMatrix>;
+    parsed = CSmartPtr<Matrix>::adopt(Kernel()->CreateDatatype("kernel", reals ? "double-matrix" : "int-matrix"));
+    Reshape(parsed, file.rows, file.columns);
     return parsed->ReadFromText(file.text.c_str());
 }
 
-bool CStandardize2Impl::ParseDigits(const matrix_file& file, CSmartPtr<IIntMatrix>& parsed) {
-    parsed = CSmartPtr<IIntMatrix>::adopt(Kernel()->CreateDatatype("kernel", "int-matrix"));
-    ShapeIntMatrix(parsed.get(), file.rows, file.columns);
-    return parsed->ReadFromText(file.text.c_str());
+template <class Matrix>
+void CStandardize2Impl::Reshape(CSmartPtr<Matrix>& matrix, int32 rows, int32 columns) {
+    if constexpr (std::is_same_v<Matrix, IDoubleMatrix>) ShapeMatrix(matrix.get(), rows, columns);
+    else ShapeIntMatrix(matrix.get(), rows, columns);
+}
+
+// The block's matrix takes the reloaded values; both give their elements
+// back first.
+template <class Matrix>
+void CStandardize2Impl::Replace(CSmartPtr<Matrix>& kept, CSmartPtr<Matrix>& reloaded) {
+    kept->Free();
+    Reshape(kept, reloaded->GetHeight(), reloaded->GetWidth());
+    kept->CopyFrom(reloaded.get());
+    reloaded->Free();
+    reloaded_ = true;
 }
 
 // host thread, after InitInstance and the connection of the pins.
@@ -163,13 +181,8 @@ bool CStandardize2Impl::Init() {
 
 bool CStandardize2Impl::LoadTrainingSet() {
     matrix_file file;
-    if (!ReadFile(TrainingSetFile, file)) return false;
-    if (file.rows == 0 || file.columns == 0) {
-        NotifyWarning(no_size_message, file.name.c_str());
-        return false;
-    }
-    if (!CheckTrainingColumns(file.columns)) return false;
-    if (!ParseTrainingSet(file, training_)) {
+    if (!ReadFile(TrainingSetFile, false, file) || !CheckTrainingColumns(file.columns)) return false;
+    if (!Parse(file, training_)) {
         NotifyError("%s", training_parse_message);
         return false;
     }
@@ -180,67 +193,45 @@ bool CStandardize2Impl::LoadTrainingSet() {
 
 bool CStandardize2Impl::LoadDigits() {
     matrix_file file;
-    if (!ReadFile(SdTrainingSetFile, file)) return false;
-    if (file.rows == 0 || file.columns == 0) {
-        NotifyWarning(no_size_message, file.name.c_str());
-        return false;
-    }
-    if (!CheckDigitsShape(file.rows, file.columns)) return false;
-    if (!ParseDigits(file, training_digits_)) {
+    if (!ReadFile(SdTrainingSetFile, false, file) || !CheckDigitsShape(file.rows, file.columns)) return false;
+    if (!Parse(file, training_digits_)) {
         NotifyError("%s", digits_parse_message);
         return false;
     }
     return true;
 }
 
-// Every failure keeps the training set in use: nothing is replaced before
-// the new file was read, checked and parsed.
+// Reloaded files are checked against the columns of Init. Every failure
+// keeps the matrices in use: nothing is replaced before the new file was
+// read, checked and parsed.
+bool CStandardize2Impl::ReadReloadedFile(const char* parameter_id, matrix_file& file) {
+    if (!ReadFile(parameter_id, true, file)) return false;
+    if (file.columns == columns_) return true;
+    NotifyError("%s", reload_columns_message);
+    return false;
+}
+
 void CStandardize2Impl::ReloadTrainingSet() {
     matrix_file file;
-    if (!ReadFile(TrainingSetFile, file)) return;
-    if (file.rows == 0 || file.columns == 0) {
-        NotifyWarning("%s", reload_no_size_message);
-        return;
-    }
-    if (file.columns != columns_) {
-        NotifyError("%s", reload_columns_message);
-        return;
-    }
     CSmartPtr<IDoubleMatrix> parsed;
-    if (!ParseTrainingSet(file, parsed)) {
+    if (!ReadReloadedFile(TrainingSetFile, file)) return;
+    if (!Parse(file, parsed)) {
         NotifyError("%s", reload_training_parse_message);
         return;
     }
-    training_->Free();
-    ShapeMatrix(training_.get(), file.rows, file.columns);
-    training_->CopyFrom(parsed.get());
+    Replace(training_, parsed);
     training_rows_ = file.rows;
-    reloaded_ = true;
-    parsed->Free();
 }
 
 void CStandardize2Impl::ReloadDigits() {
     matrix_file file;
-    if (!ReadFile(SdTrainingSetFile, file)) return;
-    if (file.rows == 0 || file.columns == 0) {
-        NotifyWarning("%s", reload_no_size_message);
-        return;
-    }
-    if (file.columns != columns_) {
-        NotifyError("%s", reload_columns_message);
-        return;
-    }
-    if (!CheckDigitsShape(file.rows, file.columns)) return;
     CSmartPtr<IIntMatrix> parsed;
-    if (!ParseDigits(file, parsed)) {
+    if (!ReadReloadedFile(SdTrainingSetFile, file) || !CheckDigitsShape(file.rows, file.columns)) return;
+    if (!Parse(file, parsed)) {
         NotifyError("%s", reload_digits_parse_message);
         return;
     }
-    training_digits_->Free();
-    ShapeIntMatrix(training_digits_.get(), file.rows, file.columns);
-    training_digits_->CopyFrom(parsed.get());
-    reloaded_ = true;
-    parsed->Free();
+    Replace(training_digits_, parsed);
 }
 
 // host thread, between Start and Stop, on every new feature vector.

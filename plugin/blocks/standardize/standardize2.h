@@ -13,8 +13,9 @@
 // - A training set reloaded with a new row count while the digits could
 //   not be reloaded keeps the old digits; their column maxima are taken
 //   over the rows the digits matrix has.
-// - Reloaded files are checked against the columns of Init: the block
-//   does not follow shape changes of its input while running.
+// - Reloaded files are checked against the columns of Init (those of the
+//   feature vector then): the block does not follow shape changes of its
+//   input while running.
 #pragma once
 
 #include <string>
@@ -40,9 +41,14 @@ protected:
 
 private:
     struct matrix_file;
-    bool ReadFile(const char* parameter_id, matrix_file& file);
-    bool ParseTrainingSet(const matrix_file& file, CSmartPtr<IDoubleMatrix>& parsed);
-    bool ParseDigits(const matrix_file& file, CSmartPtr<IIntMatrix>& parsed);
+    bool ReadFile(const char* parameter_id, bool reloading, matrix_file& file);
+    bool ReadReloadedFile(const char* parameter_id, matrix_file& file);
+    template <class Matrix>
+    bool Parse(const matrix_file& file, CSmartPtr<Matrix>& parsed);
+    template <class Matrix>
+    void Reshape(CSmartPtr<Matrix>& matrix, int32 rows, int32 columns);
+    template <class Matrix>
+    void Replace(CSmartPtr<Matrix>& kept, CSmartPtr<Matrix>& reloaded);
     bool LoadTrainingSet();
     bool LoadDigits();
     void ReloadTrainingSet();
