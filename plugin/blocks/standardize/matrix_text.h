@@ -16,7 +16,9 @@ namespace Mrv {
 // count and a row count that contradicts the header, and the conversion
 // error of boost::lexical_cast (a std::exception) for a header that is not
 // two whole numbers. Bytes are classified in the classic C locale whatever
-// the process's locale is.
+// the process's locale is. A stream shorter than four bytes holds no rows;
+// its first bytes are still compared with the byte-order marks, so that a
+// lone UTF-16 mark is reported as such rather than as an empty file.
 void ReadMatrixText(std::istream& stream, std::int32_t& rows, std::int32_t& columns, std::string& text);
 
 }  // namespace Mrv
