@@ -170,12 +170,6 @@ TEST_F(Standardize2, RoundsWithTheDigitsFile) {
     EXPECT_DOUBLE_EQ(out[1], 1.4);
 }
 
-TEST_F(Standardize2, OneTrainingRowGivesNotANumber) {
-    ASSERT_TRUE(prepare({6, 10}, write("one.txt", "1 10\n")));
-    ASSERT_TRUE(harness->tick());
-    for (double value : harness->output_values("OutFeatureVector")) EXPECT_TRUE(std::isnan(value));
-}
-
 TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
     const std::string training = write("training.txt", training_text);
     const std::string digits = write("digits.txt", "1 1\n1 1\n1 1\n");
