@@ -198,6 +198,8 @@ TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
                     "(attributes).\n")},
         {"decimal commas", {1, 2}, write("commas.txt", "1,5 2,5\n3,5 4,5\n"), "", {}, Mrv::LevelError,
          init_error("Error in reading training set from file.\n")},
+        {"carriage returns inside the lines", {1, 2}, write("returns.txt", "1\r2 3\n4\r5 6\n"), "", {},
+         Mrv::LevelError, init_error("Error in reading training set from file.\n")},
         {"missing digits file", {1, 2}, training, missing, {1, 1}, Mrv::LevelWarning,
          {"Cannot open file " + missing + "\n"}},
         {"empty digits file", {1, 2}, training, path("empty.txt"), {1, 1}, Mrv::LevelWarning,

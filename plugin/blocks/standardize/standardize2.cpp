@@ -139,13 +139,16 @@ bool CStandardize2Impl::ReadFile(const char* parameter_id, bool reloading, matri
 }
 
 // A new matrix of the file's shape parsed from its text; false when the
-// host's parser refuses it.
+// host's parser refuses it, or splits the fields otherwise than the reader
+// counted them (a carriage return inside a line), which would leave the
+// statistics another shape than the output.
 template <class Matrix>
 bool CStandardize2Impl::Parse(const matrix_file& file, CSmartPtr<Matrix>& parsed) {
     constexpr bool reals = std::is_same_v<Matrix, IDoubleMatrix>;
     parsed = CSmartPtr<Matrix>::adopt(Kernel()->CreateDatatype("kernel", reals ? "double-matrix" : "int-matrix"));
     Reshape(parsed, file.rows, file.columns);
-    return parsed->ReadFromText(file.text.c_str());
+    return parsed->ReadFromText(file.text.c_str()) && parsed->GetHeight() == file.rows &&
+           parsed->GetWidth() == file.columns;
 }
 
 template <class Matrix>
