@@ -119,6 +119,7 @@ protected:
     CSmartPtr<IPin> FindOutput(const std::string& id);
     CSmartPtr<IParameter> FindParameter(const std::string& id);
     bool HasParameter(const std::string& id);
+    bool HasInput(const std::string& id);
 
     // A parameter's value object seen as T; a wrong interface raises
     // CCastExceptionImpl. The base holds the reference: it looks the

@@ -3,12 +3,31 @@
 #include "blocks/decision/decision_by_voting.h"
 #include "blocks/decision/probabilistic_classifier.h"
 #include "blocks/som/kohonen_map.h"
+#include "blocks/standardize/standardize.h"
+#include "blocks/standardize/standardize2.h"
 #include "blocks/svm/vector_rescaler.h"
 #include "registration/factory.h"
 #include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
+
+// Standardize and Standardize2 share every text; the class id tells them apart.
+block_class_registrant standardize_class(const char* class_id, block_factory factory) {
+    return block_class_registrant(class_id)
+        .language(1033)
+        .name("Standardize")
+        .description("This block standardizes the input feature vector.It computes mean and standard deviation of each "
+                     "attribute in the provided training setand processes each item of the input feature vector by "
+                     "subtracting the corresponding computed meanand by dividing by the corresponding computed "
+                     "standard deviation.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(std::move(factory));
+}
 
 const static_registrant<block_class_registrant> block_classes[] = {
     block_class_registrant("DecisionByVoting")
@@ -44,6 +63,8 @@ const static_registrant<block_class_registrant> block_classes[] = {
         .licence("base_licence")
         .company("sonara")
         .factory(create_block<CProbabilisticClassifier>),
+    standardize_class("Standardize2", create_block<CStandardize2Impl>),
+    standardize_class("Standardize", create_block<CStandardizeImpl>),
     block_class_registrant("VectorRescaler")
         .language(1033)
         .name("Vector Rescaler")
