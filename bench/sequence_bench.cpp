@@ -17,22 +17,19 @@ using namespace Mrv::sequence;
 
 constexpr std::size_t buffered = 10000;
 
-// Class labels as a flickering classifier sends them.
-std::vector<double> labels(std::size_t count) {
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> label(0, 3);
+template <class Distribution>
+std::vector<double> drawn(std::size_t count, Distribution distribution, unsigned seed) {
+    std::mt19937 random(seed);
     std::vector<double> values(count);
-    for (auto& v : values) v = label(random);
+    for (auto& v : values) v = distribution(random);
     return values;
 }
 
-std::vector<double> readings(std::size_t count) {
-    std::mt19937 random(11);
-    std::normal_distribution<double> reading(0.5, 0.3);
-    std::vector<double> values(count);
-    for (auto& v : values) v = reading(random);
-    return values;
-}
+// Class labels as a flickering classifier sends them.
+std::vector<double> labels(std::size_t count) { return drawn(count, std::uniform_int_distribution<int>(0, 3), 7); }
+
+// Sensor readings, some outside the histogram range.
+std::vector<double> readings(std::size_t count) { return drawn(count, std::normal_distribution<double>(0.5, 0.3), 11); }
 
 // ---- Stabilizer -------------------------------------------------------------
 

@@ -182,6 +182,18 @@ TEST(SequenceBuffer, KeepsTheMostRecentValuesWithinItsLimit) {
     EXPECT_EQ(buffer.data()[999999], 999999.0);
 }
 
+TEST(SequenceBuffer, TakesOnlyNewerTimeStamps) {
+    sequence_buffer buffer;
+    EXPECT_FALSE(buffer.take(0, 1.0, -1));  // never stamped
+    EXPECT_TRUE(buffer.take(1000, 2.0, -1));
+    EXPECT_FALSE(buffer.take(1000, 3.0, -1));
+    EXPECT_FALSE(buffer.take(-5, 4.0, -1));
+    EXPECT_TRUE(buffer.take(2000, 5.0, -1));
+    buffer.restart_times();  // a new run: its clock starts again
+    EXPECT_TRUE(buffer.take(1000, 6.0, -1));
+    EXPECT_EQ(std::vector<double>(buffer.data(), buffer.data() + buffer.size()), (std::vector<double>{2, 5, 6}));
+}
+
 // ---- the stabilizer window ------------------------------------------------------
 
 struct Step {

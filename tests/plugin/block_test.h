@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/live_objects_test.h"
 #include "host/harness.h"
@@ -28,6 +29,14 @@ protected:
     // Feeds one value and runs the tick that takes it.
     void feed(const char* input_id, double value) {
         harness->feed_double(input_id, value);
+        ASSERT_TRUE(harness->tick());
+    }
+    void feed_all(const char* input_id, const std::vector<double>& values) {
+        for (double value : values) feed(input_id, value);
+    }
+    // Fires a trigger and runs the tick the block asks for.
+    void fire_and_tick(const char* trigger_id) {
+        ASSERT_TRUE(harness->fire(trigger_id));
         ASSERT_TRUE(harness->tick());
     }
     // How many signature-changed notifications the block sent.

@@ -23,13 +23,8 @@ protected:
         harness->set_running(true);
         return *harness;
     }
-    void feed_all(const Values& values) {
-        for (double v : values) feed("inputValue", v);
-    }
-    void generate() {
-        ASSERT_TRUE(harness->fire("Generate"));
-        ASSERT_TRUE(harness->tick());
-    }
+    void feed_all(const Values& values) { BlockTest::feed_all("inputValue", values); }
+    void generate() { fire_and_tick("Generate"); }
     Values histogram(int index) { return harness->output_values("Histogram_" + std::to_string(index)); }
     static Values with(std::size_t size, std::initializer_list<std::pair<std::size_t, double>> cells) {
         Values row(size, 0.0);

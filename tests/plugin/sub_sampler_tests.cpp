@@ -19,13 +19,8 @@ protected:
         EXPECT_TRUE(harness->begin());
         return *harness;
     }
-    void feed_all(const Values& values) {
-        for (double v : values) feed("inputValue", v);
-    }
-    void generate() {
-        ASSERT_TRUE(harness->fire("Generate"));
-        ASSERT_TRUE(harness->tick());
-    }
+    void feed_all(const Values& values) { BlockTest::feed_all("inputValue", values); }
+    void generate() { fire_and_tick("Generate"); }
     Mrv::ITemporalData* sequence() {
         return Mrv::interface_cast<Mrv::ITemporalData>(harness->output("OutputSequence"));
     }

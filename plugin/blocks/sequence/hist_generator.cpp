@@ -127,7 +127,7 @@ bool CHistGenerator::Init() {
             bins_ = bins;
             rows_.assign(histograms_.size(), nullptr);
             generate_requested_ = false;
-            last_input_time_ = 0;
+            buffer_.restart_times();
             WriteBinCentres();
             return true;
         },
@@ -138,11 +138,7 @@ bool CHistGenerator::Init() {
 // Generate trigger asked for.
 bool CHistGenerator::Execute() {
     if (!input_ || !centres_) return true;
-    const TimeStamp time = input_->GetTimeStamp();
-    if (time > last_input_time_) {
-        buffer_.push(input_->GetValue(), ParameterValue<IInt>(MaximumDimension)->GetValue());
-        last_input_time_ = time;
-    }
+    buffer_.take(input_->GetTimeStamp(), input_->GetValue(), ParameterValue<IInt>(MaximumDimension)->GetValue());
     if (generate_requested_ && !buffer_.empty()) Generate();
     return true;
 }

@@ -48,6 +48,5 @@ private:
     Mrv::int32 bins_ = 0;  // the shape of Init
     bool generate_requested_ = false;
     Mrv::sequence::sequence_buffer buffer_;
-    Mrv::TimeStamp last_input_time_ = 0;
     std::vector<double*> rows_;
 };

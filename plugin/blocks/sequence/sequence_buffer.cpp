@@ -14,6 +14,13 @@ void sequence_buffer::push(double value, std::int64_t limit) {
     }
 }
 
+bool sequence_buffer::take(std::int64_t time, double value, std::int64_t limit) {
+    if (time <= last_time_) return false;
+    push(value, limit);
+    last_time_ = time;
+    return true;
+}
+
 void sequence_buffer::clear() {
     // A buffer that grew large gives its memory back; a small one keeps it
     // for the next sequence.

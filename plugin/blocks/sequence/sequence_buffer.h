@@ -17,6 +17,13 @@ public:
     // lowering the limit shrinks the buffer one input at a time); a negative
     // limit keeps everything.
     void push(double value, std::int64_t limit);
+    // The collecting blocks' rule for a new input: `value` is appended
+    // (as by push) only when `time` is newer than the time of the last
+    // value taken; false when it is not.
+    bool take(std::int64_t time, double value, std::int64_t limit);
+    // Forgets the time of the last value taken (a new run starts at 0);
+    // the values stay.
+    void restart_times() { last_time_ = 0; }
     void clear();
 
     const double* data() const { return values_.data() + start_; }
@@ -29,6 +36,7 @@ private:
     // the values kept.
     std::vector<double> values_;
     std::size_t start_ = 0;
+    std::int64_t last_time_ = 0;
 };
 
 }  // namespace sequence

@@ -111,7 +111,7 @@ bool CSubSampler::Init() {
             ShapeTemporalData(output_.get(), std::max<int32>(samples_, 0), 1, output_first_field, -output_range,
                               output_range);
             generate_requested_ = false;
-            last_input_time_ = 0;
+            buffer_.restart_times();
             return true;
         },
         false);
@@ -121,15 +121,8 @@ bool CSubSampler::Init() {
 // Generate trigger asked for.
 bool CSubSampler::Execute() {
     if (!input_ || !output_) return true;
-    if (!generate_requested_) {
-        const TimeStamp time = input_->GetTimeStamp();
-        if (time > last_input_time_) {
-            buffer_.push(input_->GetValue(), ParameterValue<IInt>(MaximumDimension)->GetValue());
-            last_input_time_ = time;
-        }
-        return true;
-    }
-    Generate();
+    if (generate_requested_) Generate();
+    else buffer_.take(input_->GetTimeStamp(), input_->GetValue(), ParameterValue<IInt>(MaximumDimension)->GetValue());
     return true;
 }
 

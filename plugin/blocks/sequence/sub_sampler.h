@@ -46,5 +46,4 @@ private:
     Mrv::int32 samples_ = 0;  // N of Init
     bool generate_requested_ = false;
     Mrv::sequence::sequence_buffer buffer_;
-    Mrv::TimeStamp last_input_time_ = 0;
 };
