@@ -115,15 +115,6 @@ TEST_F(Stabilizer, WindowOfOneRecognisesEveryInput) {
     EXPECT_EQ(harness->output_values("buffer").size(), 1u);
 }
 
-TEST_F(Stabilizer, TiesGoToTheNewerValue) {
-    prepare(4, 50.0);
-    step(1);
-    step(2);
-    step(1);
-    EXPECT_EQ(step(2), (Outputs{1, 2, 50, 2}));
-    EXPECT_EQ(step(1), (Outputs{1, 1, 50, 1}));
-}
-
 TEST_F(Stabilizer, StartingZerosAreNeverRecognised) {
     // 0, 0 share the starting entries' count: no positive frequency, and
     // even a threshold of 0 recognises nothing.

@@ -81,21 +81,6 @@ TEST_F(SubSampler, SegmentsSpreadOverTheBuffer) {
     EXPECT_TRUE(harness->messages().empty());
 }
 
-TEST_F(SubSampler, EveryModeOverTheSameBuffer) {
-    const Values buffer{3, -1, 2, 1, 2, 3};
-    const std::vector<Values> expected{{4.0 / 3, 2}, {(9 + 1 + 4) / 3.0 - 16.0 / 9, 2.0 / 3}, {-1, 1}, {3, 3}, {3, 1}};
-    for (int mode = 0; mode < 5; ++mode) {
-        SCOPED_TRACE(testing::Message() << "mode " << mode);
-        prepare(2, mode);
-        feed_all(buffer);
-        generate();
-        const Values got = samples();
-        ASSERT_EQ(got.size(), 2u);
-        EXPECT_DOUBLE_EQ(got[0], expected[mode][0]);
-        EXPECT_DOUBLE_EQ(got[1], expected[mode][1]);
-    }
-}
-
 TEST_F(SubSampler, ShortAndEmptyBuffers) {
     prepare(25, 4);
     feed_all({1, 2, 3, 4});
