@@ -269,3 +269,35 @@ TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The sequence example as a user runs it, writing into the test's folder:
+// per-species histograms, ten means and the stabilized species label.
+TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const Result result = mrv_run(write_patch("sequences.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(lines_of(read_file(folder / "setosa.csv")),
+              std::vector<std::string>{"151,24,26,0,0,0,0,0,0,0,0,0,0"});
+    EXPECT_EQ(lines_of(read_file(folder / "versicolor.csv")),
+              std::vector<std::string>{"151,0,0,0,0,3,8,18,19,2,0,0,0"});
+    EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")),
+              std::vector<std::string>{"151,0,0,0,0,0,0,0,6,16,17,7,4"});
+    const auto means = lines_of(read_file(folder / "means.csv"));
+    ASSERT_EQ(means.size(), 1u);
+    EXPECT_EQ(means[0].substr(0, 14), "151,0,30,1.42,");
+    const auto labels = lines_of(read_file(folder / "steady.csv"));
+    ASSERT_EQ(labels.size(), 150u);
+    EXPECT_EQ(labels[49], "50,-1");  // setosa's 0 shares the starting places' count
+    EXPECT_EQ(labels[56], "57,-1");
+    EXPECT_EQ(labels[57], "58,1");
+    EXPECT_EQ(labels[101], "102,1");
+    EXPECT_EQ(labels[102], "103,-1");
+    EXPECT_EQ(labels[107], "108,2");
+    EXPECT_EQ(labels[149], "150,2");
+}
+
+}  // namespace
