@@ -165,6 +165,20 @@ TEST_F(Stabilizer, NoWindowFromASavedPatchIsAnError) {
                                         "Block stable: error in method Init\n"}));
 }
 
+TEST_F(Stabilizer, SavedParameterOfAnotherTypeIsDeclaredAgain) {
+    mrvhost::BlockHarness& h = make();
+    ASSERT_TRUE(h.set_double("Threshold", 50.0));
+    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
+    saved->parameters().remove("NValues");
+    saved->AddParameter("NValues", "Number of values", "", "kernel", "double", "", "", 0, 0);
+    restore(*saved, nullptr, "old");
+    EXPECT_EQ(harness->messages(Mrv::LevelFatal),
+              std::vector<std::string>{"Block old: unhandled exception of type Mrv::IException in method "
+                                       "InitInstance; exception message is Invalid type cast.\n\n"});
+    EXPECT_EQ(harness->parameter_int("NValues"), 10);
+    EXPECT_EQ(harness->parameter_double("Threshold"), 50.0);
+}
+
 TEST_F(Stabilizer, SavedInstanceKeepsItsSettings) {
     mrvhost::BlockHarness& h = make();
     ASSERT_TRUE(h.set_int("NValues", 2));

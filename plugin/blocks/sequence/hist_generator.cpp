@@ -1,5 +1,6 @@
 #include "blocks/sequence/hist_generator.h"
 
+#include <algorithm>
 #include <string>
 
 #include "blocks/sequence/histogram.h"
@@ -101,7 +102,7 @@ void CHistGenerator::OnChangedParameter(const std::string& id) {
             const std::string id_text = histogram_id(i);
             Declare(output(id_text.c_str(), id_text.c_str(), histogram_description, "double-matrix"));
         }
-        declared_histograms_ = wanted;
+        declared_histograms_ = std::max<int32>(wanted, 0);
         NotifySignatureChanged();
     }
 }
