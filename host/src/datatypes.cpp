@@ -1,7 +1,9 @@
 #include "host/datatypes.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -183,12 +185,13 @@ bool parse_field(const std::string& field, T& value) {
         const char* begin = field.c_str();
         char* end = nullptr;
         value = std::strtod(begin, &end);
-        return end != begin && *end == '\0';
+        return end != begin && end == begin + field.size();
     } else {
         const char* begin = field.c_str();
         char* end = nullptr;
+        errno = 0;
         const long long parsed = std::strtoll(begin, &end, 10);
-        if (end == begin || *end != '\0' || parsed < std::numeric_limits<T>::min() ||
+        if (end == begin || end != begin + field.size() || errno == ERANGE || parsed < std::numeric_limits<T>::min() ||
             parsed > std::numeric_limits<T>::max())
             return false;
         value = static_cast<T>(parsed);
@@ -382,6 +385,13 @@ public:
         if (channel < 0 || channel >= channels_) return nullptr;
         return values_.data() + static_cast<std::size_t>(channel) * static_cast<std::size_t>(samples_);
     }
+    double rate() const { return rate_; }
+    void reshape(int32 channels, int32 samples, double rate) {
+        channels_ = channels;
+        samples_ = samples;
+        rate_ = rate;
+        values_.assign(static_cast<std::size_t>(samples_) * static_cast<std::size_t>(channels_), 0.0);
+    }
     void reshape(const TemporalShape& shape) {
         samples_ = shape.GetSampleCount();
         channels_ = shape.GetChannelCount();
@@ -439,7 +449,16 @@ double double_from_json(const nlohmann::json& json) {
         double value = 0.0;
         if (parse_field(json.get<std::string>(), value)) return value;
     }
-    throw std::invalid_argument("expected a number, not " + json.dump());
+    throw std::invalid_argument("expected a number, not " + json_excerpt(json));
+}
+
+int32 int32_from_json(const nlohmann::json& json) {
+    if (!json.is_number_integer()) throw std::invalid_argument("expected an integer, not " + json_excerpt(json));
+    if (json.is_number_unsigned() ? json.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<int32>::max())
+                                  : (json.get<std::int64_t>() < std::numeric_limits<int32>::min() ||
+                                     json.get<std::int64_t>() > std::numeric_limits<int32>::max()))
+        throw std::invalid_argument("integer out of range: " + json_excerpt(json));
+    return static_cast<int32>(json.get<std::int64_t>());
 }
 
 nlohmann::json double_to_json(double value) {
@@ -463,7 +482,7 @@ nlohmann::json matrix_to_json(const M& matrix) {
 
 template <class M, class T>
 void matrix_from_json(M& matrix, const nlohmann::json& json) {
-    if (!json.is_array()) throw std::invalid_argument("expected an array of rows, not " + json.dump());
+    if (!json.is_array()) throw std::invalid_argument("expected an array of rows, not " + json_excerpt(json));
     const int32 rows = static_cast<int32>(json.size());
     int32 columns = -1;
     std::vector<T> values;
@@ -476,8 +495,7 @@ void matrix_from_json(M& matrix, const nlohmann::json& json) {
             if constexpr (std::is_same_v<T, double>) {
                 values.push_back(double_from_json(cell));
             } else {
-                if (!cell.is_number_integer()) throw std::invalid_argument("expected an integer, not " + cell.dump());
-                values.push_back(cell.get<T>());
+                values.push_back(int32_from_json(cell));
             }
         }
     }
@@ -487,13 +505,55 @@ void matrix_from_json(M& matrix, const nlohmann::json& json) {
 
 }  // namespace
 
+const std::vector<std::string>& known_datatypes() {
+    static const std::vector<std::string> classes = {"double",     "int",        "bool",         "string",
+                                                     "trigger",    "double-matrix", "int-matrix", "labeled_set",
+                                                     "point_2d_int", "temporal_data"};
+    return classes;
+}
+
+std::string catalog_of(const std::string& class_id) {
+    return class_id == "point_2d_int" || class_id == "temporal_data" ? "base" : "kernel";
+}
+
 bool is_known_datatype(const std::string& catalog_id, const std::string& class_id) {
-    if (catalog_id == "kernel")
-        return class_id == "double" || class_id == "int" || class_id == "bool" || class_id == "string" ||
-               class_id == "trigger" || class_id == "double-matrix" || class_id == "int-matrix" ||
-               class_id == "labeled_set";
-    if (catalog_id == "base") return class_id == "point_2d_int" || class_id == "temporal_data";
-    return false;
+    const auto& known = known_datatypes();
+    return std::find(known.begin(), known.end(), class_id) != known.end() && catalog_of(class_id) == catalog_id;
+}
+
+double sample_rate(const Mrv::ITemporalData& value) {
+    auto* temporal = dynamic_cast<const Temporal*>(&value);
+    return temporal ? temporal->rate() : 0.0;
+}
+
+bool parse_double(const std::string& text, double& value) { return parse_field(text, value); }
+
+std::string json_excerpt(const nlohmann::json& value, std::size_t limit) {
+    std::string text;
+    // Containers are walked only until the text passes the limit, so neither
+    // a huge nor a deeply nested value is ever written out whole.
+    std::function<void(const nlohmann::json&)> append = [&](const nlohmann::json& item) {
+        if (text.size() > limit) return;
+        if (item.is_array() || item.is_object()) {
+            text += item.is_array() ? "[" : "{";
+            for (auto it = item.begin(); it != item.end() && text.size() <= limit; ++it) {
+                if (it != item.begin()) text += ",";
+                if (item.is_object()) {
+                    append(nlohmann::json(it.key()));
+                    text += ":";
+                }
+                append(*it);
+            }
+            text += item.is_array() ? "]" : "}";
+        } else if (item.is_string() && item.get_ref<const std::string&>().size() > limit) {
+            text += nlohmann::json(item.get_ref<const std::string&>().substr(0, limit)).dump();
+        } else {
+            text += item.dump();
+        }
+    };
+    append(value);
+    if (text.size() > limit) text.resize(limit), text += "...";
+    return text;
 }
 
 Mrv::IDatatype* create_datatype(const std::string& catalog_id, const std::string& class_id) {
@@ -595,58 +655,57 @@ nlohmann::json value_to_json(const Mrv::IDatatype& constant) {
             for (int32 k = 0; k < t->GetSampleCount(); ++k) samples.push_back(double_to_json(t->GetChannel(ch)[k]));
             channels.push_back(samples);
         }
-        return channels;
+        return {{"rate", double_to_json(sample_rate(*t))}, {"channels", channels}};
     }
     return nullptr;
 }
 
 void value_from_json(Mrv::IDatatype& value, const nlohmann::json& json) {
     if (auto* d = Mrv::interface_cast<Mrv::IDouble>(&value)) return d->SetValue(double_from_json(json));
-    if (auto* i = Mrv::interface_cast<Mrv::IInt>(&value)) {
-        if (!json.is_number_integer()) throw std::invalid_argument("expected an integer, not " + json.dump());
-        const auto parsed = json.get<long long>();
-        if (parsed < std::numeric_limits<int32>::min() || parsed > std::numeric_limits<int32>::max())
-            throw std::invalid_argument("integer out of range: " + json.dump());
-        return i->SetValue(static_cast<int32>(parsed));
-    }
+    if (auto* i = Mrv::interface_cast<Mrv::IInt>(&value)) return i->SetValue(int32_from_json(json));
     if (auto* b = Mrv::interface_cast<Mrv::IBool>(&value)) {
-        if (!json.is_boolean()) throw std::invalid_argument("expected true or false, not " + json.dump());
+        if (!json.is_boolean()) throw std::invalid_argument("expected true or false, not " + json_excerpt(json));
         return b->SetValue(json.get<bool>());
     }
     if (auto* s = Mrv::interface_cast<Mrv::IString>(&value)) {
-        if (!json.is_string()) throw std::invalid_argument("expected a string, not " + json.dump());
+        if (!json.is_string()) throw std::invalid_argument("expected a string, not " + json_excerpt(json));
         return s->SetValue(json.get<std::string>().c_str());
     }
     if (Mrv::interface_cast<Mrv::ITrigger>(&value)) return;
     if (auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(&value)) return matrix_from_json<Mrv::IDoubleMatrix, double>(*m, json);
     if (auto* m = Mrv::interface_cast<Mrv::IIntMatrix>(&value)) return matrix_from_json<Mrv::IIntMatrix, int32>(*m, json);
     if (auto* p = Mrv::interface_cast<Mrv::IPoint2DInt>(&value)) {
-        if (!json.is_array() || json.size() != 2 || !json[0].is_number_integer() || !json[1].is_number_integer())
-            throw std::invalid_argument("expected [x, y], not " + json.dump());
-        p->SetX(json[0].get<int32>());
-        p->SetY(json[1].get<int32>());
+        if (!json.is_array() || json.size() != 2) throw std::invalid_argument("expected [x, y], not " + json_excerpt(json));
+        p->SetX(int32_from_json(json[0]));
+        p->SetY(int32_from_json(json[1]));
         return;
     }
     if (auto* set = Mrv::interface_cast<Mrv::ILabelledSet>(&value)) {
-        if (!json.is_array()) throw std::invalid_argument("expected an array of {name, matrix}, not " + json.dump());
+        if (!json.is_array()) throw std::invalid_argument("expected an array of {name, matrix}, not " + json_excerpt(json));
         Ref<DoubleMatrix> element = Ref<DoubleMatrix>::adopt(new DoubleMatrix());
         set->Clear();
         for (const auto& item : json) {
             if (!item.is_object() || !item.contains("name") || !item.contains("matrix") || !item["name"].is_string())
-                throw std::invalid_argument("expected {\"name\": ..., \"matrix\": ...}, not " + item.dump());
+                throw std::invalid_argument("expected {\"name\": ..., \"matrix\": ...}, not " + json_excerpt(item));
             matrix_from_json<Mrv::IDoubleMatrix, double>(*element, item["matrix"]);
             set->Add(item["name"].get<std::string>().c_str(), element.get());
         }
         return;
     }
-    if (auto* t = Mrv::interface_cast<Mrv::ITemporalData>(&value)) {
-        if (!json.is_array() || static_cast<int32>(json.size()) != t->GetChannelCount())
-            throw std::invalid_argument("expected one array per channel");
-        for (int32 ch = 0; ch < t->GetChannelCount(); ++ch) {
-            if (!json[ch].is_array() || static_cast<int32>(json[ch].size()) != t->GetSampleCount())
-                throw std::invalid_argument("expected " + std::to_string(t->GetSampleCount()) + " samples per channel");
-            for (int32 k = 0; k < t->GetSampleCount(); ++k) t->GetChannel(ch)[k] = double_from_json(json[ch][k]);
-        }
+    if (auto* t = dynamic_cast<Temporal*>(&value)) {
+        const char* expected = "expected {\"rate\": R, \"channels\": [[samples], ...]}, not ";
+        if (!json.is_object() || !json.contains("channels") || !json["channels"].is_array())
+            throw std::invalid_argument(expected + json_excerpt(json));
+        const nlohmann::json& channels = json["channels"];
+        const std::size_t samples = channels.empty() || !channels[0].is_array() ? 0 : channels[0].size();
+        for (const auto& channel : channels)
+            if (!channel.is_array() || channel.size() != samples)
+                throw std::invalid_argument("every channel needs the same number of samples");
+        const double rate = json.contains("rate") ? double_from_json(json["rate"]) : 0.0;
+        t->reshape(static_cast<int32>(channels.size()), static_cast<int32>(samples), rate);
+        for (std::size_t ch = 0; ch < channels.size(); ++ch)
+            for (std::size_t k = 0; k < samples; ++k)
+                t->GetChannel(static_cast<int32>(ch))[k] = double_from_json(channels[ch][k]);
         return;
     }
     throw std::invalid_argument(std::string("cannot read a value of class ") + value.GetClassId());

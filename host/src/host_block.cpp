@@ -1,17 +1,19 @@
 #include "host/host_block.h"
 
+#include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
+#include <limits>
 
 #include <boost/algorithm/string.hpp>
 
+#include "host/data_files.h"
 #include "host/datatypes.h"
 
 namespace mrvhost {
 
-HostBlock::HostBlock(KernelServices& kernel)
-    : status_(Status::create()), kernel_(kernel), signature_(Signature::create()), layout_(Layout::create()) {}
+HostBlock::HostBlock(KernelServices& kernel, std::string datatype, std::string base_directory)
+    : status_(Status::create()), datatype_(std::move(datatype)), kernel_(kernel), signature_(Signature::create()),
+      layout_(Layout::create()), base_directory_(std::move(base_directory)) {}
 
 void HostBlock::InitInstance(Mrv::ISignature* saved_signature, Mrv::ILayout*, Mrv::IUnknown*) {
     declare(*signature_);
@@ -23,28 +25,36 @@ void HostBlock::InitInstance(Mrv::ISignature* saved_signature, Mrv::ILayout*, Mr
                     parameter->GetValue()->CopyFrom(old->GetValue());
 }
 
-bool HostBlock::InitBlock(Mrv::IClock* clock, Mrv::IUnknown*, Mrv::int32, Mrv::int32) {
-    clock_ = Ref<Mrv::IClock>(clock);
+template <class Step>
+bool HostBlock::guarded(Step&& step, bool executing) {
+    std::string error;
     try {
-        return init();
-    } catch (const std::exception& error) {
-        report(Mrv::LevelError, error.what());
-    } catch (const Mrv::IException& error) {
-        report(Mrv::LevelError, error.GetDescription());
+        step();
+        if (executing) last_execute_error_.clear();
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (const Mrv::IException& e) {
+        error = e.GetDescription();
     }
+    if (!executing || error != last_execute_error_) report(Mrv::LevelError, error);
+    if (executing) last_execute_error_ = error;
     return false;
 }
 
+bool HostBlock::InitBlock(Mrv::IClock* clock, Mrv::IUnknown*, Mrv::int32, Mrv::int32) {
+    clock_ = Ref<Mrv::IClock>(clock);
+    last_execute_error_.clear();
+    bool initialised = false;
+    return guarded([&] { initialised = init(); }, false) && initialised;
+}
+
+bool HostBlock::StartBlock() {
+    return guarded([&] { start(); }, false);
+}
+
 bool HostBlock::ExecuteBlock() {
-    try {
-        execute();
-        return true;
-    } catch (const std::exception& error) {
-        report(Mrv::LevelError, error.what());
-    } catch (const Mrv::IException& error) {
-        report(Mrv::LevelError, error.GetDescription());
-    }
-    return false;
+    return guarded([&] { execute(); }, true);
 }
 
 long long HostBlock::tick() const {
@@ -53,7 +63,7 @@ long long HostBlock::tick() const {
 }
 
 void HostBlock::DoneBlock() {
-    done();
+    guarded([&] { done(); }, false);
     clock_.reset();
 }
 
@@ -76,6 +86,7 @@ std::string HostBlock::string_parameter(const std::string& id) {
     return convert_or_throw<Mrv::IString>(parameter(id))->GetValue();
 }
 int HostBlock::int_parameter(const std::string& id) { return convert_or_throw<Mrv::IInt>(parameter(id))->GetValue(); }
+std::string HostBlock::file_parameter() { return resolve_path(base_directory_, string_parameter("File")); }
 
 void HostBlock::report(Mrv::int32 level, const std::string& text) {
     const std::string line = text.empty() || text.back() == '\n' ? text : text + "\n";
@@ -84,131 +95,166 @@ void HostBlock::report(Mrv::int32 level, const std::string& text) {
 
 namespace {
 
-std::string resolve(const std::string& base, const std::string& file) {
-    if (file.empty() || file[0] == '/' || base.empty()) return file;
-    return base + "/" + file;
-}
-
 void set_string(Signature& signature, const char* id, const std::string& value) {
     convert_or_throw<Mrv::IString>(signature.find_parameter(id)->GetValue())->SetValue(value.c_str());
 }
 void set_int(Signature& signature, const char* id, int value) {
     convert_or_throw<Mrv::IInt>(signature.find_parameter(id)->GetValue())->SetValue(value);
 }
-
-// Parses "0,2,4-6" into zero-based column indices.
-std::vector<int> parse_columns(const std::string& text) {
-    std::vector<int> columns;
-    std::vector<std::string> parts;
-    boost::algorithm::split(parts, text, boost::algorithm::is_any_of(","));
-    for (auto part : parts) {
-        boost::algorithm::trim(part);
-        if (part.empty()) continue;
-        const auto dash = part.find('-', 1);
-        try {
-            if (dash == std::string::npos) {
-                columns.push_back(std::stoi(part));
-            } else {
-                const int first = std::stoi(part.substr(0, dash)), last = std::stoi(part.substr(dash + 1));
-                for (int c = first; c <= last; ++c) columns.push_back(c);
-            }
-        } catch (const std::exception&) {
-            throw std::invalid_argument("bad column list \"" + text + "\"");
-        }
-    }
-    for (int c : columns)
-        if (c < 0) throw std::invalid_argument("bad column list \"" + text + "\"");
-    return columns;
+void add_parameter(Signature& s, const char* id, const char* name, const char* description, const char* class_id) {
+    s.AddParameter(id, name, description, "kernel", class_id, "", "", 0, 0);
 }
 
-// Rows of a numeric table: fields separated by commas, semicolons, tabs or blanks.
+bool is_scalar(const std::string& class_id) { return class_id == "double" || class_id == "int" || class_id == "bool"; }
+
+// A number as a scalar of the target's class: an int must be whole and in
+// range; a bool is any number but NaN, non-zero being true.
+void assign_number(Mrv::IDatatype& target, double value) {
+    if (auto* d = Mrv::interface_cast<Mrv::IDouble>(&target)) return d->SetValue(value);
+    if (auto* i = Mrv::interface_cast<Mrv::IInt>(&target)) {
+        if (!(std::trunc(value) == value && value >= std::numeric_limits<Mrv::int32>::min() &&
+              value <= std::numeric_limits<Mrv::int32>::max()))
+            throw std::invalid_argument(format_double(value) + " is not an int");
+        return i->SetValue(static_cast<Mrv::int32>(value));
+    }
+    if (auto* b = Mrv::interface_cast<Mrv::IBool>(&target)) {
+        if (std::isnan(value)) throw std::invalid_argument("nan is not a bool");
+        return b->SetValue(value != 0.0);
+    }
+    throw_cast();
+}
+
+// A data file field as a number for the given class; "true" and "false"
+// count as 1 and 0 for bools.
+double read_field(const std::string& field, const std::string& class_id) {
+    if (class_id == "bool") {
+        if (boost::algorithm::iequals(field, "true")) return 1.0;
+        if (boost::algorithm::iequals(field, "false")) return 0.0;
+    }
+    double value = 0.0;
+    if (!parse_double(field, value))
+        throw std::invalid_argument("\"" + field.substr(0, 40) + "\" is not " +
+                                    (class_id == "int" ? "an int" : class_id == "bool" ? "a bool" : "a number"));
+    return value;
+}
+
+// Rows of a numeric table, sent a row, a window of rows or the whole table
+// at a time; with a scalar datatype, one value of the one selected column.
 class CsvSource : public HostBlock {
 public:
-    CsvSource(KernelServices& kernel, std::string base) : HostBlock(kernel), base_(std::move(base)) {}
+    using HostBlock::HostBlock;
     bool exhausted() const override { return loaded_ && next_ >= rows_.size(); }
     std::string progress() const override {
         return std::to_string(std::min(next_, rows_.size())) + " of " + std::to_string(rows_.size()) + " rows";
     }
+    std::string file_read() override { return file_parameter(); }
 
 protected:
     void declare(Signature& s) override {
-        s.AddOutput("Output", "Output", "The rows read from the file", "kernel", "double-matrix", "", "", 0);
-        s.AddParameter("File", "File", "The table to read", "kernel", "string", "", "", 0, 0);
-        s.AddParameter("Mode", "Mode", "\"row\": one row per tick; \"window\": Window rows per tick; \"all\": the whole file at once",
-                       "kernel", "string", "", "", 0, 0);
-        s.AddParameter("Window", "Window", "Rows per tick in window mode", "kernel", "int", "", "", 0, 0);
-        s.AddParameter("Columns", "Columns", "Zero-based columns to keep, e.g. \"0-3\"; empty keeps all", "kernel", "string",
-                       "", "", 0, 0);
-        s.AddParameter("HeaderRows", "Header rows", "Rows skipped at the top of the file", "kernel", "int", "", "", 0, 0);
+        s.AddOutput("Output", "Output", is_scalar(datatype_) ? "The value of the selected column, one row per tick"
+                                                              : "The rows read from the file",
+                    "kernel", datatype_.c_str(), "", "", 0);
+        add_parameter(s, "File", "File", "The table to read, relative to the patch file", "string");
+        add_parameter(s, "Mode", "Mode",
+                      "\"row\": one row per tick; \"window\": Window rows per tick; \"all\": the whole file at once",
+                      "string");
+        add_parameter(s, "Window", "Window", "Rows per tick in window mode", "int");
+        add_parameter(s, "Columns", "Columns",
+                      "Zero-based columns to keep, e.g. \"0,2,4-6\"; empty keeps all (a scalar datatype needs one)",
+                      "string");
+        add_parameter(s, "HeaderRows", "Header rows", "Rows skipped at the top of the file", "int");
         set_string(s, "Mode", "row");
         set_int(s, "Window", 1);
     }
     bool init() override {
-        const std::string file = resolve(base_, string_parameter("File"));
-        std::ifstream in(file);
-        if (!in) throw std::runtime_error("cannot open \"" + file + "\"");
-        const std::vector<int> columns = parse_columns(string_parameter("Columns"));
-        rows_.clear();
-        width_ = -1;
-        std::string line;
-        int number = 0;
-        const int header = int_parameter("HeaderRows");
-        while (std::getline(in, line)) {
-            ++number;
-            if (number <= header) continue;
-            boost::algorithm::trim(line);
-            if (line.empty()) continue;
-            std::vector<std::string> fields;
-            boost::algorithm::split(fields, line, boost::algorithm::is_any_of(",; \t"), boost::algorithm::token_compress_on);
-            std::vector<double> all;
-            for (const auto& field : fields) {
-                char* end = nullptr;
-                const double value = std::strtod(field.c_str(), &end);
-                if (end == field.c_str() || *end != '\0')
-                    throw std::runtime_error(file + ":" + std::to_string(number) + ": \"" + field + "\" is not a number");
-                all.push_back(value);
-            }
-            std::vector<double> kept;
-            if (columns.empty()) kept = all;
-            for (int c : columns) {
-                if (c >= static_cast<int>(all.size()))
-                    throw std::runtime_error(file + ":" + std::to_string(number) + ": no column " + std::to_string(c));
-                kept.push_back(all[static_cast<std::size_t>(c)]);
-            }
-            if (width_ >= 0 && static_cast<int>(kept.size()) != width_)
-                throw std::runtime_error(file + ":" + std::to_string(number) + ": " + std::to_string(kept.size()) +
-                                         " fields where earlier rows have " + std::to_string(width_));
-            width_ = static_cast<int>(kept.size());
-            rows_.push_back(std::move(kept));
-        }
-        if (rows_.empty()) throw std::runtime_error("\"" + file + "\" holds no rows");
+        const std::string file = file_parameter();
         const std::string mode = string_parameter("Mode");
-        if (mode == "row") step_ = 1;
-        else if (mode == "window") step_ = static_cast<std::size_t>(std::max(1, int_parameter("Window")));
-        else if (mode == "all") step_ = rows_.size();
-        else throw std::runtime_error("unknown Mode \"" + mode + "\" (row, window or all)");
+        if (mode != "row" && mode != "window" && mode != "all")
+            throw std::runtime_error("unknown Mode \"" + mode + "\" (row, window or all)");
+        if (is_scalar(datatype_) && mode != "row")
+            throw std::runtime_error("a " + datatype_ + " source sends one row per tick: Mode must be \"row\"");
+        const int header = int_parameter("HeaderRows"), window = int_parameter("Window");
+        if (header < 0) throw std::runtime_error("HeaderRows must be from 0");
+        if (mode == "window" && window < 1) throw std::runtime_error("Window must be from 1");
+        read(file, header);
+        if (rows_.empty()) throw std::runtime_error("\"" + file + "\" holds no rows");
+        if (mode == "window" && static_cast<std::size_t>(window) > rows_.size())
+            throw std::runtime_error("Window " + std::to_string(window) + " is more than the " +
+                                     std::to_string(rows_.size()) + " rows of \"" + file + "\"");
+        step_ = mode == "row" ? 1 : mode == "window" ? static_cast<std::size_t>(window) : rows_.size();
         next_ = 0;
         loaded_ = true;
         // The shape is fixed from the start, as blocks read it at Init.
-        convert_or_throw<Mrv::IDoubleMatrix>(output("Output"))->Reinit(static_cast<int>(step_), width_);
+        if (!is_scalar(datatype_))
+            convert_or_throw<Mrv::IDoubleMatrix>(output("Output"))->Reinit(static_cast<int>(step_), width_);
         status_->GetExecutionRequest()->Request();
         return true;
     }
     void execute() override {
         if (exhausted()) return;
-        auto* out = convert_or_throw<Mrv::IDoubleMatrix>(output("Output"));
+        Mrv::IDatatype* out = output("Output");
         const std::size_t count = std::min(step_, rows_.size() - next_);
-        if (static_cast<std::size_t>(out->GetHeight()) != count) out->Reinit(static_cast<int>(count), width_);
-        double* cells = out->GetWritePointer();
-        for (std::size_t r = 0; r < count; ++r)
-            std::copy(rows_[next_ + r].begin(), rows_[next_ + r].end(), cells + r * static_cast<std::size_t>(width_));
+        if (is_scalar(datatype_)) {
+            assign_number(*out, rows_[next_][0]);
+        } else {
+            auto* matrix = convert_or_throw<Mrv::IDoubleMatrix>(out);
+            if (static_cast<std::size_t>(matrix->GetHeight()) != count) matrix->Reinit(static_cast<int>(count), width_);
+            double* cells = matrix->GetWritePointer();
+            for (std::size_t r = 0; r < count; ++r)
+                std::copy(rows_[next_ + r].begin(), rows_[next_ + r].end(),
+                          cells + r * static_cast<std::size_t>(width_));
+        }
         next_ += count;
         out->SetTimeStamp(now());
         if (!exhausted()) status_->GetExecutionRequest()->Request();
     }
 
 private:
-    std::string base_;
+    void read(const std::string& file, int header) {
+        std::ifstream in = open_data_file(file);
+        const Ref<Mrv::IDatatype> check = Ref<Mrv::IDatatype>::adopt(
+            create_datatype("kernel", is_scalar(datatype_) ? datatype_ : "double"));
+        rows_.clear();
+        std::vector<int> columns;
+        std::size_t fields_per_row = 0;
+        long number = 0;
+        auto fail = [&](const std::string& what) -> std::runtime_error {
+            return std::runtime_error(file + ":" + std::to_string(number) + ": " + what);
+        };
+        for (std::string line; std::getline(in, line);) {
+            if (++number <= header) continue;
+            const std::vector<std::string> fields = split_fields(line);
+            if (fields.empty()) continue;
+            if (rows_.empty()) {
+                // The first row fixes the width the column list is checked against.
+                fields_per_row = fields.size();
+                try {
+                    columns = parse_column_list(string_parameter("Columns"), static_cast<int>(fields_per_row));
+                } catch (const std::invalid_argument& error) {
+                    throw fail(error.what());
+                }
+                if (is_scalar(datatype_) && columns.size() != 1)
+                    throw fail("a " + datatype_ + " source reads one column, not " + std::to_string(columns.size()) +
+                               " (choose one with Columns)");
+            } else if (fields.size() != fields_per_row) {
+                throw fail(std::to_string(fields.size()) + " fields where earlier rows have " +
+                           std::to_string(fields_per_row));
+            }
+            std::vector<double> row;
+            row.reserve(columns.size());
+            for (int c : columns) {
+                try {
+                    row.push_back(read_field(fields[static_cast<std::size_t>(c)], datatype_));
+                    assign_number(*check, row.back());
+                } catch (const std::invalid_argument& error) {
+                    throw fail(error.what());
+                }
+            }
+            rows_.push_back(std::move(row));
+        }
+        width_ = static_cast<int>(columns.size());
+    }
+
     std::vector<std::vector<double>> rows_;
     int width_ = 0;
     std::size_t next_ = 0, step_ = 1;
@@ -218,11 +264,11 @@ private:
 // A value of any class, sent once and again after each change.
 class Constant : public HostBlock {
 public:
-    Constant(KernelServices& kernel, std::string datatype) : HostBlock(kernel), datatype_(std::move(datatype)) {}
+    using HostBlock::HostBlock;
 
 protected:
     void declare(Signature& s) override {
-        const std::string catalog = is_known_datatype("base", datatype_) ? "base" : "kernel";
+        const std::string catalog = catalog_of(datatype_);
         s.AddOutput("Output", "Output", "The constant", catalog.c_str(), datatype_.c_str(), "", "", 0);
         s.AddParameter("Value", "Value", "The value sent", catalog.c_str(), datatype_.c_str(), "", "", 0, 0);
     }
@@ -235,61 +281,150 @@ protected:
         output("Output")->CopyFrom(parameter("Value"));
         output("Output")->SetTimeStamp(now());
     }
-
-private:
-    std::string datatype_;
 };
 
-// Consumers of one input of any class.
-class Sink : public HostBlock {
+// Blocks driven by one input; they act once it carries a value.
+class Consumer : public HostBlock {
 public:
-    Sink(KernelServices& kernel, std::string datatype) : HostBlock(kernel), datatype_(std::move(datatype)) {
+    Consumer(KernelServices& kernel, std::string datatype, std::string base)
+        : HostBlock(kernel, std::move(datatype), std::move(base)) {
         status_->AddDrivingInput("Input", 1);
     }
 
 protected:
-    void declare(Signature& s) override {
-        const std::string catalog = is_known_datatype("base", datatype_) ? "base" : "kernel";
-        s.AddInput("Input", "Input", "The value consumed", catalog.c_str(), datatype_.c_str(), true, false, 0);
+    bool init() override {
+        consumed_ = 0;
+        return true;
     }
-    std::string datatype_;
+    void execute() final {
+        Mrv::IDatatype* value = input("Input");
+        const Mrv::TimeStamp stamp = value->GetTimeStamp();
+        // A parameter change asks for an execution too; a consumer of values
+        // does not take the same value twice.
+        if (stamp == 0 || (stamp == consumed_ && only_new_values())) return;
+        consumed_ = stamp;
+        consume(*value);
+    }
+    virtual bool only_new_values() const { return true; }
+    virtual void consume(Mrv::IDatatype& value) = 0;
+
+private:
+    Mrv::TimeStamp consumed_ = 0;
+};
+
+// One element of a matrix as a scalar, or some of its columns as a matrix.
+class Pick : public Consumer {
+public:
+    using Consumer::Consumer;
+
+protected:
+    void declare(Signature& s) override {
+        s.AddInput("Input", "Input", "The matrix picked from", "kernel", "double-matrix", true, false, 0);
+        s.AddOutput("Output", "Output",
+                    is_scalar(datatype_) ? "The element at Row, Column" : "The input's Columns, every row", "kernel",
+                    datatype_.c_str(), "", "", 0);
+        add_parameter(s, "Row", "Row", "Zero-based row of the element picked (scalar output)", "int");
+        add_parameter(s, "Column", "Column", "Zero-based column of the element picked (scalar output)", "int");
+        add_parameter(s, "Columns", "Columns",
+                      "Zero-based columns kept, e.g. \"0,2-3\" (matrix output); empty keeps all", "string");
+    }
+    bool init() override {
+        // Upstream blocks have shaped their outputs by now.
+        auto* matrix = convert_or_throw<Mrv::IDoubleMatrix>(input("Input"));
+        if (matrix->GetHeight() > 0 && matrix->GetWidth() > 0) check_shape(*matrix);
+        return Consumer::init();
+    }
+    // A changed Row, Column or Columns picks again from the same input.
+    bool only_new_values() const override { return false; }
+    void consume(Mrv::IDatatype& value) override {
+        pick(*convert_or_throw<Mrv::IDoubleMatrix>(&value));
+        output("Output")->SetTimeStamp(now());
+    }
+
+private:
+    // The columns kept (matrix output), after checking that the element or
+    // the columns are there.
+    std::vector<int> check_shape(const Mrv::IDoubleMatrix& matrix) {
+        const int rows = matrix.GetHeight(), columns = matrix.GetWidth();
+        if (!is_scalar(datatype_)) return parse_column_list(string_parameter("Columns"), columns);
+        const int row = int_parameter("Row"), column = int_parameter("Column");
+        if (row < 0 || row >= rows || column < 0 || column >= columns)
+            throw std::runtime_error(element() + " is outside the " + std::to_string(rows) + "x" +
+                                     std::to_string(columns) + " input");
+        return {};
+    }
+    std::string element() {
+        return "Row " + std::to_string(int_parameter("Row")) + ", Column " + std::to_string(int_parameter("Column"));
+    }
+    void pick(const Mrv::IDoubleMatrix& matrix) {
+        const std::vector<int> kept = check_shape(matrix);
+        if (is_scalar(datatype_)) {
+            try {
+                assign_number(*output("Output"), matrix.GetAt(int_parameter("Row"), int_parameter("Column")));
+            } catch (const std::invalid_argument& error) {
+                throw std::runtime_error(element() + ": " + error.what());
+            }
+            return;
+        }
+        auto* out = convert_or_throw<Mrv::IDoubleMatrix>(output("Output"));
+        out->Reinit(matrix.GetHeight(), static_cast<int>(kept.size()));
+        for (int r = 0; r < matrix.GetHeight(); ++r)
+            for (std::size_t k = 0; k < kept.size(); ++k) out->SetAt(r, static_cast<int>(k), matrix.GetAt(r, kept[k]));
+    }
+};
+
+// Consumers of one input of the block's datatype.
+class Sink : public Consumer {
+public:
+    using Consumer::Consumer;
+
+protected:
+    void declare(Signature& s) override {
+        s.AddInput("Input", "Input", "The value consumed", catalog_of(datatype_).c_str(), datatype_.c_str(), true,
+                   false, 0);
+    }
 };
 
 class CsvSink : public Sink {
 public:
-    CsvSink(KernelServices& kernel, std::string datatype, std::string base)
-        : Sink(kernel, std::move(datatype)), base_(std::move(base)) {}
+    using Sink::Sink;
     std::string progress() const override { return std::to_string(lines_) + " lines written"; }
+    std::string file_written() override { return file_parameter(); }
 
 protected:
     void declare(Signature& s) override {
         Sink::declare(s);
-        s.AddParameter("File", "File", "The CSV file written, one line per row: tick, values", "kernel", "string", "",
-                       "", 0, 0);
+        add_parameter(s, "File", "File", "The CSV file written: per tick, the tick and then the value's fields",
+                      "string");
     }
     bool init() override {
-        const std::string file = resolve(base_, string_parameter("File"));
-        out_.open(file, std::ios::trunc);
-        if (!out_) throw std::runtime_error("cannot write \"" + file + "\"");
         lines_ = 0;
-        return true;
+        return Consumer::init();
     }
-    void execute() override {
-        Mrv::IDatatype* value = input("Input");
-        const long long number = tick();
-        std::istringstream text(value_to_text(*value));
-        std::string row;
-        while (std::getline(text, row)) {
-            boost::algorithm::replace_all(row, " ", ",");
-            out_ << number << "," << row << "\n";
-            ++lines_;
+    // Opened only once every block has initialised, so a patch that fails
+    // to start leaves the last run's output as it was.
+    void start() override { writer_ = std::make_unique<TickWriter>(file_parameter()); }
+    void consume(Mrv::IDatatype& value) override {
+        // After a failed write the file is given up, not retried every tick.
+        if (!writer_) return;
+        const std::string number = std::to_string(tick());
+        const std::vector<std::string> lines = csv_lines(value);
+        std::string text;
+        for (const auto& line : lines) text += number + (line.empty() ? "" : "," + line) + "\n";
+        try {
+            writer_->write(text);
+        } catch (const std::exception&) {
+            writer_.reset();
+            throw;
         }
+        lines_ += static_cast<long>(lines.size());
     }
-    void done() override { out_.close(); }
+    void done() override {
+        if (auto writer = std::move(writer_)) writer->close();
+    }
 
 private:
-    std::string base_;
-    std::ofstream out_;
+    std::unique_ptr<TickWriter> writer_;
     long lines_ = 0;
 };
 
@@ -298,31 +433,66 @@ public:
     using Sink::Sink;
 
 protected:
-    void execute() override {
-        std::string text = value_to_text(*input("Input"));
+    void consume(Mrv::IDatatype& value) override {
+        std::string text = value_to_text(value);
         boost::algorithm::replace_all(text, "\n", "; ");
         report(Mrv::LevelMessage, "tick " + std::to_string(tick()) + ": " + text);
     }
 };
 
+template <class Block>
+HostBlock* make(KernelServices& kernel, const std::string& datatype, const std::string& base) {
+    return new Block(kernel, datatype, base);
+}
+
+std::vector<std::string> all_datatypes_but_trigger() {
+    std::vector<std::string> classes;
+    for (const auto& id : known_datatypes())
+        if (is_csv_writable(id)) classes.push_back(id);
+    // The matrix a table becomes is the usual choice.
+    std::stable_partition(classes.begin(), classes.end(), [](const std::string& id) { return id == "double-matrix"; });
+    return classes;
+}
+
 }  // namespace
 
-bool is_host_block_class(const std::string& class_id) {
-    return class_id == "host.csv_source" || class_id == "host.constant" || class_id == "host.csv_sink" ||
-           class_id == "host.print";
+const std::vector<HostBlockClass>& host_block_classes() {
+    static const std::vector<HostBlockClass> classes = [] {
+        std::vector<std::string> constants = all_datatypes_but_trigger();
+        constants.push_back("trigger");
+        return std::vector<HostBlockClass>{
+            {"host.csv_source", "Reads a table of numbers from a text file and sends it a row, a window of rows or "
+                                "the whole table at a time; with a scalar datatype, one value of one column per row",
+             {"double-matrix", "double", "int", "bool"}, make<CsvSource>},
+            {"host.constant", "Sends its Value once, and again after each change", constants, make<Constant>},
+            {"host.pick", "Turns a matrix into a scalar (the element at Row, Column) or a smaller matrix (its Columns)",
+             {"double", "int", "bool", "double-matrix"}, make<Pick>},
+            {"host.csv_sink", "Writes each value it receives to a CSV file, a line per row or element, the tick first",
+             all_datatypes_but_trigger(), make<CsvSink>},
+            {"host.print", "Prints each value it receives as a message", constants, make<Printer>},
+        };
+    }();
+    return classes;
 }
+
+const HostBlockClass* find_host_block_class(const std::string& class_id) {
+    for (const auto& host_class : host_block_classes())
+        if (host_class.id == class_id) return &host_class;
+    return nullptr;
+}
+
+bool is_host_block_class(const std::string& class_id) { return find_host_block_class(class_id) != nullptr; }
 
 Ref<HostBlock> create_host_block(KernelServices& kernel, const std::string& class_id, const std::string& datatype,
                                  const std::string& base_directory) {
-    const std::string type = datatype.empty() ? "double-matrix" : datatype;
-    if ((class_id == "host.constant" || class_id == "host.csv_sink" || class_id == "host.print") &&
-        !is_known_datatype("kernel", type) && !is_known_datatype("base", type))
-        throw std::invalid_argument("unknown datatype \"" + type + "\"");
-    if (class_id == "host.csv_source") return Ref<HostBlock>::adopt(new CsvSource(kernel, base_directory));
-    if (class_id == "host.constant") return Ref<HostBlock>::adopt(new Constant(kernel, type));
-    if (class_id == "host.csv_sink") return Ref<HostBlock>::adopt(new CsvSink(kernel, type, base_directory));
-    if (class_id == "host.print") return Ref<HostBlock>::adopt(new Printer(kernel, type));
-    return Ref<HostBlock>();
+    const HostBlockClass* host_class = find_host_block_class(class_id);
+    if (!host_class) throw std::invalid_argument("no host block class \"" + class_id + "\"");
+    const std::string type = datatype.empty() ? host_class->datatypes.front() : datatype;
+    const auto& accepted = host_class->datatypes;
+    if (std::find(accepted.begin(), accepted.end(), type) == accepted.end())
+        throw std::invalid_argument(class_id + " carries no datatype \"" + type + "\" (" +
+                                    boost::algorithm::join(accepted, ", ") + ")");
+    return Ref<HostBlock>::adopt(host_class->create(kernel, type, base_directory));
 }
 
 }  // namespace mrvhost

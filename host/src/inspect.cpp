@@ -4,7 +4,10 @@
 
 #include <iomanip>
 
+#include <boost/algorithm/string/join.hpp>
+
 #include "host/datatypes.h"
+#include "host/host_block.h"
 #include "host/signature.h"
 
 namespace mrvhost {
@@ -105,6 +108,29 @@ void print_class_texts(std::ostream& out, Mrv::ILibraryObjectClassInfo* block) {
     print_text(out, "licences", joined(block->GetLicenceCount(), [&](int k) { return block->GetLicence(k); }).c_str());
 }
 
+// What an instance declares: its pins and parameters, read from its
+// signature and layout alone.
+void print_declarations(std::ostream& out, Mrv::IBlock& block) {
+    Mrv::ISignature* signature = block.GetSignature();
+    print_pins(out, "Inputs", signature->GetInputs(), true);
+    print_pins(out, "Outputs", signature->GetOutputs(), false);
+    Mrv::IParameterCollection* parameters = signature->GetParameters();
+    out << "  Parameters (" << parameters->GetCount() << "):\n";
+    for (int i = 0; i < parameters->GetCount(); ++i) {
+        Mrv::IParameter* parameter = parameters->GetItem(i);
+        out << "    " << parameter->GetId() << "  " << parameter->GetDatatypeCatalogId() << "/"
+            << parameter->GetDatatypeClassId() << "\n";
+        out << "      " << quoted(parameter->GetName()) << " - " << parameter->GetDescription() << "\n";
+        out << "      default     " << value_to_text(*parameter->GetValue()) << "\n";
+        out << "      domain      " << domain_text(parameter->GetDomain()) << "\n";
+        out << "      layout      " << layout_text(block.GetLayout()->GetLayout(parameter->GetId())) << "\n";
+        out << "      attributes  ";
+        for (int attribute = Mrv::AttrVisible; attribute <= Mrv::AttrRunStructural; ++attribute)
+            out << attribute << "=" << (parameter->GetAttribute(attribute) ? "yes" : "no") << " ";
+        out << "value=" << parameter->GetIntAttribute() << "\n";
+    }
+}
+
 }  // namespace
 
 void print_library(std::ostream& out, Plugin& plugin, const std::string& path, Mrv::uint32 language) {
@@ -151,23 +177,32 @@ void print_block_class(std::ostream& out, Plugin& plugin, const std::string& cla
     // A real instance declares its pins and parameters.
     BlockHarness instance(info, "inspect");
     instance.init_instance();
-    Signature& signature = instance.signature();
-    print_pins(out, "Inputs", signature.GetInputs(), true);
-    print_pins(out, "Outputs", signature.GetOutputs(), false);
-    Mrv::IParameterCollection* parameters = signature.GetParameters();
-    out << "  Parameters (" << parameters->GetCount() << "):\n";
-    for (int i = 0; i < parameters->GetCount(); ++i) {
-        Mrv::IParameter* parameter = parameters->GetItem(i);
-        out << "    " << parameter->GetId() << "  " << parameter->GetDatatypeCatalogId() << "/"
-            << parameter->GetDatatypeClassId() << "\n";
-        out << "      " << quoted(parameter->GetName()) << " - " << parameter->GetDescription() << "\n";
-        out << "      default     " << value_to_text(*parameter->GetValue()) << "\n";
-        out << "      domain      " << domain_text(parameter->GetDomain()) << "\n";
-        out << "      layout      " << layout_text(instance.layout().GetLayout(parameter->GetId())) << "\n";
-        out << "      attributes  ";
-        for (int attribute = Mrv::AttrVisible; attribute <= Mrv::AttrRunStructural; ++attribute)
-            out << attribute << "=" << (parameter->GetAttribute(attribute) ? "yes" : "no") << " ";
-        out << "value=" << parameter->GetIntAttribute() << "\n";
+    print_declarations(out, *instance.block());
+}
+
+void print_host_block_class(std::ostream& out, const std::string& class_id) {
+    const HostBlockClass* host_class = find_host_block_class(class_id);
+    if (!host_class) throw std::invalid_argument("no host block class \"" + class_id + "\"");
+    out << "Block class " << host_class->id << " (host block)\n";
+    print_text(out, "description", host_class->description.c_str());
+    const std::string datatypes = boost::algorithm::join(host_class->datatypes, ", ");
+    print_text(out, "datatypes", (datatypes + " (\"datatype\" in the patch; " + host_class->datatypes.front() +
+                                  " when omitted, as shown below)").c_str());
+    out << "\n";
+    Ref<KernelServices> kernel = KernelServices::create();
+    Ref<HostBlock> instance = create_host_block(*kernel, class_id, "", "");
+    instance->InitInstance(nullptr, nullptr, nullptr);
+    print_declarations(out, *instance);
+    instance->DoneInstance();
+}
+
+void print_host_blocks(std::ostream& out) {
+    const auto& classes = host_block_classes();
+    out << "Host blocks (" << classes.size() << "):\n";
+    for (const auto& host_class : classes) out << "  " << host_class.id << "\n";
+    for (const auto& host_class : classes) {
+        out << "\n";
+        print_host_block_class(out, host_class.id);
     }
 }
 

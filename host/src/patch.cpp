@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <set>
+#include <thread>
 
+#include <boost/algorithm/string.hpp>
+
+#include "host/data_files.h"
 #include "host/datatypes.h"
 #include "host/event.h"
 
@@ -123,32 +127,51 @@ void Patch::link(const std::string& from_block, const std::string& from_pin, con
     links_.push_back({from_block, from_pin, to_block, to_pin});
 }
 
-void Patch::set_parameter(const std::string& block, const std::string& id, const nlohmann::json& json) {
-    BlockNode& target = node(block);
-    Parameter* parameter = target.signature().find_parameter(id);
-    if (!parameter) throw PatchError("block \"" + block + "\" has no parameter \"" + id + "\"");
-    const std::string where = "block \"" + block + "\", parameter \"" + id + "\"";
+Ref<Mrv::IDatatype> Patch::proposed_value(BlockNode& target, Parameter& parameter, const nlohmann::json& json) {
+    const std::string id = parameter.GetId();
+    const std::string where = "block \"" + target.name + "\", parameter \"" + id + "\"";
     Ref<Mrv::IDatatype> value =
-        Ref<Mrv::IDatatype>::adopt(create_datatype(parameter->GetDatatypeCatalogId(), parameter->GetDatatypeClassId()));
+        Ref<Mrv::IDatatype>::adopt(create_datatype(parameter.GetDatatypeCatalogId(), parameter.GetDatatypeClassId()));
     nlohmann::json given = json;
     // A combo item may be named by its label as well as by its index.
-    if (given.is_string() && std::string(parameter->GetDatatypeClassId()) == "int")
+    if (given.is_string() && std::string(parameter.GetDatatypeClassId()) == "int")
         if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(target.layout().GetLayout(id.c_str()))) {
             for (Mrv::int32 i = 0; i < combo->GetItemCount(); ++i)
                 if (given.get<std::string>() == combo->GetItem(i)) given = i;
-            if (given.is_string()) throw PatchError(where + ": no item \"" + given.get<std::string>() + "\"");
+            if (given.is_string()) throw PatchError(where + ": no item " + json_excerpt(given));
         }
     try {
         value_from_json(*value, given);
     } catch (const std::invalid_argument& error) {
         throw PatchError(where + ": " + error.what());
     }
-    if (Mrv::IDomain* domain = parameter->GetDomain())
-        if (!domain->Accepts(value.get())) throw PatchError(where + ": " + json.dump() + " is outside its domain");
+    if (Mrv::IDomain* domain = parameter.GetDomain())
+        if (!domain->Accepts(value.get())) throw PatchError(where + ": " + json_excerpt(json) + " is outside its domain");
+    return value;
+}
+
+void Patch::set_parameter(const std::string& block, const std::string& id, const nlohmann::json& json) {
+    BlockNode& target = node(block);
+    Parameter* parameter = target.signature().find_parameter(id);
+    if (!parameter) throw PatchError("block \"" + block + "\" has no parameter \"" + id + "\"");
+    Ref<Mrv::IDatatype> value = proposed_value(target, *parameter, json);
     if (std::string(parameter->GetDatatypeClassId()) == "trigger") value->SetTimeStamp(clock_->GetCurrentTime() + 1);
     Ref<Event> event = Event::parameter_change(parameter, value.get());
     if (!target.events || !target.events->HandleEvent(event.get()))
-        throw PatchError(where + ": the block refused " + json.dump());
+        throw PatchError("block \"" + block + "\", parameter \"" + id + "\": the block refused " + json_excerpt(json));
+}
+
+void Patch::schedule(ScheduledEvent event) {
+    BlockNode& target = node(event.block);
+    Parameter* parameter = target.signature().find_parameter(event.parameter);
+    if (!parameter) throw PatchError("block \"" + event.block + "\" has no parameter \"" + event.parameter + "\"");
+    const bool trigger = std::string(parameter->GetDatatypeClassId()) == "trigger";
+    if (event.value.is_null() && !trigger)
+        throw PatchError("\"" + event.parameter + "\" of block \"" + event.block + "\" is not a trigger");
+    if (!event.value.is_null() && trigger)
+        throw PatchError("\"" + event.parameter + "\" of block \"" + event.block + "\" is a trigger: fire it");
+    if (!trigger) proposed_value(target, *parameter, event.value);
+    events_.push_back(std::move(event));
 }
 
 void Patch::fire(const std::string& block, const std::string& trigger) { set_parameter(block, trigger, nullptr); }
@@ -208,6 +231,29 @@ void Patch::order_blocks() {
     }
 }
 
+void Patch::check_files() {
+    struct Use {
+        const BlockNode* block;
+        std::string file;
+    };
+    std::vector<Use> reads, writes;
+    for (const auto& block : blocks_) {
+        if (!block->host_block) continue;
+        if (std::string file = block->host_block->file_read(); !file.empty()) reads.push_back({block.get(), file});
+        if (std::string file = block->host_block->file_written(); !file.empty()) writes.push_back({block.get(), file});
+    }
+    for (std::size_t w = 0; w < writes.size(); ++w) {
+        for (const Use& read : reads)
+            if (same_file(writes[w].file, read.file))
+                throw PatchError("block \"" + writes[w].block->name + "\" would overwrite \"" + writes[w].file +
+                                 "\", which block \"" + read.block->name + "\" reads");
+        for (std::size_t other = w + 1; other < writes.size(); ++other)
+            if (same_file(writes[w].file, writes[other].file))
+                throw PatchError("blocks \"" + writes[w].block->name + "\" and \"" + writes[other].block->name +
+                                 "\" both write \"" + writes[w].file + "\"");
+    }
+}
+
 void Patch::validate() {
     order_blocks();
     for (BlockNode* block : order_)
@@ -215,20 +261,45 @@ void Patch::validate() {
             if (input->IsRequired() && !input->IsConnected())
                 throw PatchError("block \"" + block->name + "\": required input \"" + input->GetId() +
                                  "\" is not linked");
+    check_files();
 }
 
 bool Patch::start() {
     validate();
-    for (BlockNode* block : order_) {
-        block->initialised = true;
-        if (!block->block->InitBlock(clock_.get(), kernel_.get(), 0, 0)) return false;
-    }
-    for (BlockNode* block : order_)
-        if (!block->block->CheckBlock()) return false;
-    for (BlockNode* block : order_) {
-        block->started = true;
-        if (!block->block->StartBlock()) return false;
-    }
+    failure_.clear();
+    // Each stage runs over every block before the next begins; the first
+    // failure ends the start, with the block's own account of it.
+    auto stage = [&](const char* verb, const std::function<bool(BlockNode&)>& call) {
+        for (BlockNode* block : order_) {
+            const std::size_t heard = kernel_->sink().events().size();
+            if (call(*block)) continue;
+            std::string reason = "it gave no reason";
+            const auto& events = kernel_->sink().events();
+            // The first error is the cause; what follows tends to be the
+            // framework's general "error in method Init".
+            for (std::size_t i = heard; i < events.size(); ++i)
+                if (events[i].block == block->block.get() && events[i].kind == Notification::Message &&
+                    events[i].level >= Mrv::LevelError) {
+                    reason = boost::algorithm::trim_copy(events[i].text);
+                    boost::algorithm::replace_all(reason, "\n", " ");
+                    break;
+                }
+            failure_ = "block \"" + block->name + "\" failed to " + verb + ": " + reason;
+            return false;
+        }
+        return true;
+    };
+    if (!stage("initialise", [&](BlockNode& block) {
+            block.initialised = true;
+            return block.block->InitBlock(clock_.get(), kernel_.get(), 0, 0);
+        }))
+        return false;
+    if (!stage("pass its check", [](BlockNode& block) { return block.block->CheckBlock(); })) return false;
+    if (!stage("start", [](BlockNode& block) {
+            block.started = true;
+            return block.block->StartBlock();
+        }))
+        return false;
     for (BlockNode* block : order_) block->status().set_status(Mrv::StatusRunning);
     running_ = true;
     return true;
@@ -250,7 +321,17 @@ bool Patch::should_execute(BlockNode& node) {
     return execute;
 }
 
-void Patch::apply(const ScheduledEvent& event) { set_parameter(event.block, event.parameter, event.value); }
+void Patch::apply(const ScheduledEvent& event) {
+    try {
+        set_parameter(event.block, event.parameter, event.value);
+    } catch (const PatchError& error) {
+        const std::string origin = !event.origin.empty() ? event.origin
+                                   : event.tick ? "the event at tick " + std::to_string(event.tick)
+                                                : std::string("the event at the end");
+        kernel_->sink().Message(node(event.block).block.get(), Mrv::LevelError,
+                                (origin + ": " + error.what() + "\n").c_str());
+    }
+}
 
 void Patch::tick() {
     clock_->advance();
@@ -278,17 +359,27 @@ bool any_pending(const std::vector<BlockNode*>& order) {
 }
 }  // namespace
 
+void Patch::set_period(std::chrono::milliseconds period, Waiter wait_until) {
+    period_ = period;
+    wait_until_ = std::move(wait_until);
+}
+
 void Patch::run(long ticks, const std::function<void(long)>& on_tick) {
+    const auto begun = std::chrono::steady_clock::now();
+    long paced = 0;
+    auto step = [&] {
+        if (period_.count() > 0) {
+            const auto due = begun + period_ * paced++;
+            if (wait_until_) wait_until_(due);
+            else std::this_thread::sleep_until(due);
+        }
+        tick();
+        if (on_tick) on_tick(ticks_);
+    };
     if (ticks > 0) {
-        for (long i = 0; i < ticks; ++i) {
-            tick();
-            if (on_tick) on_tick(ticks_);
-        }
+        for (long i = 0; i < ticks; ++i) step();
     } else {
-        while (!sources_exhausted() || any_pending(order_)) {
-            tick();
-            if (on_tick) on_tick(ticks_);
-        }
+        while (!sources_exhausted() || any_pending(order_)) step();
     }
     bool end_events = false;
     for (const auto& event : events_)
@@ -297,10 +388,7 @@ void Patch::run(long ticks, const std::function<void(long)>& on_tick) {
             end_events = true;
         }
     // Let the blocks answer what the end events asked of them.
-    for (long extra = 0; end_events && extra < max_tail_ticks && (extra == 0 || any_pending(order_)); ++extra) {
-        tick();
-        if (on_tick) on_tick(ticks_);
-    }
+    for (long extra = 0; end_events && extra < max_tail_ticks && (extra == 0 || any_pending(order_)); ++extra) step();
 }
 
 void Patch::stop() {

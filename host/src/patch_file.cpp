@@ -1,7 +1,10 @@
 // Patch files: JSON in, JSON out.
 #include <fstream>
+#include <limits>
+#include <optional>
 #include <sstream>
 
+#include "host/data_files.h"
 #include "host/datatypes.h"
 #include "host/patch.h"
 
@@ -101,27 +104,87 @@ Ref<Signature> signature_from_json(const FileContext& context, const json& saved
         }
     } catch (const Mrv::IException& error) {
         context.fail(where, std::string("bad saved signature: ") + error.GetDescription());
+    } catch (const PatchError&) {
+        throw;  // already names the file and the place
     } catch (const std::exception& error) {
         context.fail(where, std::string("bad saved signature: ") + error.what());
     }
     return signature;
 }
 
+// Deeper than any patch needs; a hostile file nests far deeper, and nesting
+// is what would exhaust the stack when the value is copied or walked.
+constexpr int max_nesting = 100;
+
+struct TooDeep {};
+
+json parse_limited(std::istream& in) {
+    return json::parse(in, [](int depth, json::parse_event_t, json&) {
+        if (depth > max_nesting) throw TooDeep{};
+        return true;
+    });
+}
+
+// A whole number from `low` to `high`; nothing for any other value.
+std::optional<long> integer_in(const json& value, long low, long high) {
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(high)) return std::nullopt;
+        return low <= static_cast<long>(number) ? std::optional<long>(static_cast<long>(number)) : std::nullopt;
+    }
+    if (!value.is_number_integer()) return std::nullopt;
+    const auto number = value.get<std::int64_t>();
+    if (number < low || number > high) return std::nullopt;
+    return static_cast<long>(number);
+}
+
+constexpr long max_period_ms = 86'400'000;  // a day
+
+RunSettings read_run(const FileContext& context, const json& run) {
+    const std::string expected =
+        "expected {\"ticks\": N} with N from 1, or {\"until\": \"exhausted\"}, either with \"period_ms\": P from 1 "
+        "to " + std::to_string(max_period_ms);
+    if (!run.is_object()) context.fail("run", expected);
+    for (const auto& [key, value] : run.items())
+        if (key != "ticks" && key != "until" && key != "period_ms")
+            context.fail("run", "unknown setting " + json_excerpt(key) + "; " + expected);
+    RunSettings settings;
+    if (run.contains("ticks") == run.contains("until")) context.fail("run", expected);
+    if (run.contains("ticks")) {
+        const auto ticks = integer_in(run["ticks"], 1, std::numeric_limits<long>::max());
+        if (!ticks) context.fail("run", expected + "; \"ticks\" is " + json_excerpt(run["ticks"]));
+        settings.ticks = *ticks;
+    } else if (run["until"] != "exhausted") {
+        context.fail("run", expected);
+    }
+    if (run.contains("period_ms")) {
+        const auto period = integer_in(run["period_ms"], 1, max_period_ms);
+        if (!period) context.fail("run", expected + "; \"period_ms\" is " + json_excerpt(run["period_ms"]));
+        settings.period_ms = *period;
+    }
+    return settings;
+}
+
 }  // namespace
 
-std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, long* ticks) {
+std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
+                                  const std::function<void(const Notification&)>& listener) {
     const FileContext context(path);
-    std::ifstream in(path);
-    if (!in) throw PatchError(path + ": cannot open the patch file");
+    std::ifstream in;
+    const std::string reason = open_regular_file(in, path);
+    if (!reason.empty()) throw PatchError(path + ": cannot open the patch file: " + reason);
     json document;
     try {
-        document = json::parse(in);
+        document = parse_limited(in);
     } catch (const json::parse_error& error) {
         throw PatchError(path + ": not valid JSON: " + error.what());
+    } catch (const TooDeep&) {
+        throw PatchError(path + ": not a patch: values nest deeper than " + std::to_string(max_nesting) + " levels");
     }
     if (!document.is_object()) context.fail("", "the patch must be a JSON object");
     const std::string folder = folder_of(path);
     auto patch = std::make_unique<Patch>();
+    patch->kernel().sink().listener = listener;
 
     std::vector<std::string> plugins;
     if (document.contains("plugins")) {
@@ -148,7 +211,7 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
 
     const json& blocks = context.member(document, "blocks", "");
     if (!blocks.is_array() || blocks.empty()) context.fail("blocks", "expected a non-empty array");
-    std::vector<std::pair<std::string, json>> parameters;
+    std::vector<std::pair<std::size_t, const json*>> parameters;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const std::string where = "blocks[" + std::to_string(i) + "]";
         const json& block = blocks[i];
@@ -157,22 +220,21 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         const std::string datatype = block.contains("datatype") ? context.text(block, "datatype", where) : "";
         Ref<Signature> saved;
         if (block.contains("saved")) saved = signature_from_json(context, block["saved"], where + ".saved");
+        if (block.contains("parameters") && !block["parameters"].is_object())
+            context.fail(where, "\"parameters\" must be an object");
         try {
             patch->add_block(name, class_id, datatype, saved.get(), folder);
         } catch (const PatchError& error) {
             context.fail(where, error.what());
         }
-        if (block.contains("parameters")) {
-            if (!block["parameters"].is_object()) context.fail(where, "\"parameters\" must be an object");
-            parameters.emplace_back(name, block["parameters"]);
-        }
+        if (block.contains("parameters")) parameters.emplace_back(i, &block["parameters"]);
     }
-    for (const auto& [name, values] : parameters)
-        for (const auto& [id, value] : values.items()) {
+    for (const auto& [index, values] : parameters)
+        for (const auto& [id, value] : values->items()) {
             try {
-                patch->set_parameter(name, id, value);
+                patch->set_parameter(blocks[index]["name"].get<std::string>(), id, value);
             } catch (const PatchError& error) {
-                context.fail("blocks", error.what());
+                context.fail("blocks[" + std::to_string(index) + "]", error.what());
             }
         }
 
@@ -197,49 +259,45 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
             const std::string where = "events[" + std::to_string(i) + "]";
             const json& entry = document["events"][i];
             ScheduledEvent event;
+            event.origin = path + ": " + where;
             const json& at = context.member(entry, "at", where);
-            if (at.is_string() && at.get<std::string>() == "end") event.tick = 0;
-            else if (at.is_number_integer() && at.get<long>() >= 1) event.tick = at.get<long>();
+            if (at == "end") event.tick = 0;
+            else if (auto tick = integer_in(at, 1, std::numeric_limits<long>::max())) event.tick = *tick;
             else context.fail(where, "\"at\" must be a tick number from 1, or \"end\"");
             event.block = context.text(entry, "block", where);
+            if (entry.contains("set") == entry.contains("fire"))
+                context.fail(where, "expected \"set\" with \"value\", or \"fire\"");
             if (entry.contains("set")) {
                 event.parameter = context.text(entry, "set", where);
                 event.value = context.member(entry, "value", where);
-            } else if (entry.contains("fire")) {
-                event.parameter = context.text(entry, "fire", where);
+                if (event.value.is_null()) context.fail(where, "\"value\" must not be null");
             } else {
-                context.fail(where, "expected \"set\" with \"value\", or \"fire\"");
+                event.parameter = context.text(entry, "fire", where);
             }
             try {
-                Parameter* target = patch->node(event.block).signature().find_parameter(event.parameter);
-                if (!target) context.fail(where, "block \"" + event.block + "\" has no parameter \"" + event.parameter + "\"");
-                if (entry.contains("fire") && std::string(target->GetDatatypeClassId()) != "trigger")
-                    context.fail(where, "\"" + event.parameter + "\" is not a trigger");
+                patch->schedule(std::move(event));
             } catch (const PatchError& error) {
                 context.fail(where, error.what());
             }
-            patch->schedule(std::move(event));
         }
     }
 
+    try {
+        patch->check_files();
+    } catch (const PatchError& error) {
+        context.fail("blocks", error.what());
+    }
     try {
         patch->validate();
     } catch (const PatchError& error) {
         context.fail("links", error.what());
     }
 
-    *ticks = 0;
-    if (document.contains("run")) {
-        const json& run = document["run"];
-        if (run.is_object() && run.contains("ticks") && run["ticks"].is_number_integer() && run["ticks"].get<long>() > 0)
-            *ticks = run["ticks"].get<long>();
-        else if (!(run.is_object() && run.value("until", "") == "exhausted"))
-            context.fail("run", "expected {\"ticks\": N} with N from 1, or {\"until\": \"exhausted\"}");
-    }
+    *run = document.contains("run") ? read_run(context, document["run"]) : RunSettings{};
     return patch;
 }
 
-nlohmann::json save_patch(const Patch& patch, long ticks) {
+nlohmann::json save_patch(const Patch& patch, const RunSettings& run) {
     json document;
     // The catalog beside the tool is saved by name, so the file works from
     // any folder; other libraries keep the path they were loaded from.
@@ -277,8 +335,9 @@ nlohmann::json save_patch(const Patch& patch, long ticks) {
         }
         document["events"].push_back(entry);
     }
-    if (ticks > 0) document["run"] = {{"ticks", ticks}};
+    if (run.ticks > 0) document["run"] = {{"ticks", run.ticks}};
     else document["run"] = {{"until", "exhausted"}};
+    if (run.period_ms > 0) document["run"]["period_ms"] = run.period_ms;
     return document;
 }
 

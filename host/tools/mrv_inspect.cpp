@@ -1,6 +1,7 @@
 // mrv-inspect: prints what a Morvane user library offers, read from its
 // exports and signature alone. With a class id, prints that block's pins
-// and parameters as a real instance declares them.
+// and parameters as a real instance declares them; the host's own blocks
+// (host.*) are described the same way.
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -8,21 +9,27 @@
 #include <vector>
 
 #include "host/harness.h"
+#include "host/host_block.h"
 #include "host/inspect.h"
 
 namespace {
 
 const char* const usage =
     "usage: mrv-inspect [--lang ID] LIBRARY [CLASS_ID]\n"
-    "  LIBRARY   path of the user library (libMrvML.so)\n"
-    "  CLASS_ID  a block class to describe in full\n"
-    "  --lang ID language of the texts (1033 English, 1040 Italian); default 1033\n";
+    "       mrv-inspect [LIBRARY] HOST_CLASS_ID\n"
+    "       mrv-inspect --host\n"
+    "  LIBRARY        path of the user library (libMrvML.so)\n"
+    "  CLASS_ID       a block class to describe in full\n"
+    "  HOST_CLASS_ID  one of the host's own blocks (host.csv_source, ...)\n"
+    "  --host         describe every host block\n"
+    "  --lang ID      language of the texts (1033 English, 1040 Italian); default 1033\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> positional;
     Mrv::uint32 language = 1033;
+    bool host = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -42,17 +49,31 @@ int main(int argc, char** argv) {
             }
             continue;
         }
+        if (argument == "--host") {
+            host = true;
+            continue;
+        }
         if (!argument.empty() && argument[0] == '-') {
             std::cerr << "mrv-inspect: unknown option '" << argument << "'\n" << usage;
             return 2;
         }
         positional.push_back(argument);
     }
-    if (positional.empty() || positional.size() > 2) {
+    if (host ? !positional.empty() : positional.empty() || positional.size() > 2) {
         std::cerr << usage;
         return 2;
     }
     try {
+        if (host) {
+            mrvhost::print_host_blocks(std::cout);
+            return 0;
+        }
+        if (mrvhost::is_host_block_class(positional.back())) {
+            // A library named beside a host block must still be one.
+            if (positional.size() == 2) mrvhost::Plugin plugin(positional[0]);
+            mrvhost::print_host_block_class(std::cout, positional.back());
+            return 0;
+        }
         mrvhost::Plugin plugin(positional[0]);
         if (positional.size() == 1) {
             mrvhost::print_library(std::cout, plugin, positional[0], language);

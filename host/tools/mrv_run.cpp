@@ -2,20 +2,25 @@
 // blocks report.
 #include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <iostream>
+#include <limits>
 #include <string>
 
+#include "host/data_files.h"
 #include "host/patch.h"
 
 namespace {
 
 const char* const usage =
     "usage: mrv-run [options] PATCH.json\n"
-    "  --ticks N        run N ticks (default: the patch's own \"run\", else until the sources are exhausted)\n"
+    "  --ticks N        run N ticks (default: the patch's own \"run\", else until the sources are exhausted);\n"
+    "                   the patch's \"period_ms\" still paces them\n"
     "  --save OUT.json  write the patch back after the run, with every parameter's value\n"
     "  --trace-level N  set the trace level of every catalog block (log lines go to stderr)\n"
     "  --plugin PATH    the catalog library to use when the patch names none\n"
@@ -41,10 +46,29 @@ std::string plugin_beside(const char* argv0) {
     return folder + "/../lib/libMrvML.so";
 }
 
-bool parse_number(const char* text, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0';
+// A whole number from `low`, read whole and within range.
+bool parse_number(const char* text, long low, long& value) {
+    const char* end = text + std::char_traits<char>::length(text);
+    const auto result = std::from_chars(text, end, value);
+    return result.ec == std::errc() && result.ptr == end && value >= low;
+}
+
+// Written beside the target and renamed, so a failed save leaves nothing
+// half-written.
+bool save(const mrvhost::Patch& patch, const mrvhost::RunSettings& run, const std::string& path) {
+    const std::string temporary = path + ".part";
+    try {
+        mrvhost::TickWriter out(temporary);
+        out.write(mrvhost::save_patch(patch, run).dump(2) + "\n");
+        out.close();
+        if (std::rename(temporary.c_str(), path.c_str()) != 0)
+            throw std::runtime_error("cannot write \"" + path + "\": " + std::strerror(errno));
+        return true;
+    } catch (const std::exception& error) {
+        std::remove(temporary.c_str());
+        std::cerr << "mrv-run: " << error.what() << "\n";
+        return false;
+    }
 }
 
 }  // namespace
@@ -66,13 +90,13 @@ int main(int argc, char** argv) {
             std::cout << usage;
             return 0;
         } else if (argument == "--ticks") {
-            if (!parse_number(value("--ticks"), ticks_option) || ticks_option < 1) {
-                std::cerr << "mrv-run: --ticks needs a number from 1\n";
+            if (!parse_number(value("--ticks"), 1, ticks_option)) {
+                std::cerr << "mrv-run: --ticks needs a number from 1 to " << std::numeric_limits<long>::max() << "\n";
                 return 2;
             }
         } else if (argument == "--trace-level") {
-            if (!parse_number(value("--trace-level"), trace_level) || trace_level < 0) {
-                std::cerr << "mrv-run: --trace-level needs a number from 0\n";
+            if (!parse_number(value("--trace-level"), 0, trace_level) || trace_level > 1000) {
+                std::cerr << "mrv-run: --trace-level needs a number from 0 to 1000\n";
                 return 2;
             }
         } else if (argument == "--save") {
@@ -99,10 +123,8 @@ int main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     long errors = 0, warnings = 0;
     try {
-        long ticks = 0;
-        std::unique_ptr<mrvhost::Patch> patch = mrvhost::load_patch(patch_path, plugin, &ticks);
-        if (ticks_option > 0) ticks = ticks_option;
-        patch->kernel().sink().listener = [&](const mrvhost::Notification& n) {
+        // Everything a block reports is heard, from its creation on.
+        auto listener = [&](const mrvhost::Notification& n) {
             if (n.kind != mrvhost::Notification::Message) return;
             if (n.level >= Mrv::LevelError) ++errors;
             else if (n.level == Mrv::LevelWarning) ++warnings;
@@ -111,18 +133,22 @@ int main(int argc, char** argv) {
             while (!text.empty() && text.back() == '\n') text.pop_back();
             std::cout << "[" << level_name(n.level) << "] " << n.instance_name << ": " << text << "\n";
         };
+        mrvhost::RunSettings run;
+        std::unique_ptr<mrvhost::Patch> patch = mrvhost::load_patch(patch_path, plugin, &run, listener);
+        if (ticks_option > 0) run.ticks = ticks_option;
+        patch->set_period(std::chrono::milliseconds(run.period_ms));
         if (trace_level >= 0) {
             patch->set_trace_level(static_cast<int>(trace_level));
             patch->kernel().log().echo = [](const mrvhost::LogLine& line) { std::cerr << line.text; };
         }
         if (!patch->start()) {
             patch->stop();
-            std::cerr << "mrv-run: " << patch_path << ": a block failed to initialise; the run is stopped\n";
+            std::cerr << "mrv-run: " << patch_path << ": " << patch->failure() << "; the run is stopped\n";
             return 1;
         }
         const bool show_progress = isatty(STDERR_FILENO) && !quiet;
         auto last_report = started;
-        patch->run(ticks, [&](long tick) {
+        patch->run(run.ticks, [&](long tick) {
             if (!show_progress) return;
             const auto now = std::chrono::steady_clock::now();
             if (now - started < std::chrono::seconds(1) || now - last_report < std::chrono::milliseconds(200)) return;
@@ -132,24 +158,7 @@ int main(int argc, char** argv) {
         });
         patch->stop();
         if (show_progress && std::chrono::steady_clock::now() - started >= std::chrono::seconds(1)) std::cerr << "\n";
-        if (!save_path.empty()) {
-            // Written beside the target and renamed, so a failed save leaves nothing half-written.
-            const std::string temporary = save_path + ".part";
-            {
-                std::ofstream out(temporary, std::ios::trunc);
-                out << mrvhost::save_patch(*patch, ticks).dump(2) << "\n";
-                if (!out) {
-                    std::remove(temporary.c_str());
-                    std::cerr << "mrv-run: cannot write " << save_path << "\n";
-                    return 1;
-                }
-            }
-            if (std::rename(temporary.c_str(), save_path.c_str()) != 0) {
-                std::remove(temporary.c_str());
-                std::cerr << "mrv-run: cannot write " << save_path << "\n";
-                return 1;
-            }
-        }
+        if (!save_path.empty() && !save(*patch, run, save_path)) return 1;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::fprintf(stderr, "mrv-run: %s: %ld ticks, %zu blocks, %ld errors, %ld warnings, %.3f s%s%s\n",
                      errors ? "failed" : "ok", patch->ticks_done(), patch->blocks().size(), errors, warnings, seconds,

@@ -4,6 +4,7 @@
 #include "common/live_objects_test.h"
 
 #include "host/live_objects.h"
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -12,7 +13,19 @@
 namespace {
 
 using mrvhost::Patch;
+using mrvhost::ScheduledEvent;
 using nlohmann::json;
+
+// What a patch operation throws, or "" when it does not.
+template <class Operation>
+std::string failure_of(Operation&& operation) {
+    try {
+        operation();
+    } catch (const mrvhost::PatchError& error) {
+        return error.what();
+    }
+    return "";
+}
 
 class PatchEngine : public LiveObjectsTest {
 protected:
@@ -82,7 +95,59 @@ TEST_F(PatchEngine, InitFailureStopsTheStart) {
     for (const auto& n : patch->kernel().sink().events())
         reported |= n.text == "CVectorRescaler::Init -- Ranges should be provided as a (3x2) matrix.\n";
     EXPECT_TRUE(reported);
+    EXPECT_EQ(patch->failure(),
+              "block \"rescale\" failed to initialise: CVectorRescaler::Init -- Ranges should be provided as a (3x2) "
+              "matrix.");
     patch->stop();
+}
+
+TEST_F(PatchEngine, PacedRunsTickAtAFixedPeriodFromTheStart) {
+    build(true);
+    patch->schedule({0, "rescale", "OutputHighBound", 2.0, ""});
+    std::vector<std::chrono::steady_clock::time_point> due;
+    patch->set_period(std::chrono::milliseconds(25), [&](auto when) { due.push_back(when); });
+    ASSERT_TRUE(patch->start());
+    patch->run(3);
+    // Three ticks and the one that answers the end event.
+    ASSERT_EQ(due.size(), 4u);
+    for (std::size_t k = 0; k < due.size(); ++k) EXPECT_EQ(due[k] - due[0], std::chrono::milliseconds(25 * k));
+    patch->set_period(std::chrono::milliseconds(0), [&](auto when) { due.push_back(when); });
+    patch->run(2);
+    EXPECT_EQ(due.size(), 4u);
+    EXPECT_EQ(patch->ticks_done(), 7);
+}
+
+TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
+    build(true);
+    patch->add_block("go", "host.constant", "trigger");
+    const std::vector<std::pair<ScheduledEvent, std::string>> cases = {
+        {{3, "rescale", "OutputHighBound", "high", ""},
+         "block \"rescale\", parameter \"OutputHighBound\": expected a number, not \"high\""},
+        {{3, "ranges", "Value", json::parse("[[1, 2], [3]]"), ""},
+         "block \"ranges\", parameter \"Value\": matrix rows differ in length"},
+        {{3, "rescale", "Gain", 1.0, ""}, "block \"rescale\" has no parameter \"Gain\""},
+        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\""},
+        {{0, "rescale", "OutputHighBound", nullptr, ""}, "\"OutputHighBound\" of block \"rescale\" is not a trigger"},
+        {{0, "go", "Value", 1, ""}, "\"Value\" of block \"go\" is a trigger: fire it"},
+    };
+    for (const auto& [event, message] : cases) EXPECT_EQ(failure_of([&] { patch->schedule(event); }), message);
+    EXPECT_TRUE(patch->events().empty());
+    patch->schedule({0, "go", "Value", nullptr, ""});
+    EXPECT_EQ(patch->events().size(), 1u);
+}
+
+TEST_F(PatchEngine, AnEventTheBlockRefusesIsReportedNamingTheEvent) {
+    build(true);
+    patch->schedule({2, "rescale", "OutputLowBound", 5.0, "run.json: events[0]"});
+    ASSERT_TRUE(patch->start());
+    patch->run(3);
+    EXPECT_EQ(patch->ticks_done(), 3);
+    const auto& heard = patch->kernel().sink().events();
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.back().instance_name, "rescale");
+    EXPECT_EQ(heard.back().level, Mrv::LevelError);
+    EXPECT_EQ(heard.back().text,
+              "run.json: events[0]: block \"rescale\", parameter \"OutputLowBound\": the block refused 5.0\n");
 }
 
 TEST_F(PatchEngine, LinksBetweenDifferentClassesAreRefused) {
@@ -108,29 +173,49 @@ protected:
         folder = std::filesystem::temp_directory_path() / ("mrv-host-blocks-" + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
         std::ofstream(folder / "table.csv") << "a;b;c\n1;2;3\n4;5;6\n7;8;9\n";
+        patch = std::make_unique<Patch>();
     }
     void TearDown() override {
         LiveObjectsTest::TearDown();
         std::filesystem::remove_all(folder);
     }
-    // source -> sink, both run until the file is exhausted; the sink's lines.
-    std::vector<std::string> copy_table(const json& source_parameters) {
-        patch = std::make_unique<Patch>();
-        patch->add_block("source", "host.csv_source", "", nullptr, folder.string());
-        patch->add_block("sink", "host.csv_sink", "double-matrix", nullptr, folder.string());
-        patch->set_parameter("source", "File", "table.csv");
-        patch->set_parameter("source", "HeaderRows", 1);
-        for (const auto& [id, value] : source_parameters.items()) patch->set_parameter("source", id, value);
-        patch->set_parameter("sink", "File", "copy.csv");
-        patch->link("source", "Output", "sink", "Input");
-        if (!patch->start()) return {"start failed"};
+    void add(const std::string& name, const std::string& class_id, const std::string& datatype,
+             const json& parameters) {
+        patch->add_block(name, class_id, datatype, nullptr, folder.string());
+        for (const auto& [id, value] : parameters.items()) patch->set_parameter(name, id, value);
+    }
+    // Runs until the sources are exhausted; the lines of `file`, or the
+    // reason the start failed.
+    std::vector<std::string> run_and_read(const std::string& file) {
+        if (!patch->start()) return {patch->failure()};
         patch->run(0);
         patch->stop();
+        return lines(file);
+    }
+    std::vector<std::string> lines(const std::string& file) {
         std::vector<std::string> lines;
-        std::ifstream in(folder / "copy.csv");
+        std::ifstream in(folder / file);
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
+    // source -> sink, both of `datatype`; the sink's lines.
+    std::vector<std::string> copy_table(const json& source_parameters, const std::string& datatype = "double-matrix",
+                                        const std::string& table = "table.csv") {
+        patch = std::make_unique<Patch>();
+        add("source", "host.csv_source", datatype, {{"File", table}, {"HeaderRows", 1}});
+        for (const auto& [id, value] : source_parameters.items()) patch->set_parameter("source", id, value);
+        add("sink", "host.csv_sink", datatype, {{"File", "copy.csv"}});
+        patch->link("source", "Output", "sink", "Input");
+        return run_and_read("copy.csv");
+    }
+    std::vector<std::string> errors() const {
+        std::vector<std::string> texts;
+        for (const auto& n : patch->kernel().sink().events())
+            if (n.level >= Mrv::LevelError) texts.push_back(n.instance_name + ": " + n.text);
+        return texts;
+    }
+    std::string table() const { return (folder / "table.csv").string(); }
+
     std::filesystem::path folder;
     std::unique_ptr<Patch> patch;
 };
@@ -148,17 +233,183 @@ TEST_F(HostBlocks, WindowAndAllModesAndColumnSelection) {
 }
 
 TEST_F(HostBlocks, BadSourceSettingsFailAtInit) {
-    EXPECT_EQ(copy_table({{"Columns", "5"}}), std::vector<std::string>{"start failed"});
-    EXPECT_EQ(patch->kernel().sink().events().back().text, (folder / "table.csv").string() + ":2: no column 5\n");
-    EXPECT_EQ(copy_table({{"Mode", "sideways"}}), std::vector<std::string>{"start failed"});
-    EXPECT_EQ(patch->kernel().sink().events().back().text, "unknown Mode \"sideways\" (row, window or all)\n");
+    const std::string start = "block \"source\" failed to initialise: ";
+    EXPECT_EQ(copy_table({{"Columns", "5"}}), std::vector<std::string>{start + table() + ":2: bad column list \"5\" among columns 0 to 2"});
+    EXPECT_EQ(copy_table({{"Mode", "sideways"}}),
+              std::vector<std::string>{start + "unknown Mode \"sideways\" (row, window or all)"});
+    // Column lists and windows are checked against the file before anything is allocated.
+    EXPECT_EQ(copy_table({{"Columns", "0-2147483647"}}),
+              std::vector<std::string>{start + table() + ":2: bad column list \"0-2147483647\" among columns 0 to 2"});
+    EXPECT_EQ(copy_table({{"Columns", "1,2147483646-2147483647"}}),
+              std::vector<std::string>{start + table() +
+                                       ":2: bad column list \"1,2147483646-2147483647\": \"2147483646-2147483647\" is "
+                                       "not among columns 0 to 2"});
+    EXPECT_EQ(copy_table({{"Columns", "2-1"}}),
+              std::vector<std::string>{start + table() + ":2: bad column list \"2-1\" among columns 0 to 2"});
+    EXPECT_EQ(copy_table({{"Mode", "window"}, {"Window", 2000000000}}),
+              std::vector<std::string>{start + "Window 2000000000 is more than the 3 rows of \"" + table() + "\""});
+    EXPECT_EQ(copy_table({{"Mode", "window"}, {"Window", 0}}), std::vector<std::string>{start + "Window must be from 1"});
+}
+
+TEST_F(HostBlocks, DataFilesThatCannotBeReadSayWhy) {
+    const std::string start = "block \"source\" failed to initialise: cannot open \"";
+    std::filesystem::create_directory(folder / "folder");
+    EXPECT_EQ(copy_table(json::object(), "double-matrix", "folder"),
+              std::vector<std::string>{start + (folder / "folder").string() + "\": it is a directory"});
+    EXPECT_EQ(copy_table(json::object(), "double-matrix", "/dev/zero"),
+              std::vector<std::string>{start + "/dev/zero\": it is a character device, not a file"});
+    EXPECT_EQ(copy_table(json::object(), "double-matrix", "absent.csv"),
+              std::vector<std::string>{start + (folder / "absent.csv").string() + "\": No such file or directory"});
+    EXPECT_EQ(copy_table(json::object(), "double-matrix", "table.csv/inner"),
+              std::vector<std::string>{start + (folder / "table.csv/inner").string() + "\": Not a directory"});
+}
+
+TEST_F(HostBlocks, ScalarSourcesSendOneValueOfOneColumnPerRow) {
+    std::ofstream(folder / "mixed.csv") << "x,n,flag,label\n1.5,2,true,3.0\n-0.25,-3,0,nan\n1e300,7,FALSE,2.5\n";
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "0"}}, "double"),
+              (std::vector<std::string>{"1,1.5", "2,-0.25", "3,1e+300"}));
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "1"}}, "int"), (std::vector<std::string>{"1,2", "2,-3", "3,7"}));
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "2"}}, "bool"),
+              (std::vector<std::string>{"1,true", "2,false", "3,false"}));
+    std::ofstream(folder / "one.csv") << "v\n4\n5\n";
+    EXPECT_EQ(copy_table({{"File", "one.csv"}}, "double"), (std::vector<std::string>{"1,4", "2,5"}));
+
+    const std::string start = "block \"source\" failed to initialise: ";
+    const std::string mixed = (folder / "mixed.csv").string();
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "3"}}, "int"),
+              std::vector<std::string>{start + mixed + ":3: nan is not an int"});
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "3"}}, "bool"),
+              std::vector<std::string>{start + mixed + ":3: nan is not a bool"});
+    std::ofstream(folder / "words.csv") << "x\ntrue\nmaybe\n";
+    EXPECT_EQ(copy_table({{"File", "words.csv"}}, "bool"),
+              std::vector<std::string>{start + (folder / "words.csv").string() + ":3: \"maybe\" is not a bool"});
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "0-1"}}, "double"),
+              std::vector<std::string>{start + mixed + ":2: a double source reads one column, not 2 (choose one with Columns)"});
+    EXPECT_EQ(copy_table({{"File", "mixed.csv"}, {"Columns", "0"}, {"Mode", "all"}}, "double"),
+              std::vector<std::string>{start + "a double source sends one row per tick: Mode must be \"row\""});
+}
+
+TEST_F(HostBlocks, PickTakesAnElementOrSomeColumns) {
+    add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}, {"Mode", "window"}, {"Window", 2}});
+    add("element", "host.pick", "int", {{"Row", 1}, {"Column", 2}});
+    add("columns", "host.pick", "double-matrix", {{"Columns", "2,0"}});
+    add("elements", "host.csv_sink", "int", {{"File", "elements.csv"}});
+    add("narrow", "host.csv_sink", "double-matrix", {{"File", "narrow.csv"}});
+    patch->link("source", "Output", "element", "Input");
+    patch->link("source", "Output", "columns", "Input");
+    patch->link("element", "Output", "elements", "Input");
+    patch->link("columns", "Output", "narrow", "Input");
+    EXPECT_EQ(run_and_read("narrow.csv"), (std::vector<std::string>{"1,3,1", "1,6,4", "2,9,7"}));
+    // The last window holds one row: its element (1, 2) is missing, said once.
+    EXPECT_EQ(lines("elements.csv"), std::vector<std::string>{"1,6"});
+    EXPECT_EQ(errors(), std::vector<std::string>{"element: Row 1, Column 2 is outside the 1x3 input\n"});
+}
+
+TEST_F(HostBlocks, PickChecksTheElementAgainstItsClass) {
+    std::ofstream(folder / "fractions.csv") << "0.5,2\n";
+    add("source", "host.csv_source", "", {{"File", "fractions.csv"}});
+    add("whole", "host.pick", "int", json::object());
+    add("out", "host.csv_sink", "int", {{"File", "out.csv"}});
+    patch->link("source", "Output", "whole", "Input");
+    patch->link("whole", "Output", "out", "Input");
+    EXPECT_EQ(run_and_read("out.csv"), std::vector<std::string>{});
+    EXPECT_EQ(errors(), std::vector<std::string>{"whole: Row 0, Column 0: 0.5 is not an int\n"});
+    patch = std::make_unique<Patch>();
+    add("source", "host.csv_source", "", {{"File", "fractions.csv"}});
+    add("flag", "host.pick", "bool", {{"Column", 1}});
+    add("out", "host.csv_sink", "bool", {{"File", "out.csv"}});
+    patch->link("source", "Output", "flag", "Input");
+    patch->link("flag", "Output", "out", "Input");
+    EXPECT_EQ(run_and_read("out.csv"), std::vector<std::string>{"1,true"});
+}
+
+struct Written {
+    const char* datatype;
+    json value;
+    std::vector<std::string> lines;
+};
+
+TEST_F(HostBlocks, EveryDatatypeACatalogBlockOutputsWritesToCsv) {
+    const std::vector<Written> cases = {
+        {"double", -2.5, {"1,-2.5"}},
+        {"double", "nan", {"1,nan"}},
+        {"int", -7, {"1,-7"}},
+        {"bool", true, {"1,true"}},
+        {"string", "plain", {"1,plain"}},
+        {"string", "say \"hi\", then go", {"1,\"say \"\"hi\"\", then go\""}},
+        {"string", "", {"1,\"\""}},
+        {"int-matrix", json::parse("[[1, 2], [3, -4]]"), {"1,1,2", "1,3,-4"}},
+        {"double-matrix", json::parse(R"([[0.5, "-inf"]])"), {"1,0.5,-inf"}},
+        {"point_2d_int", json::parse("[3, -4]"), {"1,3,-4"}},
+        {"labeled_set", json::parse(R"([{"name": "node a", "matrix": [[1, 2], [3, 4]]}, {"name": "b", "matrix": [[5]]}])"),
+         {"1,\"node a\",1,2,3,4", "1,b,5"}},
+        {"temporal_data", json::parse(R"({"rate": 30, "channels": [[1, 2, 3], [4, 5, 6.5]]})"),
+         {"1,0,30,1,2,3", "1,1,30,4,5,6.5"}},
+    };
+    for (const auto& c : cases) {
+        patch = std::make_unique<Patch>();
+        add("value", "host.constant", c.datatype, {{"Value", c.value}});
+        add("out", "host.csv_sink", c.datatype, {{"File", "out.csv"}});
+        patch->link("value", "Output", "out", "Input");
+        ASSERT_TRUE(patch->start()) << c.datatype;
+        patch->run(3);  // a constant is sent once
+        patch->stop();
+        EXPECT_EQ(lines("out.csv"), c.lines) << c.datatype << " " << c.value;
+    }
+    EXPECT_EQ(failure_of([&] { add("fired", "host.csv_sink", "trigger", json::object()); }),
+              "block \"fired\": host.csv_sink carries no datatype \"trigger\" (double-matrix, double, int, bool, "
+              "string, int-matrix, labeled_set, point_2d_int, temporal_data)");
+}
+
+TEST_F(HostBlocks, EachTicksLinesReachTheFileWhole) {
+    add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
+    add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
+    patch->link("source", "Output", "sink", "Input");
+    ASSERT_TRUE(patch->start());
+    patch->tick();
+    EXPECT_EQ(lines("copy.csv"), std::vector<std::string>{"1,1,2,3"});
+    patch->tick();
+    EXPECT_EQ(lines("copy.csv"), (std::vector<std::string>{"1,1,2,3", "2,4,5,6"}));
+}
+
+TEST_F(HostBlocks, AFailedWriteIsAnErrorNamingTheFileOnce) {
+    add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
+    add("sink", "host.csv_sink", "", {{"File", "/dev/full"}});
+    patch->link("source", "Output", "sink", "Input");
+    ASSERT_TRUE(patch->start());
+    patch->run(0);
+    patch->stop();
+    EXPECT_EQ(errors(), std::vector<std::string>{"sink: cannot write \"/dev/full\": No space left on device\n"});
+    EXPECT_EQ(patch->progress(), "source: 3 of 3 rows, sink: 0 lines written");
+}
+
+TEST_F(HostBlocks, SinksMayNotWriteOverAFileThePatchUses) {
+    add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
+    add("sink", "host.csv_sink", "", {{"File", "./sub/../table.csv"}});
+    patch->link("source", "Output", "sink", "Input");
+    EXPECT_EQ(failure_of([&] { patch->validate(); }),
+              "block \"sink\" would overwrite \"" + table() + "\", which block \"source\" reads");
+    patch->set_parameter("sink", "File", "copy.csv");
+    add("again", "host.csv_sink", "", {{"File", (folder / "copy.csv").string()}});
+    patch->link("source", "Output", "again", "Input");
+    EXPECT_EQ(failure_of([&] { patch->validate(); }),
+              "blocks \"sink\" and \"again\" both write \"" + (folder / "copy.csv").string() + "\"");
+    EXPECT_EQ(lines("table.csv").size(), 4u);
+}
+
+TEST_F(HostBlocks, AFailedStartLeavesTheSinksFileAsItWas) {
+    std::ofstream(folder / "copy.csv") << "last run\n";
+    add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
+    add("source", "host.csv_source", "", {{"File", "table.csv"}, {"Columns", "9"}});
+    patch->link("source", "Output", "sink", "Input");
+    EXPECT_FALSE(patch->start());
+    patch->stop();
+    EXPECT_EQ(lines("copy.csv"), std::vector<std::string>{"last run"});
 }
 
 TEST_F(HostBlocks, PrintReportsEachNewValue) {
-    patch = std::make_unique<Patch>();
-    patch->add_block("number", "host.constant", "double");
-    patch->add_block("show", "host.print", "double");
-    patch->set_parameter("number", "Value", 2.5);
+    add("number", "host.constant", "double", {{"Value", 2.5}});
+    add("show", "host.print", "double", json::object());
     patch->link("number", "Output", "show", "Input");
     ASSERT_TRUE(patch->start());
     patch->run(3);

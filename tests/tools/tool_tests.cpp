@@ -132,7 +132,10 @@ TEST_F(Tools, BlockMessagesArePrintedWithLevelAndName) {
     EXPECT_NE(result.output.find("[error] rescale: CVectorRescaler::Init -- Ranges should be provided as a (4x2) matrix."),
               std::string::npos)
         << result.output;
-    EXPECT_NE(result.output.find("a block failed to initialise; the run is stopped"), std::string::npos);
+    EXPECT_NE(result.output.find(": block \"rescale\" failed to initialise: CVectorRescaler::Init -- Ranges should be "
+                                 "provided as a (4x2) matrix.; the run is stopped"),
+              std::string::npos)
+        << result.output;
 }
 
 struct BadFile {
@@ -175,6 +178,26 @@ TEST_F(Tools, BadPatchFilesGetAClearErrorAndNoSave) {
          "events[0]: \"at\" must be a tick number from 1, or \"end\""},
         {"bad-run", [](auto& p) { p["run"] = {{"ticks", -3}}; }, "run: expected {\"ticks\": N}"},
         {"missing-plugin", [](auto& p) { p["plugins"] = {"/nowhere/libOther.so"}; }, "plugins: cannot load /nowhere/libOther.so"},
+        {"event-value-type",
+         [](auto& p) { p["events"] = {{{"at", 3}, {"block", "rescale"}, {"set", "OutputHighBound"}, {"value", "high"}}}; },
+         "events[0]: block \"rescale\", parameter \"OutputHighBound\": expected a number, not \"high\""},
+        {"event-fires-a-number", [](auto& p) { p["events"] = {{{"at", 1}, {"block", "rescale"}, {"fire", "OutputLowBound"}}}; },
+         "events[0]: \"OutputLowBound\" of block \"rescale\" is not a trigger"},
+        {"event-unknown-block", [](auto& p) { p["events"] = {{{"at", "end"}, {"block", "nobody"}, {"fire", "Go"}}}; },
+         "events[0]: no block \"nobody\""},
+        {"event-beyond-any-tick",
+         [](auto& p) {
+             p["events"] = {{{"at", nlohmann::json::parse("99999999999999999999")}, {"block", "rescale"}, {"fire", "X"}}};
+         },
+         "events[0]: \"at\" must be a tick number from 1, or \"end\""},
+        {"sink-over-source", [](auto& p) { p["blocks"][3]["parameters"]["File"] = "data/../data/iris.csv"; },
+         "blocks: block \"out\" would overwrite \""},
+        {"sink-datatype", [](auto& p) { p["blocks"][3]["datatype"] = "trigger"; },
+         "blocks[3]: block \"out\": host.csv_sink carries no datatype \"trigger\""},
+        {"run-period-zero", [](auto& p) { p["run"] = {{"until", "exhausted"}, {"period_ms", 0}}; }, "; \"period_ms\" is 0"},
+        {"run-unknown-setting", [](auto& p) { p["run"] = {{"ticks", 5}, {"speed", 2}}; }, "run: unknown setting \"speed\""},
+        {"run-beyond-any-tick", [](auto& p) { p["run"] = {{"ticks", nlohmann::json::parse("99999999999999999999")}}; },
+         "; \"ticks\" is 1e+20"},
     };
     for (const auto& bad : cases) {
         nlohmann::json patch = iris_patch();
@@ -185,7 +208,11 @@ TEST_F(Tools, BadPatchFilesGetAClearErrorAndNoSave) {
         EXPECT_EQ(result.status, 1) << bad.name;
         EXPECT_NE(result.output.find("mrv-run: " + file.string() + ": "), std::string::npos) << bad.name << "\n" << result.output;
         EXPECT_NE(result.output.find(bad.expected), std::string::npos) << bad.name << "\n" << result.output;
+        // The file is named once, at the start.
+        EXPECT_EQ(result.output.find(file.string(), result.output.find(file.string()) + 1), std::string::npos)
+            << bad.name << "\n" << result.output;
         EXPECT_FALSE(fs::exists(saved)) << bad.name;
+        EXPECT_FALSE(fs::exists(folder / "rescaled.csv")) << bad.name;
     }
 }
 
@@ -199,6 +226,102 @@ TEST_F(Tools, FilesThatAreNotPatches) {
     EXPECT_NE(missing.output.find("absent.json: cannot open the patch file"), std::string::npos);
     const Result usage = mrv_run("--frobnicate x.json");
     EXPECT_EQ(usage.status, 2);
+    const Result folder_patch = mrv_run(folder.string());
+    EXPECT_EQ(folder_patch.status, 1);
+    EXPECT_NE(folder_patch.output.find(folder.string() + ": cannot open the patch file: it is a directory"),
+              std::string::npos)
+        << folder_patch.output;
+}
+
+TEST_F(Tools, HostilePatchesGetShortMessagesAndNoCrash) {
+    // 100,000 levels of nesting in a 200 KB file.
+    const std::string deep = "{\"blocks\": [{\"name\": \"c\", \"class\": \"host.constant\", \"parameters\": {\"Value\": " +
+                             std::string(100000, '[') + std::string(100000, ']') + "}}]}";
+    const fs::path nested = write_text("nested.json", deep);
+    const Result result = mrv_run(nested.string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "mrv-run: " + nested.string() + ": not a patch: values nest deeper than 100 levels\n");
+
+    // A long value is quoted by its beginning only.
+    nlohmann::json patch = iris_patch();
+    patch["blocks"][2]["parameters"]["OutputLowBound"] = std::string(100000, 'x');
+    patch["blocks"][1]["parameters"]["Value"] = nlohmann::json::array({nlohmann::json::array({1, std::string(100000, 'y')})});
+    const fs::path long_file = write_patch("long.json", patch);
+    const Result long_value = mrv_run(long_file.string());
+    EXPECT_EQ(long_value.status, 1);
+    EXPECT_EQ(long_value.output.substr(0, 2000), "mrv-run: " + long_file.string() +
+                                                     ": blocks[1]: block \"ranges\", parameter \"Value\": expected a "
+                                                     "number, not \"" + std::string(39, 'y') + "...\n");
+}
+
+TEST_F(Tools, TicksOptionIsAWholeNumberInRange) {
+    const std::string file = write_patch("iris.json", iris_patch()).string();
+    for (const char* bad : {"99999999999999999999", "0", "-5", "12abc", ""}) {
+        const Result result = mrv_run(file + " --ticks '" + bad + "'");
+        EXPECT_EQ(result.status, 2) << bad;
+        EXPECT_EQ(result.output, "mrv-run: --ticks needs a number from 1 to 9223372036854775807\n") << bad;
+    }
+    EXPECT_FALSE(fs::exists(folder / "rescaled.csv"));
+}
+
+TEST_F(Tools, WhatABlockSaysWhileRestoredIsPrintedAndCounted) {
+    const fs::path saved = folder / "saved.json";
+    ASSERT_EQ(mrv_run(write_patch("iris.json", iris_patch()).string() + " --save " + saved.string()).status, 0);
+    nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    // The saved bound has become an int: the block says so as it restores itself.
+    auto& bound = document["blocks"][2]["saved"]["parameters"][1];
+    ASSERT_EQ(bound["id"], "OutputHighBound");
+    bound["class"] = "int";
+    bound["value"] = 2;
+    const Result result = mrv_run(write_patch("restored.json", document).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[fatal] rescale: Block rescale: unhandled exception of type Mrv::IException in method "
+                                 "InitInstance; exception message is Invalid type cast.\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("mrv-run: failed: 150 ticks, 4 blocks, 1 errors, 0 warnings"), std::string::npos)
+        << result.output;
+}
+
+TEST_F(Tools, AnEventRefusedWhenItFiresIsReportedByName) {
+    nlohmann::json patch = iris_patch();
+    patch["events"] = {{{"at", 3}, {"block", "rescale"}, {"set", "OutputLowBound"}, {"value", 5.0}}};
+    const fs::path file = write_patch("refused.json", patch);
+    const Result result = mrv_run(file.string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[error] rescale: " + file.string() +
+                                 ": events[0]: block \"rescale\", parameter \"OutputLowBound\": the block refused 5.0\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("mrv-run: failed: 150 ticks"), std::string::npos) << result.output;
+    EXPECT_EQ(lines_of(read_file(folder / "rescaled.csv")).size(), 150u);
+}
+
+TEST_F(Tools, AWriteThatFailsFailsTheRun) {
+    nlohmann::json patch = iris_patch();
+    patch["blocks"][3]["parameters"]["File"] = "/dev/full";
+    const Result result = mrv_run(write_patch("full.json", patch).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[error] out: cannot write \"/dev/full\": No space left on device\n"), std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("mrv-run: failed: 150 ticks, 4 blocks, 1 errors"), std::string::npos) << result.output;
+    const Result save = mrv_run(write_patch("iris.json", iris_patch()).string() + " --save " +
+                                (folder / "nowhere" / "saved.json").string());
+    EXPECT_EQ(save.status, 1);
+    EXPECT_NE(save.output.find("mrv-run: cannot write \"" + (folder / "nowhere" / "saved.json.part").string() +
+                               "\": No such file or directory"),
+              std::string::npos)
+        << save.output;
+}
+
+TEST_F(Tools, PacedRunKeepsItsPeriodWhenSaved) {
+    nlohmann::json patch = iris_patch();
+    patch["run"] = {{"ticks", 3}, {"period_ms", 2}};
+    const fs::path saved = folder / "saved.json";
+    const Result result = mrv_run(write_patch("paced.json", patch).string() + " --save " + saved.string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(lines_of(read_file(folder / "rescaled.csv")).size(), 3u);
+    EXPECT_EQ(nlohmann::json::parse(read_file(saved))["run"], patch["run"]);
 }
 
 TEST_F(Tools, SourceFileProblemsStopTheRunAtInit) {
@@ -206,7 +329,26 @@ TEST_F(Tools, SourceFileProblemsStopTheRunAtInit) {
     patch["blocks"][0]["parameters"]["File"] = "data/none.csv";
     Result result = mrv_run(write_patch("no-data.json", patch).string());
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("[error] iris: cannot open \"" + (folder / "data/none.csv").string() + "\""),
+    EXPECT_NE(result.output.find("[error] iris: cannot open \"" + (folder / "data/none.csv").string() +
+                                 "\": No such file or directory\n"),
+              std::string::npos)
+        << result.output;
+    // The summary gives the block and its reason.
+    EXPECT_NE(result.output.find("mrv-run: " + (folder / "no-data.json").string() + ": block \"iris\" failed to "
+                                 "initialise: cannot open \"" + (folder / "data/none.csv").string() +
+                                 "\": No such file or directory; the run is stopped\n"),
+              std::string::npos)
+        << result.output;
+    patch["blocks"][0]["parameters"]["File"] = "data";
+    result = mrv_run(write_patch("folder-data.json", patch).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[error] iris: cannot open \"" + (folder / "data").string() + "\": it is a directory\n"),
+              std::string::npos)
+        << result.output;
+    patch["blocks"][0]["parameters"]["File"] = "/dev/zero";
+    result = mrv_run(write_patch("zero-data.json", patch).string());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find("[error] iris: cannot open \"/dev/zero\": it is a character device, not a file\n"),
               std::string::npos)
         << result.output;
     write_text("data/words.csv", "a,b\n1,2\nx,4\n");
@@ -246,6 +388,35 @@ TEST_F(Tools, InspectDescribesABlockFromItsInstance) {
     const Result missing = mrv_inspect("/nowhere/libMrvML.so");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("cannot load /nowhere/libMrvML.so"), std::string::npos);
+}
+
+TEST_F(Tools, InspectDescribesHostBlocksFromTheirInstances) {
+    const Result source = mrv_inspect("host.csv_source");
+    ASSERT_EQ(source.status, 0) << source.output;
+    EXPECT_NE(source.output.find("Block class host.csv_source (host block)\n"), std::string::npos) << source.output;
+    EXPECT_NE(source.output.find("datatypes    double-matrix, double, int, bool (\"datatype\" in the patch; "
+                                 "double-matrix when omitted, as shown below)"),
+              std::string::npos)
+        << source.output;
+    EXPECT_NE(source.output.find("    Mode  kernel/string\n      \"Mode\" - \"row\": one row per tick;"), std::string::npos);
+    EXPECT_NE(source.output.find("      default     \"row\"\n"), std::string::npos);
+
+    const Result pick = mrv_inspect(std::string(MRV_PLUGIN) + " host.pick");
+    ASSERT_EQ(pick.status, 0) << pick.output;
+    EXPECT_NE(pick.output.find("    Input  kernel/double-matrix  required\n"), std::string::npos) << pick.output;
+    EXPECT_NE(pick.output.find("    Output  kernel/double\n"), std::string::npos);
+    EXPECT_NE(pick.output.find("    Row  kernel/int\n"), std::string::npos);
+
+    const Result all = mrv_inspect("--host");
+    ASSERT_EQ(all.status, 0) << all.output;
+    for (const char* id : {"host.csv_source", "host.constant", "host.pick", "host.csv_sink", "host.print"})
+        EXPECT_NE(all.output.find(std::string("Block class ") + id + " (host block)\n"), std::string::npos) << id;
+    EXPECT_NE(all.output.find("Host blocks (5):\n"), std::string::npos);
+
+    EXPECT_EQ(mrv_inspect(std::string("--host ") + MRV_PLUGIN).status, 2);
+    const Result no_library = mrv_inspect("/nowhere/libMrvML.so host.pick");
+    EXPECT_EQ(no_library.status, 1);
+    EXPECT_NE(no_library.output.find("cannot load /nowhere/libMrvML.so"), std::string::npos);
 }
 
 TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {

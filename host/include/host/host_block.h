@@ -1,9 +1,12 @@
-// The host's own blocks (file sources and sinks, constants, printing).
+// The host's own blocks (file sources and sinks, constants, picking,
+// printing).
 // They implement the same block interface as plug-in blocks, so the patch
 // engine treats both alike.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "host/kernel_services.h"
 #include "mrv/block.h"
@@ -14,11 +17,14 @@ namespace mrvhost {
 // their signature and react to Init, Execute and Done.
 class HostBlock : public Object<Mrv::IBlock, Mrv::IEventHandler> {
 public:
+    // `datatype`: the class of the value the block carries; relative file
+    // names are taken from `base_directory`.
+    HostBlock(KernelServices& kernel, std::string datatype, std::string base_directory);
     void InitInstance(Mrv::ISignature* saved_signature, Mrv::ILayout* saved_layout, Mrv::IUnknown*) override;
     void DoneInstance() override { signature_->Clear(); }
     bool InitBlock(Mrv::IClock* clock, Mrv::IUnknown*, Mrv::int32, Mrv::int32) override;
     bool CheckBlock() override { return true; }
-    bool StartBlock() override { return true; }
+    bool StartBlock() override;
     bool ExecuteBlock() override;
     void StopBlock() override {}
     void DoneBlock() override;
@@ -47,11 +53,15 @@ public:
     virtual bool exhausted() const { return true; }
     // A short account for the run summary ("150 rows read").
     virtual std::string progress() const { return ""; }
+    // The files the block reads and writes (resolved), or "".
+    virtual std::string file_read() { return ""; }
+    virtual std::string file_written() { return ""; }
 
 protected:
-    explicit HostBlock(KernelServices& kernel);
     virtual void declare(Signature& signature) = 0;
     virtual bool init() { return true; }
+    // After every block has initialised: the time to touch files.
+    virtual void start() {}
     virtual void execute() = 0;
     virtual void done() {}
 
@@ -66,22 +76,45 @@ protected:
     long long tick() const;
     // Reports through the host's sink, as plug-in blocks do.
     void report(Mrv::int32 level, const std::string& text);
+    // The File parameter, resolved against the patch's folder.
+    std::string file_parameter();
 
     Ref<Status> status_;
+    // The class of the value the block carries.
+    const std::string datatype_;
 
 private:
+    // Runs one of the block's own steps; what it throws becomes an error
+    // notification and false.
+    template <class Step>
+    bool guarded(Step&& step, bool executing);
     KernelServices& kernel_;
     Ref<Signature> signature_;
     Ref<Layout> layout_;
     Ref<Mrv::IClock> clock_;
+    std::string base_directory_;
+    // An execution error that recurs on every tick is reported once.
+    std::string last_execute_error_;
 };
 
-// Creates a host block by class id ("host.csv_source", "host.constant",
-// "host.csv_sink", "host.print"); null for other ids. `datatype` is the
-// class id of the value a constant or sink carries; relative file names are
-// resolved against `base_directory`.
+// A host block class as mrv-inspect and patch files see it.
+struct HostBlockClass {
+    std::string id;
+    std::string description;
+    // The classes the block's `datatype` may name; the first is the default.
+    std::vector<std::string> datatypes;
+    std::function<HostBlock*(KernelServices&, const std::string& datatype, const std::string& base_directory)> create;
+};
+const std::vector<HostBlockClass>& host_block_classes();
+// Null for ids that are not host block classes.
+const HostBlockClass* find_host_block_class(const std::string& class_id);
+bool is_host_block_class(const std::string& class_id);
+
+// Creates a host block by class id; `datatype` is the class of the value it
+// carries ("" for the default); relative file names are resolved against
+// `base_directory`. Throws std::invalid_argument for an unknown class id or
+// a datatype the class does not carry.
 Ref<HostBlock> create_host_block(KernelServices& kernel, const std::string& class_id, const std::string& datatype,
                                  const std::string& base_directory);
-bool is_host_block_class(const std::string& class_id);
 
 }  // namespace mrvhost

@@ -2,6 +2,7 @@
 // outputs to inputs, a clock, and the tick-by-tick schedule.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,6 +51,14 @@ struct ScheduledEvent {
     std::string block;
     std::string parameter;
     nlohmann::json value;  // null for a trigger
+    std::string origin;    // where the event was written ("run.json: events[2]"), for messages
+};
+
+// How a patch runs: `ticks` ticks (0: until the sources are exhausted),
+// each `period_ms` milliseconds of wall-clock time apart (0: at once).
+struct RunSettings {
+    long ticks = 0;
+    long period_ms = 0;
 };
 
 class Patch {
@@ -69,21 +78,33 @@ public:
     // when the value does not fit or the block refuses it.
     void set_parameter(const std::string& block, const std::string& parameter, const nlohmann::json& value);
     void fire(const std::string& block, const std::string& trigger);
-    void schedule(ScheduledEvent event) { events_.push_back(std::move(event)); }
+    // Checks the event's block, parameter, kind and value as far as that can
+    // be done before it fires (throws PatchError), then keeps it.
+    void schedule(ScheduledEvent event);
     void set_trace_level(int level);
 
-    // Orders the blocks; throws PatchError for a cycle or an unlinked
-    // required input.
+    // Throws PatchError when a block would write a file that another block
+    // reads or writes.
+    void check_files();
+    // Orders the blocks and checks the files; throws PatchError for a cycle
+    // or an unlinked required input.
     void validate();
-    // Validates, then Init, Check and
-    // Start each; false (with the failures reported) when one fails.
+    // Validates, then Init, Check and Start each; false (with the failures
+    // reported) when one fails, failure() saying which and why.
     bool start();
+    const std::string& failure() const { return failure_; }
     // One tick: advance the clock, apply the tick's events, execute every
     // block that has newer input or asked for an execution.
     void tick();
     // Runs `ticks` ticks (0: until every source is exhausted), then the end
-    // events and as many ticks as the blocks keep asking for.
+    // events and as many ticks as the blocks keep asking for. An event the
+    // block refuses is reported as an error notification naming the event.
     void run(long ticks, const std::function<void(long)>& on_tick = nullptr);
+    // Paces run(): tick k starts `period` after the run's start times k, as
+    // a live host ticks, so that work blocks do on their own threads keeps
+    // up with the run. `wait_until` replaces the sleep (for tests).
+    using Waiter = std::function<void(std::chrono::steady_clock::time_point)>;
+    void set_period(std::chrono::milliseconds period, Waiter wait_until = nullptr);
     // Stop and Done for every block; the parameters are kept for save().
     void stop();
     // Tears the signatures down and releases the blocks.
@@ -104,6 +125,7 @@ private:
     Mrv::ILibraryObjectClassInfo* find_class(const std::string& class_id);
     void order_blocks();
     bool should_execute(BlockNode& node);
+    Ref<Mrv::IDatatype> proposed_value(BlockNode& target, Parameter& parameter, const nlohmann::json& json);
     void apply(const ScheduledEvent& event);
 
     Ref<KernelServices> kernel_;
@@ -116,14 +138,19 @@ private:
     std::vector<ScheduledEvent> events_;
     long ticks_ = 0;
     bool running_ = false;
+    std::string failure_;
+    std::chrono::milliseconds period_{0};
+    Waiter wait_until_;
 };
 
 // Patch files (JSON). Loading reports bad files as PatchError naming the
 // file and the place at fault; plug-ins named in the file are resolved
-// against the file's folder, then `default_plugin`.
-std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, long* ticks);
+// against the file's folder, then `default_plugin`. `listener` hears every
+// notification from the moment the first block is created.
+std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
+                                  const std::function<void(const Notification&)>& listener = nullptr);
 // The patch with every parameter's current value and each block's saved
 // declaration, so that loading it restores the blocks.
-nlohmann::json save_patch(const Patch& patch, long ticks);
+nlohmann::json save_patch(const Patch& patch, const RunSettings& run);
 
 }  // namespace mrvhost

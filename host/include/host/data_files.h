@@ -1,0 +1,60 @@
+// The files host blocks read and write: opening them with messages that say
+// what went wrong, the column lists of data files, and CSV lines of values.
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "mrv/datatypes.h"
+
+namespace mrvhost {
+
+// `file` taken relative to `base` unless it is absolute.
+std::string resolve_path(const std::string& base, const std::string& file);
+
+// Opens a regular file into `in`; otherwise says why not ("No such file or
+// directory", "it is a directory", "it is a character device, not a file").
+// "" when it is open.
+std::string open_regular_file(std::ifstream& in, const std::string& path);
+// The same, throwing std::runtime_error "cannot open "PATH": REASON".
+std::ifstream open_data_file(const std::string& path);
+// Whether two paths name the same file, whether or not it exists yet.
+bool same_file(const std::string& a, const std::string& b);
+
+// Zero-based column indices from a list such as "0,2,4-6", each checked
+// against the `width` of the table before any range is expanded; an empty
+// list keeps every column. Throws std::invalid_argument.
+std::vector<int> parse_column_list(const std::string& text, int width);
+// The fields of a data line: separated by commas, semicolons, tabs or blanks.
+std::vector<std::string> split_fields(const std::string& line);
+
+// The class ids a CSV sink writes, and the lines (without the tick) that
+// one value of such a class becomes.
+bool is_csv_writable(const std::string& class_id);
+std::vector<std::string> csv_lines(const Mrv::IDatatype& value);
+// A text field, quoted when it holds a separator, a quote or a line break.
+std::string csv_field(const std::string& text);
+
+// A file written a tick at a time: each write() hands the whole text to the
+// system in one piece, so the file never ends in a torn line.
+class TickWriter {
+public:
+    // Creates or empties the file; throws std::runtime_error
+    // "cannot write "PATH": REASON".
+    explicit TickWriter(std::string path);
+    ~TickWriter();
+    TickWriter(const TickWriter&) = delete;
+    TickWriter& operator=(const TickWriter&) = delete;
+    // Throws std::runtime_error naming the file and the reason.
+    void write(const std::string& text);
+    void close();
+    const std::string& path() const { return path_; }
+
+private:
+    [[noreturn]] void fail(int error) const;
+    std::string path_;
+    int fd_ = -1;
+};
+
+}  // namespace mrvhost

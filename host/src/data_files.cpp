@@ -1,0 +1,201 @@
+#include "host/data_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
+#include <stdexcept>
+
+#include <boost/algorithm/string.hpp>
+
+#include "host/datatypes.h"
+
+namespace mrvhost {
+
+namespace fs = std::filesystem;
+
+std::string resolve_path(const std::string& base, const std::string& file) {
+    if (file.empty() || file[0] == '/' || base.empty()) return file;
+    return (fs::path(base) / file).lexically_normal().string();
+}
+
+std::string open_regular_file(std::ifstream& in, const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) return error.message();
+    switch (status.type()) {
+    case fs::file_type::regular: break;
+    case fs::file_type::directory: return "it is a directory";
+    case fs::file_type::character: return "it is a character device, not a file";
+    case fs::file_type::block: return "it is a block device, not a file";
+    case fs::file_type::fifo: return "it is a pipe, not a file";
+    case fs::file_type::socket: return "it is a socket, not a file";
+    default: return "it is not a file";
+    }
+    errno = 0;
+    in.open(path);
+    return in ? "" : errno ? std::strerror(errno) : "unreadable";
+}
+
+std::ifstream open_data_file(const std::string& path) {
+    std::ifstream in;
+    const std::string reason = open_regular_file(in, path);
+    if (!reason.empty()) throw std::runtime_error("cannot open \"" + path + "\": " + reason);
+    return in;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (fs::exists(a, error) && fs::exists(b, error)) return fs::equivalent(a, b, error);
+    return fs::weakly_canonical(fs::absolute(a), error) == fs::weakly_canonical(fs::absolute(b), error);
+}
+
+namespace {
+
+// A column number below `width`, read whole; anything else is no number.
+bool column_number(const std::string& text, int width, int& column) {
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, column);
+    return result.ec == std::errc() && result.ptr == end && column >= 0 && column < width;
+}
+
+std::string shortened(const std::string& text) { return text.size() > 40 ? text.substr(0, 40) + "..." : text; }
+
+}  // namespace
+
+std::vector<int> parse_column_list(const std::string& text, int width) {
+    std::vector<int> columns;
+    if (boost::algorithm::trim_copy(text).empty()) {
+        for (int c = 0; c < width; ++c) columns.push_back(c);
+        return columns;
+    }
+    const std::string range = width == 1 ? "column 0" : "columns 0 to " + std::to_string(width - 1);
+    std::vector<std::string> parts;
+    boost::algorithm::split(parts, text, boost::algorithm::is_any_of(","));
+    for (auto part : parts) {
+        boost::algorithm::trim(part);
+        const auto dash = part.find('-', 1);
+        int first = 0, last = 0;
+        const bool good = dash == std::string::npos
+                              ? column_number(part, width, first) && column_number(part, width, last)
+                              : column_number(boost::algorithm::trim_copy(part.substr(0, dash)), width, first) &&
+                                    column_number(boost::algorithm::trim_copy(part.substr(dash + 1)), width, last) &&
+                                    first <= last;
+        if (!good)
+            throw std::invalid_argument("bad column list \"" + shortened(text) + "\"" +
+                                        (parts.size() > 1 ? ": \"" + shortened(part) + "\" is not" : "") +
+                                        " among " + range);
+        for (int c = first; c <= last; ++c) columns.push_back(c);
+    }
+    return columns;
+}
+
+std::vector<std::string> split_fields(const std::string& line) {
+    std::vector<std::string> fields;
+    const std::string trimmed = boost::algorithm::trim_copy(line);
+    if (trimmed.empty()) return fields;
+    boost::algorithm::split(fields, trimmed, boost::algorithm::is_any_of(",; \t"), boost::algorithm::token_compress_on);
+    return fields;
+}
+
+std::string csv_field(const std::string& text) {
+    if (!text.empty() && text.find_first_of(",;\"\r\n\t ") == std::string::npos) return text;
+    std::ostringstream quoted;
+    quoted << std::quoted(text, '"', '"');
+    return quoted.str();
+}
+
+bool is_csv_writable(const std::string& class_id) {
+    return class_id != "trigger" && is_known_datatype(catalog_of(class_id), class_id);
+}
+
+namespace {
+
+template <class M>
+std::string matrix_row(const M& matrix, Mrv::int32 row) {
+    std::string line;
+    for (Mrv::int32 c = 0; c < matrix.GetWidth(); ++c) {
+        if (c) line += ",";
+        if constexpr (std::is_same_v<M, Mrv::IDoubleMatrix>) line += format_double(matrix.GetAt(row, c));
+        else line += std::to_string(matrix.GetAt(row, c));
+    }
+    return line;
+}
+
+template <class M>
+std::vector<std::string> matrix_lines(const M& matrix) {
+    std::vector<std::string> lines;
+    for (Mrv::int32 r = 0; r < matrix.GetHeight(); ++r) lines.push_back(matrix_row(matrix, r));
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> csv_lines(const Mrv::IDatatype& constant) {
+    auto& value = const_cast<Mrv::IDatatype&>(constant);
+    if (auto* s = Mrv::interface_cast<Mrv::IString>(&value)) return {csv_field(s->GetValue())};
+    if (auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(&value)) return matrix_lines(*m);
+    if (auto* m = Mrv::interface_cast<Mrv::IIntMatrix>(&value)) return matrix_lines(*m);
+    if (auto* p = Mrv::interface_cast<Mrv::IPoint2DInt>(&value))
+        return {std::to_string(p->GetX()) + "," + std::to_string(p->GetY())};
+    if (auto* set = Mrv::interface_cast<Mrv::ILabelledSet>(&value)) {
+        std::vector<std::string> lines;
+        for (Mrv::int32 i = 0; i < set->GetCount(); ++i) {
+            std::string line = csv_field(set->GetName(i));
+            for (const auto& row : matrix_lines(*set->GetItem(i)))
+                if (!row.empty()) line += "," + row;
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    if (auto* t = Mrv::interface_cast<Mrv::ITemporalData>(&value)) {
+        std::vector<std::string> lines;
+        for (Mrv::int32 ch = 0; ch < t->GetChannelCount(); ++ch) {
+            std::string line = std::to_string(ch) + "," + format_double(sample_rate(*t));
+            const double* samples = t->GetChannel(ch);
+            for (Mrv::int32 k = 0; k < t->GetSampleCount(); ++k) line += "," + format_double(samples[k]);
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    if (Mrv::interface_cast<Mrv::ITrigger>(&value))
+        throw std::invalid_argument("a CSV file cannot hold a trigger");
+    // Scalars read as they print.
+    return {value_to_text(value)};
+}
+
+TickWriter::TickWriter(std::string path) : path_(std::move(path)) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) fail(errno);
+}
+
+TickWriter::~TickWriter() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TickWriter::write(const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail(n < 0 ? errno : ENOSPC);
+        written += static_cast<std::size_t>(n);
+    }
+}
+
+void TickWriter::close() {
+    if (fd_ < 0) return;
+    const int result = ::close(std::exchange(fd_, -1));
+    if (result != 0 && errno != EINTR) fail(errno);
+}
+
+void TickWriter::fail(int error) const {
+    throw std::runtime_error("cannot write \"" + path_ + "\": " + std::strerror(error));
+}
+
+}  // namespace mrvhost
