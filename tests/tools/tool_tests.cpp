@@ -457,9 +457,16 @@ TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
               std::vector<std::string>{"151,0,0,0,0,3,8,18,19,2,0,0,0"});
     EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")),
               std::vector<std::string>{"151,0,0,0,0,0,0,0,6,16,17,7,4"});
+    // Tick, channel, rate, then the mean of each run of 15 flowers; the
+    // label is given by name in the patch.
     const auto means = lines_of(read_file(folder / "means.csv"));
     ASSERT_EQ(means.size(), 1u);
-    EXPECT_EQ(means[0].substr(0, 14), "151,0,30,1.42,");
+    std::vector<double> fields;
+    std::istringstream line(means[0]);
+    for (std::string field; std::getline(line, field, ',');) fields.push_back(std::stod(field));
+    const std::vector<double> expected{151, 0, 30, 1.42, 1.5267, 1.44, 3.4, 4.2733, 4.3267, 4.58, 5.6467, 5.5867, 5.38};
+    ASSERT_EQ(fields.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(fields[i], expected[i], 1e-4) << i;
     const auto labels = lines_of(read_file(folder / "steady.csv"));
     ASSERT_EQ(labels.size(), 150u);
     EXPECT_EQ(labels[49], "50,-1");  // setosa's 0 shares the starting places' count
