@@ -1,4 +1,5 @@
 // Patch files: JSON in, JSON out.
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -165,6 +166,18 @@ RunSettings read_run(const FileContext& context, const json& run) {
     return settings;
 }
 
+// The ids of a block's parameter values in the order the block declares
+// them, as a restore applies saved values (one parameter may reshape
+// another); ids the block does not declare come last.
+std::vector<std::string> parameter_order(BlockNode& block, const json& values) {
+    std::vector<std::string> ids;
+    for (const auto& parameter : block.signature().parameters().items())
+        if (values.contains(parameter->GetId())) ids.push_back(parameter->GetId());
+    for (const auto& [id, value] : values.items())
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    return ids;
+}
+
 }  // namespace
 
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
@@ -229,14 +242,16 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         }
         if (block.contains("parameters")) parameters.emplace_back(i, &block["parameters"]);
     }
-    for (const auto& [index, values] : parameters)
-        for (const auto& [id, value] : values->items()) {
+    for (const auto& [index, values] : parameters) {
+        const std::string name = blocks[index]["name"].get<std::string>();
+        for (const auto& id : parameter_order(patch->node(name), *values)) {
             try {
-                patch->set_parameter(blocks[index]["name"].get<std::string>(), id, value);
+                patch->set_parameter(name, id, values->at(id));
             } catch (const PatchError& error) {
                 context.fail("blocks[" + std::to_string(index) + "]", error.what());
             }
         }
+    }
 
     if (document.contains("links")) {
         if (!document["links"].is_array()) context.fail("links", "expected an array");

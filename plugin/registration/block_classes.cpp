@@ -1,5 +1,7 @@
 // The block class table, in registration order: the catalog factory and
 // every signature list the classes in this order.
+#include "blocks/decision/decision_by_voting.h"
+#include "blocks/decision/probabilistic_classifier.h"
 #include "blocks/sequence/hist_generator.h"
 #include "blocks/sequence/stabilizer.h"
 #include "blocks/sequence/sub_sampler.h"
@@ -11,6 +13,16 @@ namespace Mrv {
 namespace {
 
 const static_registrant<block_class_registrant> block_classes[] = {
+    block_class_registrant("DecisionByVoting")
+        .language(1033)
+        .name("DecisionByVoting")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(264)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CDecisionByVoting>),
     block_class_registrant("HistGenerator")
         .language(1033)
         .name("HistGenerator")
@@ -21,6 +33,18 @@ const static_registrant<block_class_registrant> block_classes[] = {
         .licence("FreeLicense")
         .company("Sonara")
         .factory(create_block<CHistGenerator>),
+    block_class_registrant("probabilisticclassifier")
+        .language(1033)
+        .name("ProbabilisticClassifier")
+        .description("Computes the probability of an event referring to a predefined distribution of probability "
+                     "(guassian, sigmoid).\n It is used in: N. Ennick, \"Rarity of sensed events as a cue for "
+                     "attention\", Sonara Lab Journal of Interactive Systems, vol. 3, pp. 41-58, 2009.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(265)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CProbabilisticClassifier>),
     block_class_registrant("Stabilizer")
         .language(1033)
         .name("Stabilizer")

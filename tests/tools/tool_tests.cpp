@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -476,6 +477,81 @@ TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
     EXPECT_EQ(labels[102], "103,-1");
     EXPECT_EQ(labels[107], "108,2");
     EXPECT_EQ(labels[149], "150,2");
+}
+
+// A classifier with three distributions scoring a value that changes at
+// ticks 2 to 4 and is back to its first value at tick 5 (so that the saved
+// patch starts alike), each output written to its own file.
+nlohmann::json three_distribution_patch() {
+    nlohmann::json patch = {
+        {"plugins", {"libMrvML.so"}},
+        {"blocks",
+         {{{"name", "x"}, {"class", "host.constant"}, {"datatype", "double"}, {"parameters", {{"Value", 0.2}}}},
+          {{"name", "score"},
+           {"class", "probabilisticclassifier"},
+           {"parameters",
+            {{"raritynumberinputid", 3},
+             {"classifiermatrixparameter", {{0, 0, 0.5, 0.1}, {1, 0, 0.5, 10}, {1, 1, 0.4, 4}}}}}}}},
+        {"links", {{{"from", "x.Output"}, {"to", "score.classifierinput"}}}},
+        {"events", nlohmann::json::array()},
+        {"run", {{"ticks", 6}}}};
+    const std::vector<std::string> outputs = {"rarityoutput_i", "rarityoutput_ii", "rarityoutput_iii"};
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const std::string sink = "out" + std::to_string(i);
+        patch["blocks"].push_back({{"name", sink},
+                                   {"class", "host.csv_sink"},
+                                   {"datatype", "double"},
+                                   {"parameters", {{"File", sink + ".csv"}}}});
+        patch["links"].push_back({{"from", "score." + outputs[i]}, {"to", sink + ".Input"}});
+    }
+    for (int tick = 2; tick <= 5; ++tick)
+        patch["events"].push_back({{"at", tick}, {"block", "x"}, {"set", "Value"}, {"value", tick < 5 ? 0.15 * tick : 0.2}});
+    return patch;
+}
+
+TEST_F(Tools, ClassifierWithThreeOutputsIsRestoredFromItsSave) {
+    const fs::path saved = folder / "saved.json";
+    const Result first = mrv_run(write_patch("three.json", three_distribution_patch()).string() + " --save " + saved.string());
+    ASSERT_EQ(first.status, 0) << first.output;
+    std::vector<std::string> before;
+    for (int i = 0; i < 3; ++i) before.push_back(read_file(folder / ("out" + std::to_string(i) + ".csv")));
+    EXPECT_EQ(lines_of(before[0]).size(), 5u);
+    EXPECT_EQ(lines_of(before[0])[0], "1,0.011108996538242316");  // exp(-4.5): 3 deviations below the bell
+
+    const nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    const nlohmann::json& block = document["blocks"][1];
+    ASSERT_EQ(block["saved"]["outputs"].size(), 3u);
+    EXPECT_EQ(block["saved"]["outputs"][2]["id"], "rarityoutput_iii");
+    EXPECT_EQ(block["parameters"]["classifiermatrixparameter"][2][3], 4.0);
+
+    // The reload declares nothing afresh and scores value for value alike.
+    for (int i = 0; i < 3; ++i) fs::remove(folder / ("out" + std::to_string(i) + ".csv"));
+    const Result second = mrv_run(saved.string());
+    ASSERT_EQ(second.status, 0) << second.output;
+    EXPECT_EQ(second.output.find("[fatal]"), std::string::npos) << second.output;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(read_file(folder / ("out" + std::to_string(i) + ".csv")), before[i]) << i;
+}
+
+TEST_F(Tools, DecisionExampleScoresPetalsAndVotesEveryTenFlowers) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-decision.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const Result result = mrv_run(write_patch("decision.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("mrv-run: ok: 150 ticks, 8 blocks, 0 errors, 0 warnings"), std::string::npos)
+        << result.output;
+    // Flower 1 has petals of 1.4 cm: 0.36 deviations from the setosa mean.
+    const auto setosa = lines_of(read_file(folder / "setosa.csv"));
+    ASSERT_EQ(setosa.size(), 150u);
+    EXPECT_NEAR(std::stod(setosa[0].substr(2)), std::exp(-0.062 * 0.062 / (2 * 0.174 * 0.174)), 1e-12);
+    EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")).size(), 150u);
+    std::vector<std::string> votes;
+    for (int tick = 10; tick <= 150; tick += 10)
+        votes.push_back(std::to_string(tick) + (tick <= 100 ? ",0,0" : ",1,1"));
+    EXPECT_EQ(lines_of(read_file(folder / "answers.csv")), votes);
+    const auto certainty = lines_of(read_file(folder / "sure.csv"));
+    ASSERT_EQ(certainty.size(), 15u);
+    EXPECT_EQ(certainty[14], "150,1");
 }
 
 }  // namespace
