@@ -136,7 +136,7 @@ Ref<Mrv::IDatatype> Patch::proposed_value(BlockNode& target, Parameter& paramete
     // A combo item may be named by its label as well as by its index.
     if (given.is_string() && std::string(parameter.GetDatatypeClassId()) == "int")
         if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(target.layout().GetLayout(id.c_str()))) {
-            for (Mrv::int32 i = 0; i < combo->GetItemCount(); ++i)
+            for (Mrv::int32 i = 0; given.is_string() && i < combo->GetItemCount(); ++i)
                 if (given.get<std::string>() == combo->GetItem(i)) given = i;
             if (given.is_string()) throw PatchError(where + ": no item " + json_excerpt(given));
         }

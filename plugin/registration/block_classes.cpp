@@ -5,6 +5,9 @@
 #include "blocks/som/kohonen_map.h"
 #include "blocks/standardize/standardize.h"
 #include "blocks/standardize/standardize2.h"
+#include "blocks/sequence/hist_generator.h"
+#include "blocks/sequence/stabilizer.h"
+#include "blocks/sequence/sub_sampler.h"
 #include "blocks/svm/vector_rescaler.h"
 #include "registration/factory.h"
 #include "registration/registrant.h"
@@ -40,6 +43,16 @@ const static_registrant<block_class_registrant> block_classes[] = {
         .licence("FreeLicense")
         .company("Sonara")
         .factory(create_block<CDecisionByVoting>),
+    block_class_registrant("HistGenerator")
+        .language(1033)
+        .name("HistGenerator")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(263)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CHistGenerator>),
     block_class_registrant("kohonenmap")
         .language(1033)
         .name("KohonenMap")
@@ -63,8 +76,33 @@ const static_registrant<block_class_registrant> block_classes[] = {
         .licence("base_licence")
         .company("sonara")
         .factory(create_block<CProbabilisticClassifier>),
+    block_class_registrant("Stabilizer")
+        .language(1033)
+        .name("Stabilizer")
+        .description("This block stabilizes the output of a machine learning classifier.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(167)
+        .language(1040)
+        .name("Stabilizer")
+        .description("Questo blocco stabilizza l'output di un classificatore.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(167)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CStabilizer>),
     standardize_class("Standardize2", create_block<CStandardize2Impl>),
     standardize_class("Standardize", create_block<CStandardizeImpl>),
+    block_class_registrant("SubSampler")
+        .language(1033)
+        .name("SubSampler")
+        .description("This block, given a sequence of values, will subsample it in N samples equispatially divided")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(262)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSubSampler>),
     block_class_registrant("VectorRescaler")
         .language(1033)
         .name("Vector Rescaler")

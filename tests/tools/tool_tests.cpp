@@ -556,6 +556,41 @@ TEST_F(KohonenExample, SavedMapReloadsWithIdenticalOutputs) {
 
 namespace {
 
+// The sequence example as a user runs it, writing into the test's folder:
+// per-species histograms, ten means and the stabilized species label.
+TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const Result result = mrv_run(write_patch("sequences.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(lines_of(read_file(folder / "setosa.csv")),
+              std::vector<std::string>{"151,24,26,0,0,0,0,0,0,0,0,0,0"});
+    EXPECT_EQ(lines_of(read_file(folder / "versicolor.csv")),
+              std::vector<std::string>{"151,0,0,0,0,3,8,18,19,2,0,0,0"});
+    EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")),
+              std::vector<std::string>{"151,0,0,0,0,0,0,0,6,16,17,7,4"});
+    // Tick, channel, rate, then the mean of each run of 15 flowers; the
+    // label is given by name in the patch.
+    const auto means = lines_of(read_file(folder / "means.csv"));
+    ASSERT_EQ(means.size(), 1u);
+    std::vector<double> fields;
+    std::istringstream line(means[0]);
+    for (std::string field; std::getline(line, field, ',');) fields.push_back(std::stod(field));
+    const std::vector<double> expected{151, 0, 30, 1.42, 1.5267, 1.44, 3.4, 4.2733, 4.3267, 4.58, 5.6467, 5.5867, 5.38};
+    ASSERT_EQ(fields.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(fields[i], expected[i], 1e-4) << i;
+    const auto labels = lines_of(read_file(folder / "steady.csv"));
+    ASSERT_EQ(labels.size(), 150u);
+    EXPECT_EQ(labels[49], "50,-1");  // setosa's 0 shares the starting places' count
+    EXPECT_EQ(labels[56], "57,-1");
+    EXPECT_EQ(labels[57], "58,1");
+    EXPECT_EQ(labels[101], "102,1");
+    EXPECT_EQ(labels[102], "103,-1");
+    EXPECT_EQ(labels[107], "108,2");
+    EXPECT_EQ(labels[149], "150,2");
+}
+
 // A classifier with three distributions scoring a value that changes at
 // ticks 2 to 4 and is back to its first value at tick 5 (so that the saved
 // patch starts alike), each output written to its own file.
