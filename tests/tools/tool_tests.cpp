@@ -591,6 +591,28 @@ TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
     EXPECT_EQ(labels[149], "150,2");
 }
 
+// The sequence blocks check their combo layouts as they restore: the saved
+// patch carries the layouts, so it reloads without a fresh declaration and
+// writes the same histograms.
+TEST_F(Tools, SavedSequencePatchReloadsWithItsLayouts) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const fs::path saved = folder / "saved.json";
+    ASSERT_EQ(mrv_run(write_patch("sequences.json", patch).string() + " --save " + saved.string()).status, 0);
+    const std::string first = read_file(folder / "setosa.csv");
+    const nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    bool has_combo = false;
+    for (const auto& block : document["blocks"])
+        if (block["class"] == "SubSampler")
+            has_combo = block["saved"]["layouts"]["parameters"]["SamplingMode"]["items"].size() == 5;
+    EXPECT_TRUE(has_combo);
+    const Result again = mrv_run(saved.string());
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(again.output.find("[fatal]"), std::string::npos) << again.output;
+    EXPECT_EQ(read_file(folder / "setosa.csv"), first);
+}
+
 // A classifier with three distributions scoring a value that changes at
 // ticks 2 to 4 and is back to its first value at tick 5 (so that the saved
 // patch starts alike), each output written to its own file.
