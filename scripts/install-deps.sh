@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need.
 set -euo pipefail
 packages=(cmake g++ make libboost-dev libboost-thread-dev libboost-date-time-dev
-          libsvm-dev libsvm-tools libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
+          libsvm-dev libsvm-tools libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -64,7 +64,7 @@ Mrv::ILibraryObjectClassInfo* Patch::find_class(const std::string& class_id) {
 }
 
 BlockNode& Patch::add_block(const std::string& name, const std::string& class_id, const std::string& datatype,
-                            Signature* saved, const std::string& base_directory) {
+                            Signature* saved, const std::string& base_directory, Layout* saved_layout) {
     if (name.empty() || name.find('.') != std::string::npos)
         throw PatchError("block name \"" + name + "\" must be non-empty and without dots");
     for (const auto& existing : blocks_)
@@ -86,7 +86,7 @@ BlockNode& Patch::add_block(const std::string& name, const std::string& class_id
         }
         node->events = Mrv::interface_cast<Mrv::IEventHandler>(node->block.get());
         kernel_->set_instance_name(node->block.get(), name);
-        node->block->InitInstance(saved, nullptr, nullptr);
+        node->block->InitInstance(saved, saved_layout, nullptr);
         node->instance = true;
     } catch (const Mrv::IException& error) {
         if (node->block) kernel_->forget(node->block.get());
@@ -136,7 +136,7 @@ Ref<Mrv::IDatatype> Patch::proposed_value(BlockNode& target, Parameter& paramete
     // A combo item may be named by its label as well as by its index.
     if (given.is_string() && std::string(parameter.GetDatatypeClassId()) == "int")
         if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(target.layout().GetLayout(id.c_str()))) {
-            for (Mrv::int32 i = 0; i < combo->GetItemCount(); ++i)
+            for (Mrv::int32 i = 0; given.is_string() && i < combo->GetItemCount(); ++i)
                 if (given.get<std::string>() == combo->GetItem(i)) given = i;
             if (given.is_string()) throw PatchError(where + ": no item " + json_excerpt(given));
         }

@@ -1,4 +1,5 @@
 // Patch files: JSON in, JSON out.
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <optional>
@@ -76,6 +77,66 @@ json signature_to_json(Signature& signature) {
                                        {"value", value_to_json(*parameter->GetValue())}});
     }
     return saved;
+}
+
+// The editor layouts a block set on its parameters (combo items, file
+// filters...): a restored block checks them as part of its declaration.
+json layout_to_json(Layout& layout) {
+    json saved = {{"first", layout.layout_first()}, {"parameters", json::object()}};
+    for (const auto& [id, chosen] : layout.layouts()) {
+        json entry = {{"class", chosen->GetClassId()}};
+        if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(chosen.get())) {
+            entry["items"] = json::array();
+            for (Mrv::int32 i = 0; i < combo->GetItemCount(); ++i) entry["items"].push_back(combo->GetItem(i));
+        } else if (auto* file = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(chosen.get())) {
+            entry["filter"] = file->GetFilter();
+            entry["options"] = {file->GetOption(0), file->GetOption(1), file->GetOption(2)};
+        } else if (auto* folder = Mrv::interface_cast<Mrv::IFoldernameDatatypeLayout>(chosen.get())) {
+            entry["option"] = folder->GetOption();
+        } else if (auto* selector = Mrv::interface_cast<Mrv::IDatatypeSelectorComboLayout>(chosen.get())) {
+            entry["pairs"] = json::array();
+            for (Mrv::int32 i = 0; i < selector->GetPairCount(); ++i)
+                entry["pairs"].push_back({selector->GetFirst(i), selector->GetSecond(i)});
+        }
+        saved["parameters"][id] = entry;
+    }
+    return saved;
+}
+
+Ref<Layout> layout_from_json(const FileContext& context, const json& saved, const std::string& where) {
+    Ref<Layout> layout = Layout::create();
+    if (!saved.is_object()) context.fail(where, "expected an object");
+    try {
+        if (saved.contains("first"))
+            for (const auto& id : saved["first"]) layout->AddParameter(id.get<std::string>().c_str());
+        const json& parameters = context.member(saved, "parameters", where);
+        if (!parameters.is_object()) context.fail(where, "\"parameters\" must be an object");
+        for (const auto& [id, entry] : parameters.items()) {
+            Mrv::IDatatypeLayout* chosen = layout->SetLayout(id.c_str(), "kernel", context.text(entry, "class", where).c_str());
+            if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(chosen)) {
+                const json& items = context.member(entry, "items", where);
+                combo->SetItemCount(static_cast<Mrv::int32>(items.size()));
+                for (std::size_t i = 0; i < items.size(); ++i)
+                    combo->SetItem(static_cast<Mrv::int32>(i), items[i].get<std::string>().c_str());
+            } else if (auto* file = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(chosen)) {
+                file->SetFilter(context.text(entry, "filter", where).c_str());
+                const json& options = context.member(entry, "options", where);
+                file->SetOptions(options.at(0).get<bool>(), options.at(1).get<bool>(), options.at(2).get<bool>());
+            } else if (auto* folder = Mrv::interface_cast<Mrv::IFoldernameDatatypeLayout>(chosen)) {
+                folder->SetOption(context.member(entry, "option", where).get<bool>());
+            } else if (auto* selector = Mrv::interface_cast<Mrv::IDatatypeSelectorComboLayout>(chosen)) {
+                for (const auto& pair : context.member(entry, "pairs", where))
+                    selector->AddPair(pair.at(0).get<std::string>().c_str(), pair.at(1).get<std::string>().c_str());
+            }
+        }
+    } catch (const Mrv::IException& error) {
+        context.fail(where, std::string("bad saved layout: ") + error.GetDescription());
+    } catch (const PatchError&) {
+        throw;
+    } catch (const std::exception& error) {
+        context.fail(where, std::string("bad saved layout: ") + error.what());
+    }
+    return layout;
 }
 
 Ref<Signature> signature_from_json(const FileContext& context, const json& saved, const std::string& where) {
@@ -165,6 +226,18 @@ RunSettings read_run(const FileContext& context, const json& run) {
     return settings;
 }
 
+// The ids of a block's parameter values in the order the block declares
+// them, as a restore applies saved values (one parameter may reshape
+// another); ids the block does not declare come last.
+std::vector<std::string> parameter_order(BlockNode& block, const json& values) {
+    std::vector<std::string> ids;
+    for (const auto& parameter : block.signature().parameters().items())
+        if (values.contains(parameter->GetId())) ids.push_back(parameter->GetId());
+    for (const auto& [id, value] : values.items())
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    return ids;
+}
+
 }  // namespace
 
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
@@ -219,24 +292,31 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         const std::string class_id = context.text(block, "class", where);
         const std::string datatype = block.contains("datatype") ? context.text(block, "datatype", where) : "";
         Ref<Signature> saved;
-        if (block.contains("saved")) saved = signature_from_json(context, block["saved"], where + ".saved");
+        Ref<Layout> saved_layout;
+        if (block.contains("saved")) {
+            saved = signature_from_json(context, block["saved"], where + ".saved");
+            if (block["saved"].contains("layouts"))
+                saved_layout = layout_from_json(context, block["saved"]["layouts"], where + ".saved.layouts");
+        }
         if (block.contains("parameters") && !block["parameters"].is_object())
             context.fail(where, "\"parameters\" must be an object");
         try {
-            patch->add_block(name, class_id, datatype, saved.get(), folder);
+            patch->add_block(name, class_id, datatype, saved.get(), folder, saved_layout.get());
         } catch (const PatchError& error) {
             context.fail(where, error.what());
         }
         if (block.contains("parameters")) parameters.emplace_back(i, &block["parameters"]);
     }
-    for (const auto& [index, values] : parameters)
-        for (const auto& [id, value] : values->items()) {
+    for (const auto& [index, values] : parameters) {
+        const std::string name = blocks[index]["name"].get<std::string>();
+        for (const auto& id : parameter_order(patch->node(name), *values)) {
             try {
-                patch->set_parameter(blocks[index]["name"].get<std::string>(), id, value);
+                patch->set_parameter(name, id, values->at(id));
             } catch (const PatchError& error) {
                 context.fail("blocks[" + std::to_string(index) + "]", error.what());
             }
         }
+    }
 
     if (document.contains("links")) {
         if (!document["links"].is_array()) context.fail("links", "expected an array");
@@ -317,7 +397,10 @@ nlohmann::json save_patch(const Patch& patch, const RunSettings& run) {
             if (std::string(parameter->GetDatatypeClassId()) != "trigger")
                 parameters[parameter->GetId()] = value_to_json(*parameter->GetValue());
         entry["parameters"] = parameters;
-        if (!block->host_block) entry["saved"] = signature_to_json(signature);
+        if (!block->host_block) {
+            entry["saved"] = signature_to_json(signature);
+            entry["saved"]["layouts"] = layout_to_json(block->layout());
+        }
         document["blocks"].push_back(entry);
     }
     document["links"] = json::array();

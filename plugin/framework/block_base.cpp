@@ -481,6 +481,11 @@ bool CBlockImplBase<I>::HasOutput(const std::string& id) {
 }
 
 template <class I>
+bool CBlockImplBase<I>::HasInput(const std::string& id) {
+    return signature_->GetInputs()->Find(id.c_str()) != nullptr;
+}
+
+template <class I>
 void CBlockImplBase<I>::SetParameterVisible(const std::string& id, bool visible) {
     FindParameter(id)->SetAttribute(AttrVisible, visible);
     if (sink_) sink_->ParameterVisibility(this, id.c_str(), visible);

@@ -120,6 +120,7 @@ protected:
     CSmartPtr<IParameter> FindParameter(const std::string& id);
     bool HasParameter(const std::string& id);
     bool HasOutput(const std::string& id);
+    bool HasInput(const std::string& id);
 
     // A parameter's value object seen as T; a wrong interface raises
     // CCastExceptionImpl. The base holds the reference: it looks the

@@ -27,6 +27,8 @@ private:
 
 class CLogicExceptionImpl : public CExceptionImpl<ILogicException> {
 public:
+    // Raised without a text, it reports its interface's name.
+    CLogicExceptionImpl() : CExceptionImpl("ILogicException") {}
     using CExceptionImpl::CExceptionImpl;
 };
 

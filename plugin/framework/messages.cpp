@@ -97,4 +97,13 @@ std::string format_message(MessageId id, ...) {
     return buffer;
 }
 
+std::string format_text(const char* format, ...) {
+    char buffer[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    return buffer;
+}
+
 }  // namespace Mrv

@@ -34,4 +34,8 @@ const char* message(MessageId id);
 // The message with its printf-style placeholders filled in.
 std::string format_message(MessageId id, ...);
 
+// A block's own message text with its printf-style placeholders filled in
+// (for exception messages; notifications format by themselves).
+std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 }  // namespace Mrv

@@ -1,5 +1,13 @@
 // The block class table, in registration order: the catalog factory and
 // every signature list the classes in this order.
+#include "blocks/decision/decision_by_voting.h"
+#include "blocks/decision/probabilistic_classifier.h"
+#include "blocks/sequence/hist_generator.h"
+#include "blocks/sequence/stabilizer.h"
+#include "blocks/sequence/sub_sampler.h"
+#include "blocks/som/kohonen_map.h"
+#include "blocks/standardize/standardize.h"
+#include "blocks/standardize/standardize2.h"
 #include "blocks/svm/libsvm_save.h"
 #include "blocks/svm/svm_predict.h"
 #include "blocks/svm/svm_train.h"
@@ -10,7 +18,67 @@
 namespace Mrv {
 namespace {
 
+// Standardize and Standardize2 share every text; the class id tells them apart.
+block_class_registrant standardize_class(const char* class_id, block_factory factory) {
+    return block_class_registrant(class_id)
+        .language(1033)
+        .name("Standardize")
+        .description("This block standardizes the input feature vector.It computes mean and standard deviation of each "
+                     "attribute in the provided training setand processes each item of the input feature vector by "
+                     "subtracting the corresponding computed meanand by dividing by the corresponding computed "
+                     "standard deviation.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(std::move(factory));
+}
+
 const static_registrant<block_class_registrant> block_classes[] = {
+    block_class_registrant("DecisionByVoting")
+        .language(1033)
+        .name("DecisionByVoting")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(264)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CDecisionByVoting>),
+    block_class_registrant("HistGenerator")
+        .language(1033)
+        .name("HistGenerator")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(263)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CHistGenerator>),
+    block_class_registrant("kohonenmap")
+        .language(1033)
+        .name("KohonenMap")
+        .description("This block trains a Kohonen Map (SOM, Self Organizing Map) and, given an input vector provides "
+                     "both the map and the input classification as output.")
+        .catalog_path("MachineLearning.KohonenMaps")
+        .bitmap(261)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CKohonenMap>),
+    block_class_registrant("probabilisticclassifier")
+        .language(1033)
+        .name("ProbabilisticClassifier")
+        .description("Computes the probability of an event referring to a predefined distribution of probability "
+                     "(guassian, sigmoid).\n It is used in: N. Ennick, \"Rarity of sensed events as a cue for "
+                     "attention\", Sonara Lab Journal of Interactive Systems, vol. 3, pp. 41-58, 2009.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(265)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CProbabilisticClassifier>),
     block_class_registrant("LibSVMSave")
         .language(1033)
         .name("LibSVM Save")
@@ -26,6 +94,33 @@ const static_registrant<block_class_registrant> block_classes[] = {
         .licence("FreeLicense")
         .company("Sonara")
         .factory(create_block<CLibSVMSave>),
+    block_class_registrant("Stabilizer")
+        .language(1033)
+        .name("Stabilizer")
+        .description("This block stabilizes the output of a machine learning classifier.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(167)
+        .language(1040)
+        .name("Stabilizer")
+        .description("Questo blocco stabilizza l'output di un classificatore.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(167)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CStabilizer>),
+    standardize_class("Standardize2", create_block<CStandardize2Impl>),
+    standardize_class("Standardize", create_block<CStandardizeImpl>),
+    block_class_registrant("SubSampler")
+        .language(1033)
+        .name("SubSampler")
+        .description("This block, given a sequence of values, will subsample it in N samples equispatially divided")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(262)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSubSampler>),
     block_class_registrant("SVM")
         .language(1033)
         .name("SVM Predict")

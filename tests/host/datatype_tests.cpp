@@ -4,6 +4,7 @@
 #include "common/live_objects_test.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "host/datatypes.h"
 #include "host/editing.h"
@@ -157,6 +158,22 @@ TEST_F(HostObjects, JsonCodecRoundTrips) {
     EXPECT_EQ(value_to_text(*point), "3 4");
     EXPECT_EQ(format_double(0.1), "0.1");
     EXPECT_EQ(format_double(-HUGE_VAL), "-inf");
+}
+
+// Trained maps are saved as matrix parameters: every double must come back
+// with the same bits from the text of a patch file.
+TEST_F(HostObjects, MatrixTextInPatchFilesKeepsEveryDouble) {
+    const std::vector<double> tricky = {0.1 + 0.2, 1.0 / 3.0, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                        -0.0, 0.30000000000000004, 123456789.12345679, 1e23, std::nextafter(1.0, 2.0)};
+    auto matrix = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    matrix->Reinit(2, 5);
+    std::copy(tricky.begin(), tricky.end(), matrix->GetWritePointer());
+    auto copy = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
+    value_from_json(*copy, nlohmann::json::parse(value_to_json(*matrix).dump(2)));
+    for (int i = 0; i < 10; ++i) {
+        const double back = copy->GetReadPointer()[i];
+        EXPECT_EQ(std::memcmp(&back, &tricky[static_cast<std::size_t>(i)], sizeof back), 0) << format_double(tricky[static_cast<std::size_t>(i)]);
+    }
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -59,6 +61,38 @@ TEST_F(Tools, IrisExampleRescalesEveryRow) {
     // 5.1, 3.5, 1.4, 0.2 against the ranges of the four measurements.
     EXPECT_EQ(rows[0], "1,-0.5555555555555558,0.24999999999999978,-0.8644067796610169,-0.9166666666666665");
     EXPECT_EQ(rows[149].substr(0, 4), "150,");
+}
+
+// The wine example, its training file named by absolute path (catalog
+// blocks get file names unchanged, relative to the working directory).
+nlohmann::json wine_patch(const fs::path& folder, const std::string& training_file) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "wine-standardize.json"));
+    fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "wine.csv", folder / "data" / "wine.csv",
+                  fs::copy_options::overwrite_existing);
+    patch["blocks"][1]["parameters"]["TrainingSetFile"] = training_file;
+    patch["blocks"][2]["parameters"]["File"] = "zscores.csv";
+    return patch;
+}
+
+TEST_F(Tools, WineExampleWritesTheZScoresOfEveryWine) {
+    const std::string training = (fs::path(MRV_EXAMPLES) / "data" / "wine-training.txt").string();
+    const Result result = mrv_run(write_patch("wine.json", wine_patch(folder, training)).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("mrv-run: ok: 178 ticks, 3 blocks, 0 errors, 0 warnings"), std::string::npos)
+        << result.output;
+    const auto rows = lines_of(read_file(folder / "zscores.csv"));
+    ASSERT_EQ(rows.size(), 178u);
+    // Wine 1's alcohol, 14.23 %, against the 89 training wines (mean 13.03,
+    // deviation 0.84) together with itself: 1.396 deviations above.
+    EXPECT_EQ(rows[0].substr(0, 21), "1,1.3958700307306386,");
+    EXPECT_EQ(std::count(rows[0].begin(), rows[0].end(), ','), 13);
+}
+
+TEST_F(Tools, WineExampleWithoutItsTrainingFileFailsToStart) {
+    const std::string missing = (folder / "missing.txt").string();
+    const Result result = mrv_run(write_patch("wine.json", wine_patch(folder, missing)).string());
+    EXPECT_EQ(result.status, 1) << result.output;
+    EXPECT_NE(result.output.find("Cannot open file " + missing), std::string::npos) << result.output;
 }
 
 TEST_F(Tools, ScheduledChangeIsSavedAndReloaded) {
@@ -419,6 +453,221 @@ TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {
         EXPECT_NE(demangled.output.find("for Mrv::I"), std::string::npos) << demangled.output;
     }
     EXPECT_EQ(entry_points, 6);
+}
+
+// ---- the Kohonen map example ---------------------------------------------------
+
+class KohonenExample : public Tools {
+protected:
+    // The example, reading the shipped data and writing into this test's folder.
+    nlohmann::json som_patch() {
+        nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-som.json"));
+        patch["blocks"][0]["parameters"]["File"] = (fs::path(MRV_EXAMPLES) / "data" / "iris-som.csv").string();
+        patch["blocks"][2]["parameters"]["File"] = "nodes.csv";
+        patch["blocks"][3]["parameters"]["File"] = "classes.csv";
+        return patch;
+    }
+    // The value columns of a sink's lines, the tick dropped.
+    std::vector<std::string> values_of(const std::string& file) {
+        std::vector<std::string> values;
+        for (const auto& line : lines_of(read_file(folder / file))) values.push_back(line.substr(line.find(',') + 1));
+        return values;
+    }
+    static nlohmann::json& som_parameters(nlohmann::json& patch) { return patch["blocks"][1]["parameters"]; }
+};
+
+TEST_F(KohonenExample, TrainsOnIrisAndItsClassesFollowTheSpecies) {
+    const Result result = mrv_run(write_patch("som.json", som_patch()).string() + " --save " + (folder / "trained.json").string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("[message] som: KohonenMap: input vector includes class information.\n"), std::string::npos)
+        << result.output;
+    const auto classes = values_of("classes.csv"), nodes = values_of("nodes.csv");
+    ASSERT_EQ(classes.size(), 1650u);
+    ASSERT_EQ(nodes.size(), 1650u);
+    // The last 150 rows are the flowers in file order: 50 of each species.
+    int agree = 0;
+    for (int i = 0; i < 150; ++i) agree += classes[1500 + static_cast<std::size_t>(i)] == std::to_string(1 + i / 50);
+    EXPECT_GE(agree, 140);
+    const nlohmann::json saved = nlohmann::json::parse(read_file(folder / "trained.json"));
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterStatus"], 1);  // running
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterMatrix"].size(), 32u);  // 8 rows x 4 weights
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterClassMatrix"].size(), 24u);
+}
+
+// Save, reload in running state, save again: the map and the histograms
+// come back bit for bit, and so does every output row.
+TEST_F(KohonenExample, SavedMapReloadsWithIdenticalOutputs) {
+    ASSERT_EQ(mrv_run(write_patch("som.json", som_patch()).string() + " --quiet --save " + (folder / "first.json").string()).status, 0);
+    const auto trained_nodes = values_of("nodes.csv");
+
+    // The trained patch on the 150 flowers, without the class column, so
+    // that the histograms stay as saved.
+    nlohmann::json first = nlohmann::json::parse(read_file(folder / "first.json"));
+    first["blocks"][0]["parameters"]["File"] = "data/iris.csv";
+    first["blocks"][0]["parameters"]["Columns"] = "0-3";
+    const Result reloaded = mrv_run(write_patch("first.json", first).string() + " --save " + (folder / "second.json").string());
+    ASSERT_EQ(reloaded.status, 0) << reloaded.output;
+    EXPECT_NE(reloaded.output.find("does not include class information"), std::string::npos);
+    const auto nodes = values_of("nodes.csv"), classes = values_of("classes.csv");
+    ASSERT_EQ(nodes.size(), 150u);
+    // Running does not move the map: the same nodes as after training.
+    EXPECT_EQ(nodes, std::vector<std::string>(trained_nodes.end() - 150, trained_nodes.end()));
+
+    nlohmann::json second = nlohmann::json::parse(read_file(folder / "second.json"));
+    EXPECT_EQ(som_parameters(second)["KohonenMapParameterMatrix"], som_parameters(first)["KohonenMapParameterMatrix"]);
+    EXPECT_EQ(som_parameters(second)["KohonenMapParameterClassMatrix"],
+              som_parameters(first)["KohonenMapParameterClassMatrix"]);
+    ASSERT_EQ(mrv_run((folder / "second.json").string() + " --quiet").status, 0);
+    EXPECT_EQ(values_of("nodes.csv"), nodes);
+    EXPECT_EQ(values_of("classes.csv"), classes);
+
+    // A saved map of the wrong shape is reported, the run goes on.
+    som_parameters(second)["KohonenMapParameterMatrix"] = {{1.0, 2.0}, {3.0, 4.0}};
+    for (auto& parameter : second["blocks"][1]["saved"]["parameters"])
+        if (parameter["id"] == "KohonenMapParameterMatrix") parameter["value"] = {{1.0, 2.0}, {3.0, 4.0}};
+    const Result broken = mrv_run(write_patch("broken.json", second).string());
+    EXPECT_EQ(broken.status, 1) << broken.output;
+    EXPECT_NE(broken.output.find("[error] som: KohonenMap: SOM dimensions do not correspond to parameter or output matrix "
+                                 "dimensions."),
+              std::string::npos)
+        << broken.output;
+    EXPECT_EQ(values_of("nodes.csv").size(), 150u);
+}
+
+}  // namespace
+
+namespace {
+
+// The sequence example as a user runs it, writing into the test's folder:
+// per-species histograms, ten means and the stabilized species label.
+TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const Result result = mrv_run(write_patch("sequences.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(lines_of(read_file(folder / "setosa.csv")),
+              std::vector<std::string>{"151,24,26,0,0,0,0,0,0,0,0,0,0"});
+    EXPECT_EQ(lines_of(read_file(folder / "versicolor.csv")),
+              std::vector<std::string>{"151,0,0,0,0,3,8,18,19,2,0,0,0"});
+    EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")),
+              std::vector<std::string>{"151,0,0,0,0,0,0,0,6,16,17,7,4"});
+    // Tick, channel, rate, then the mean of each run of 15 flowers; the
+    // label is given by name in the patch.
+    const auto means = lines_of(read_file(folder / "means.csv"));
+    ASSERT_EQ(means.size(), 1u);
+    std::vector<double> fields;
+    std::istringstream line(means[0]);
+    for (std::string field; std::getline(line, field, ',');) fields.push_back(std::stod(field));
+    const std::vector<double> expected{151, 0, 30, 1.42, 1.5267, 1.44, 3.4, 4.2733, 4.3267, 4.58, 5.6467, 5.5867, 5.38};
+    ASSERT_EQ(fields.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(fields[i], expected[i], 1e-4) << i;
+    const auto labels = lines_of(read_file(folder / "steady.csv"));
+    ASSERT_EQ(labels.size(), 150u);
+    EXPECT_EQ(labels[49], "50,-1");  // setosa's 0 shares the starting places' count
+    EXPECT_EQ(labels[56], "57,-1");
+    EXPECT_EQ(labels[57], "58,1");
+    EXPECT_EQ(labels[101], "102,1");
+    EXPECT_EQ(labels[102], "103,-1");
+    EXPECT_EQ(labels[107], "108,2");
+    EXPECT_EQ(labels[149], "150,2");
+}
+
+// The sequence blocks check their combo layouts as they restore: the saved
+// patch carries the layouts, so it reloads without a fresh declaration and
+// writes the same histograms.
+TEST_F(Tools, SavedSequencePatchReloadsWithItsLayouts) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const fs::path saved = folder / "saved.json";
+    ASSERT_EQ(mrv_run(write_patch("sequences.json", patch).string() + " --save " + saved.string()).status, 0);
+    const std::string first = read_file(folder / "setosa.csv");
+    const nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    bool has_combo = false;
+    for (const auto& block : document["blocks"])
+        if (block["class"] == "SubSampler")
+            has_combo = block["saved"]["layouts"]["parameters"]["SamplingMode"]["items"].size() == 5;
+    EXPECT_TRUE(has_combo);
+    const Result again = mrv_run(saved.string());
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(again.output.find("[fatal]"), std::string::npos) << again.output;
+    EXPECT_EQ(read_file(folder / "setosa.csv"), first);
+}
+
+// A classifier with three distributions scoring a value that changes at
+// ticks 2 to 4 and is back to its first value at tick 5 (so that the saved
+// patch starts alike), each output written to its own file.
+nlohmann::json three_distribution_patch() {
+    nlohmann::json patch = {
+        {"plugins", {"libMrvML.so"}},
+        {"blocks",
+         {{{"name", "x"}, {"class", "host.constant"}, {"datatype", "double"}, {"parameters", {{"Value", 0.2}}}},
+          {{"name", "score"},
+           {"class", "probabilisticclassifier"},
+           {"parameters",
+            {{"raritynumberinputid", 3},
+             {"classifiermatrixparameter", {{0, 0, 0.5, 0.1}, {1, 0, 0.5, 10}, {1, 1, 0.4, 4}}}}}}}},
+        {"links", {{{"from", "x.Output"}, {"to", "score.classifierinput"}}}},
+        {"events", nlohmann::json::array()},
+        {"run", {{"ticks", 6}}}};
+    const std::vector<std::string> outputs = {"rarityoutput_i", "rarityoutput_ii", "rarityoutput_iii"};
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const std::string sink = "out" + std::to_string(i);
+        patch["blocks"].push_back({{"name", sink},
+                                   {"class", "host.csv_sink"},
+                                   {"datatype", "double"},
+                                   {"parameters", {{"File", sink + ".csv"}}}});
+        patch["links"].push_back({{"from", "score." + outputs[i]}, {"to", sink + ".Input"}});
+    }
+    for (int tick = 2; tick <= 5; ++tick)
+        patch["events"].push_back({{"at", tick}, {"block", "x"}, {"set", "Value"}, {"value", tick < 5 ? 0.15 * tick : 0.2}});
+    return patch;
+}
+
+TEST_F(Tools, ClassifierWithThreeOutputsIsRestoredFromItsSave) {
+    const fs::path saved = folder / "saved.json";
+    const Result first = mrv_run(write_patch("three.json", three_distribution_patch()).string() + " --save " + saved.string());
+    ASSERT_EQ(first.status, 0) << first.output;
+    std::vector<std::string> before;
+    for (int i = 0; i < 3; ++i) before.push_back(read_file(folder / ("out" + std::to_string(i) + ".csv")));
+    EXPECT_EQ(lines_of(before[0]).size(), 5u);
+    EXPECT_EQ(lines_of(before[0])[0], "1,0.011108996538242316");  // exp(-4.5): 3 deviations below the bell
+
+    const nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    const nlohmann::json& block = document["blocks"][1];
+    ASSERT_EQ(block["saved"]["outputs"].size(), 3u);
+    EXPECT_EQ(block["saved"]["outputs"][2]["id"], "rarityoutput_iii");
+    EXPECT_EQ(block["parameters"]["classifiermatrixparameter"][2][3], 4.0);
+
+    // The reload declares nothing afresh and scores value for value alike.
+    for (int i = 0; i < 3; ++i) fs::remove(folder / ("out" + std::to_string(i) + ".csv"));
+    const Result second = mrv_run(saved.string());
+    ASSERT_EQ(second.status, 0) << second.output;
+    EXPECT_EQ(second.output.find("[fatal]"), std::string::npos) << second.output;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(read_file(folder / ("out" + std::to_string(i) + ".csv")), before[i]) << i;
+}
+
+TEST_F(Tools, DecisionExampleScoresPetalsAndVotesEveryTenFlowers) {
+    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-decision.json"));
+    for (auto& block : patch["blocks"])
+        if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+    const Result result = mrv_run(write_patch("decision.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("mrv-run: ok: 150 ticks, 8 blocks, 0 errors, 0 warnings"), std::string::npos)
+        << result.output;
+    // Flower 1 has petals of 1.4 cm: 0.36 deviations from the setosa mean.
+    const auto setosa = lines_of(read_file(folder / "setosa.csv"));
+    ASSERT_EQ(setosa.size(), 150u);
+    EXPECT_NEAR(std::stod(setosa[0].substr(2)), std::exp(-0.062 * 0.062 / (2 * 0.174 * 0.174)), 1e-12);
+    EXPECT_EQ(lines_of(read_file(folder / "virginica.csv")).size(), 150u);
+    std::vector<std::string> votes;
+    for (int tick = 10; tick <= 150; tick += 10)
+        votes.push_back(std::to_string(tick) + (tick <= 100 ? ",0,0" : ",1,1"));
+    EXPECT_EQ(lines_of(read_file(folder / "answers.csv")), votes);
+    const auto certainty = lines_of(read_file(folder / "sure.csv"));
+    ASSERT_EQ(certainty.size(), 15u);
+    EXPECT_EQ(certainty[14], "150,1");
 }
 
 }  // namespace

@@ -69,9 +69,11 @@ public:
     Patch& operator=(const Patch&) = delete;
 
     void add_plugin(const std::string& path);
-    // Creates a block; with a saved signature the block restores from it.
+    // Creates a block; with a saved signature (and layout) the block
+    // restores from it.
     BlockNode& add_block(const std::string& name, const std::string& class_id, const std::string& datatype = "",
-                         Signature* saved = nullptr, const std::string& base_directory = "");
+                         Signature* saved = nullptr, const std::string& base_directory = "",
+                         Layout* saved_layout = nullptr);
     void link(const std::string& from_block, const std::string& from_pin, const std::string& to_block,
               const std::string& to_pin);
     // Through the host's event path, as the editor would; throws PatchError

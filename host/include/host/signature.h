@@ -172,6 +172,7 @@ public:
         first_.clear();
     }
     const std::vector<std::string>& layout_first() const { return first_; }
+    const std::map<std::string, Ref<Mrv::IDatatypeLayout>>& layouts() const { return layouts_; }
 
 private:
     Layout() = default;

@@ -1,0 +1,147 @@
+#include "blocks/decision/decision_by_voting.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace Mrv;
+
+namespace {
+
+const char* const ResetId = "Reset";
+const char* const AnswerCountId = "NumberOfAnswers";
+const char* const GenerateId = "Generate";
+const char* const MaximumDimensionId = "MaximumDimension";
+const char* const InputId = "inputValue";
+const char* const AnswersId = "OutputAnswers";
+const char* const SureId = "AnswerIsSure";
+
+const char* const size_trace = "size: %d\n";
+const char* const labels_trace = "Labels: ";
+const char* const label_trace = "%d ";
+const char* const end_trace = "\n";
+const char* const not_a_number_message =
+    "CDecisionByVoting::Execute -- The input value is not a number and is not buffered.\n";
+const char* const empty_buffer_message =
+    "CDecisionByVoting::Execute -- Generate found the buffer empty; the vote waits for the next input value.\n";
+
+const declaration signature_table[] = {
+    parameter(ResetId, "Reset", "Resets the block's buffers", "trigger").attribute(3, true).attribute(2, false),
+    parameter(AnswerCountId, "Number of answers", "The number of answers that will be retrieved", "int")
+        .initial_value(1)
+        .domain(int_domain().minimum(1, true))
+        .attribute(3, false),
+    parameter(GenerateId, "Generate", "Generate the sequence", "trigger").attribute(2, false),
+    parameter(MaximumDimensionId, "Maximum Dimension",
+              "The maximum lenght of the sequence, set it to -1or 0 to not limit the sequence size", "int")
+        .initial_value(-1)
+        .domain(int_domain().minimum(-1, true)),
+    input(InputId, "inputValue", "the input sequence", "double"),
+    output(AnswersId, "OutputAnswers", "The generated answers", "double-matrix"),
+    output(SureId, "OutputAnswerIsSure", "The certainty of the set of given answers", "double"),
+};
+
+}  // namespace
+
+CDecisionByVoting::CDecisionByVoting(const CreationContext* context) : CBlockImplBase(context) {
+    AddDrivingInput(InputId, 1);
+}
+
+// host thread, from InitInstance on first declaration.
+void CDecisionByVoting::InitSignature() { Declare(signature_table); }
+
+// host thread, from InitInstance when a saved patch is restored; a saved
+// declaration that lacks an item or has one of another type raises, and
+// the base declares afresh.
+void CDecisionByVoting::CheckSignature() {
+    ParameterValue<ITrigger>(ResetId);
+    ParameterValue<IInt>(AnswerCountId);
+    ParameterValue<ITrigger>(GenerateId);
+    ParameterValue<IInt>(MaximumDimensionId);
+    FindInput(InputId);
+    FindOutput(AnswersId);
+    FindOutput(SureId);
+}
+
+// host thread, while running (both triggers are run-time only).
+void CDecisionByVoting::OnChangedParameter(const std::string& id) {
+    if (id == ResetId) {
+        buffer_.clear();
+    } else if (id == GenerateId) {
+        generate_pending_ = true;
+        RequestExecution();
+    }
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CDecisionByVoting::Init() {
+    return TraceExceptions(
+        [&] {
+            BindInput(input_, InputId);
+            BindOutput(answers_, AnswersId);
+            BindOutput(sure_, SureId);
+            answer_count_ = ParameterValue<IInt>(AnswerCountId)->GetValue();
+            ShapeMatrix(answers_.get(), 1, answer_count_);
+            generate_pending_ = false;
+            last_input_time_ = 0;
+            return true;
+        },
+        false);
+}
+
+// host thread, between Start and Stop: on every new input value and on the
+// execution a Generate asked for.
+bool CDecisionByVoting::Execute() {
+    TraceExceptions(
+        [&] {
+            if (!input_ || !answers_ || !sure_) return true;
+            const TimeStamp stamp = input_->GetTimeStamp();
+            if (stamp != last_input_time_) {
+                last_input_time_ = stamp;
+                const double value = input_->GetValue();
+                if (std::isnan(value)) NotifyWarning("%s", not_a_number_message);
+                else buffer_.push(value, ParameterValue<IInt>(MaximumDimensionId)->GetValue());
+            }
+            if (generate_pending_) {
+                if (buffer_.empty()) {
+                    NotifyMessage("%s", empty_buffer_message);
+                } else {
+                    Vote();
+                    buffer_.clear();
+                    generate_pending_ = false;
+                }
+            }
+            return true;
+        },
+        true);
+    return true;
+}
+
+void CDecisionByVoting::Vote() {
+    NotifyTrace(size_trace, static_cast<int>(buffer_.size()));
+    NotifyTrace("%s", labels_trace);
+    for (const double value : buffer_.values()) NotifyTrace(label_trace, voting::trace_label(value));
+    NotifyTrace("%s", end_trace);
+    const voting::outcome result = voting::vote(buffer_.values(), static_cast<std::size_t>(answer_count_));
+    const int32 columns = std::min(answers_->GetWidth(), answer_count_);
+    for (int32 i = 0; i < columns && answers_->GetHeight() > 0; ++i)
+        answers_->SetAt(0, i, result.answers[static_cast<std::size_t>(i)]);
+    sure_->SetValue(result.certainty);
+    const TimeStamp now = Now();
+    sure_->SetTimeStamp(now);
+    answers_->SetTimeStamp(now);
+}
+
+// host thread, after Start.
+void CDecisionByVoting::Stop() { buffer_.clear(); }
+
+// host thread, after Stop (or a failed Init).
+void CDecisionByVoting::Done() { ReleasePins(); }
+
+// host thread, at tear-down of the signature.
+void CDecisionByVoting::DoneSignature() { ReleasePins(); }
+
+void CDecisionByVoting::ReleasePins() {
+    input_ = nullptr;
+    answers_ = nullptr;
+    sure_ = nullptr;
+}

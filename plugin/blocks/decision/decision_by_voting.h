@@ -1,0 +1,49 @@
+// Buffers the successive values of a scalar input (typically the labels a
+// classifier produces) and, when asked to generate, votes: the most
+// frequent value or values as a row of answers, and how sure the vote is.
+//
+// Choices where the behaviour was open:
+// - Generate asks the host for an execution, so the answer comes in the
+//   next tick even when no new value arrives; with an empty buffer that
+//   execution says so and the vote waits for the next value.
+// - A NaN input is not a label: it is not buffered, with a warning.
+// - Lowering MaximumDimension while running drops the oldest values at the
+//   next input until the buffer fits the new limit.
+// - The number of answers is read at Init, with the output's shape, so a
+//   later edit takes effect at the next Init.
+// - The vote trace shows each value truncated to an integer (clamped to the
+//   range of int).
+#pragma once
+
+#include <string>
+
+#include "blocks/decision/voting.h"
+#include "framework/block_base.h"
+
+class CDecisionByVoting : public Mrv::CBlockImplBase<Mrv::IBlock> {
+public:
+    // host thread, from the factory.
+    explicit CDecisionByVoting(const Mrv::CreationContext* context);
+
+protected:
+    void InitSignature() override;
+    void DoneSignature() override;
+    void CheckSignature() override;
+    void OnChangedParameter(const std::string& id) override;
+    bool Init() override;
+    bool Execute() override;
+    void Stop() override;
+    void Done() override;
+
+private:
+    void Vote();
+    void ReleasePins();
+
+    Mrv::CSmartPtr<Mrv::IDouble> input_;
+    Mrv::CSmartPtr<Mrv::IDoubleMatrix> answers_;
+    Mrv::CSmartPtr<Mrv::IDouble> sure_;
+    bool generate_pending_ = false;
+    Mrv::voting::vote_buffer buffer_;
+    Mrv::TimeStamp last_input_time_ = 0;
+    Mrv::int32 answer_count_ = 1;
+};

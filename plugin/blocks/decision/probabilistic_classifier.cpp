@@ -1,0 +1,234 @@
+#include "blocks/decision/probabilistic_classifier.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "blocks/decision/distribution.h"
+
+namespace Mrv {
+namespace {
+
+const char* const InputId = "classifierinput";
+const char* const CountId = "raritynumberinputid";
+const char* const MatrixId = "classifiermatrixparameter";
+
+// Output ids grow by one letter: "x_i", "x_ii", "x_iii", ...
+const char* const constructed_output_base = "classifieroutput_i";
+const char* const output_base = "rarityoutput_i";
+
+constexpr int32 default_count = 2;
+constexpr int32 minimum_count = 1;
+constexpr int32 maximum_count = 100;
+constexpr int32 matrix_width = static_cast<int32>(distribution::row_width);
+
+const char* const count_range_message =
+    "CProbabilisticClassifier::OnChangingParameter -- The number of outputs must be between 1 and 100. The old "
+    "value will be kept.\n";
+const char* const saved_count_message =
+    "CProbabilisticClassifier::CheckSignature -- The saved number of outputs (%d) is outside 1..100.\n";
+const char* const saved_outputs_message =
+    "CProbabilisticClassifier::CheckSignature -- The saved block has %d outputs for %d distributions.\n";
+const char* const matrix_shape_message =
+    "CProbabilisticClassifier::Init -- The parameters matrix should be a (%dx4) matrix, one row per output.\n";
+const char* const not_a_number_message =
+    "CProbabilisticClassifier::Execute -- The input value is not a number; the outputs are not updated.\n";
+const char* const unknown_type_message =
+    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix has type %g, neither 0 (gaussian) nor 1 "
+    "(sigmoid): output \"%s\" is 0.\n";
+const char* const not_finite_message =
+    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix has a center or a stdev/steepness that is "
+    "not a finite number: output \"%s\" is 0.\n";
+const char* const zero_deviation_message =
+    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix is a gaussian with standard deviation 0: "
+    "output \"%s\" is 1 at the center and 0 elsewhere.\n";
+const char* const negative_deviation_message =
+    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix is a gaussian with negative standard "
+    "deviation %g: output \"%s\" uses its absolute value.\n";
+
+const declaration input_table[] = {
+    input(InputId, "Input data", "This is the input value to be classified.", "double")
+        .domain(double_domain().minimum(0.0, true).maximum(1.0, true)),
+};
+
+const declaration parameter_table[] = {
+    parameter(CountId, "Number of input/output",
+              "Number of input on which computing rarity. The same value is used to determine the number of output.",
+              "int")
+        .initial_value(default_count)
+        .domain(int_domain().minimum(minimum_count, true).maximum(maximum_count, true))
+        .attribute(3, false),
+    parameter(MatrixId, "Parameters matrix",
+              "A matrix containg the parameters of the distributions, every line is:\n"
+              "(type,flipped,center,stdev/steepness)\n"
+              "type: can be 0 (gaussian) or 1 (sigmoid)\n"
+              "flipped: can be 0 (classical) or 1 (vertically flipped)\n"
+              "center: the mean value (for the gaussian) or the horizontal offset (for the sigmoid)\n"
+              "stdev/steepness: standard deviation of the gaussian or steepness of the sigmoid",
+              "double-matrix")
+        .attribute(3, true)
+        .attribute(4, false),
+};
+
+std::vector<std::string> output_ids(const char* base, int32 count) {
+    std::vector<std::string> ids;
+    std::string id = base;
+    for (int32 i = 0; i < count; ++i, id += 'i') ids.push_back(id);
+    return ids;
+}
+
+}  // namespace
+
+CProbabilisticClassifier::CProbabilisticClassifier(const CreationContext* context)
+    : CBlockImplBase(context),
+      input_id_(InputId),
+      output_ids_(output_ids(constructed_output_base, default_count)),
+      count_(default_count) {
+    AddDrivingInput(InputId, 1);
+}
+
+// host thread, from InitInstance on first declaration, or when a saved
+// declaration did not fit.
+void CProbabilisticClassifier::InitSignature() {
+    count_ = default_count;
+    Declare(input_table);
+    DeclareOutputs();
+    Declare(parameter_table);
+    ShapeMatrix(ParameterValue<IDoubleMatrix>(MatrixId), count_, matrix_width);
+}
+
+// host thread, from InitInstance when a saved patch is restored. N comes
+// from the saved parameter, so the pins checked are the ones that were
+// saved; anything that does not fit raises and the base declares afresh.
+void CProbabilisticClassifier::CheckSignature() {
+    const int32 saved_count = ParameterValue<IInt>(CountId)->GetValue();
+    if (saved_count < minimum_count || saved_count > maximum_count)
+        throw CLogicExceptionImpl(format_text(saved_count_message, saved_count));
+    ParameterValue<IDoubleMatrix>(MatrixId);
+    CSmartPtr<IDouble> check;
+    BindInput(check, input_id_);
+    std::vector<std::string> ids = output_ids(output_base, saved_count);
+    for (const auto& id : ids) BindOutput(check, id);
+    const int32 saved_outputs = GetSignature()->GetOutputs()->GetCount();
+    if (saved_outputs != saved_count)
+        throw CLogicExceptionImpl(format_text(saved_outputs_message, saved_outputs, saved_count));
+    count_ = saved_count;
+    output_ids_ = std::move(ids);
+}
+
+// host thread, any state: N stays within 1..100 whoever proposes it.
+bool CProbabilisticClassifier::OnChangingParameter(const std::string& id, IDatatype* new_value) {
+    return TraceExceptions(
+        [&] {
+            if (id != CountId) return true;
+            const int32 proposed = CSmartPtr<IInt>(new_value)->GetValue();
+            if (proposed >= minimum_count && proposed <= maximum_count) return true;
+            NotifyError("%s", count_range_message);
+            return false;
+        },
+        false);
+}
+
+// host thread, design mode (N cannot change while running): the outputs
+// are declared again for the new N and the matrix follows it.
+void CProbabilisticClassifier::OnChangedParameter(const std::string& id) {
+    if (id != CountId) return;
+    outputs_.clear();
+    for (const auto& output_id : output_ids_) RemoveOutput(output_id);
+    count_ = ParameterValue<IInt>(CountId)->GetValue();
+    DeclareOutputs();
+    ReshapeMatrix();
+    NotifyParameterChanged(MatrixId);
+    NotifySignatureChanged();
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CProbabilisticClassifier::Init() {
+    try {
+        BindInput(input_, input_id_);
+        outputs_.assign(output_ids_.size(), nullptr);
+        for (std::size_t i = 0; i < output_ids_.size(); ++i) BindOutput(outputs_[i], output_ids_[i]);
+        IDoubleMatrix* matrix = ParameterValue<IDoubleMatrix>(MatrixId);
+        if (matrix->GetHeight() != count_ || matrix->GetWidth() != matrix_width) {
+            NotifyError(matrix_shape_message, count_);
+            return false;
+        }
+        return true;
+    } catch (const IException& error) {
+        NotifyError("%s", error.GetDescription());
+        return false;
+    }
+}
+
+// host thread, between Start and Stop, on every new input value.
+bool CProbabilisticClassifier::Execute() {
+    TraceExceptions(
+        [&] {
+            IDoubleMatrix* matrix = ParameterValue<IDoubleMatrix>(MatrixId);
+            // The shape was checked at Init and cannot change while running.
+            if (!input_ || outputs_.size() != static_cast<std::size_t>(count_) || matrix->GetHeight() != count_ ||
+                matrix->GetWidth() != matrix_width)
+                return true;
+            const double x = input_->GetValue();
+            if (std::isnan(x)) {
+                NotifyWarning("%s", not_a_number_message);
+                return true;
+            }
+            const double* rows = matrix->GetReadPointer();
+            const TimeStamp now = Now();
+            for (int32 i = 0; i < count_; ++i) {
+                const double* row = rows + static_cast<std::size_t>(i) * distribution::row_width;
+                ReportRow(i, row);
+                outputs_[i]->SetValue(distribution::membership(row, x));
+                outputs_[i]->SetTimeStamp(now);
+            }
+            return true;
+        },
+        true);
+    return true;
+}
+
+void CProbabilisticClassifier::ReportRow(int32 index, const double* row) {
+    const char* output_id = output_ids_[static_cast<std::size_t>(index)].c_str();
+    switch (distribution::check_row(row)) {
+    case distribution::row_issue::none: break;
+    case distribution::row_issue::unknown_type:
+        NotifyWarning(unknown_type_message, index, row[distribution::type_column], output_id);
+        break;
+    case distribution::row_issue::not_finite: NotifyWarning(not_finite_message, index, output_id); break;
+    case distribution::row_issue::zero_deviation: NotifyWarning(zero_deviation_message, index, output_id); break;
+    case distribution::row_issue::negative_deviation:
+        NotifyWarning(negative_deviation_message, index, row[distribution::spread_column], output_id);
+        break;
+    }
+}
+
+// host thread, after Stop (or a failed Init).
+void CProbabilisticClassifier::Done() { ReleasePins(); }
+
+// host thread, at tear-down of the signature.
+void CProbabilisticClassifier::DoneSignature() { ReleasePins(); }
+
+void CProbabilisticClassifier::DeclareOutputs() {
+    output_ids_ = output_ids(output_base, count_);
+    for (const auto& id : output_ids_) Declare(output(id.c_str(), "Output data", "Output data", "double"));
+}
+
+// Keeps every element that fits the new height; added rows get the host's
+// initial values.
+void CProbabilisticClassifier::ReshapeMatrix() {
+    IDoubleMatrix* matrix = ParameterValue<IDoubleMatrix>(MatrixId);
+    auto previous = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
+    previous->CopyFrom(matrix);
+    ShapeMatrix(matrix, count_, matrix_width);
+    const int32 rows = std::min(previous->GetHeight(), count_);
+    const int32 columns = std::min(previous->GetWidth(), matrix_width);
+    for (int32 row = 0; row < rows; ++row)
+        for (int32 column = 0; column < columns; ++column) matrix->SetAt(row, column, previous->GetAt(row, column));
+}
+
+void CProbabilisticClassifier::ReleasePins() {
+    input_ = nullptr;
+    outputs_.clear();
+}
+
+}  // namespace Mrv

@@ -1,0 +1,49 @@
+// Collects the scalar values of a sequence and, on Generate, reduces them
+// to `Number Of Samples` samples (the mean, variance, minimum, maximum or
+// first value of equal segments spread evenly over the buffer), published
+// as one channel of temporal data.
+//
+// Choices where the behaviour is otherwise open:
+// - `Number Of Samples` 0 is refused when it is set, with a message, and
+//   the old value is kept. A value below 1 that reaches Init anyway (a
+//   negative one, or 0 from a hand-edited saved patch) is reported there;
+//   a Generate then produces nothing: no samples, no new time stamp, and
+//   the buffer is kept.
+// - The output is shaped with the N read at Init and every generation
+//   uses that N: a value changed while running takes effect at the next
+//   Init and is never used to read or write past the buffer or the output.
+// - `Maximum Dimension` bounds the buffer as in HistGenerator: 0 or more
+//   keeps that many of the most recent values, -1 (the default) keeps all.
+// - The input is not read in an execution that generates; a value that
+//   arrived then is taken at the next execution unless a newer one
+//   replaced it.
+#pragma once
+
+#include "blocks/sequence/sequence_buffer.h"
+#include "framework/block_base.h"
+
+class CSubSampler : public Mrv::CBlockImplBase<Mrv::IBlock> {
+public:
+    // host thread, from the factory.
+    explicit CSubSampler(const Mrv::CreationContext* context);
+
+protected:
+    void InitSignature() override;
+    void DoneSignature() override;
+    void CheckSignature() override;
+    bool OnChangingParameter(const std::string& id, Mrv::IDatatype* new_value) override;
+    void OnChangedParameter(const std::string& id) override;
+    bool Init() override;
+    bool Execute() override;
+    void Done() override;
+
+private:
+    void Generate();
+    void ReleasePins();
+
+    Mrv::CSmartPtr<Mrv::IDouble> input_;
+    Mrv::CSmartPtr<Mrv::ITemporalData> output_;
+    Mrv::int32 samples_ = 0;  // N of Init
+    bool generate_requested_ = false;
+    Mrv::sequence::sequence_buffer buffer_;
+};

@@ -1,0 +1,94 @@
+// KohonenMap: trains a self-organizing map on input row vectors, keeps
+// per-node class histograms, and outputs the best-matching node and class
+// and the map's weight planes. The map and the histograms live in two
+// matrix parameters, so a saved patch brings a trained map back.
+//
+// Choices where the behaviour was ours to make:
+// - An input row is used once: an execution uses the input only when it
+//   carries a time stamp other than the row used last, so an execution
+//   without new input (a provide trigger asks for one) serves the pending
+//   outputs without training on the old row again.
+// - A class value outside 1..Classes (or not a number) is not counted: a
+//   warning names the value and the valid range, and the class output
+//   reports the node's class from the histograms as they are.
+// - A feature that is NaN or infinite makes the row an error: it is not
+//   matched, trained or counted.
+// - Input Pattern Length, Iterations and Number of classes below 1 are
+//   refused with an error when edited, and make Init fail when a patch file
+//   brings them; so do Rows or Columns outside 1..100 from a patch file
+//   (edits are clamped into range), and a map whose weight planes or class
+//   histograms would hold more than 2^24 values.
+#pragma once
+
+#include <vector>
+
+#include "blocks/som/som.h"
+#include "framework/block_base.h"
+
+namespace Mrv {
+
+class CKohonenMap : public CBlockImplBase<IBlock> {
+public:
+    // host thread, from the factory.
+    explicit CKohonenMap(const CreationContext* context);
+
+protected:
+    void InitSignature() override;
+    void DoneSignature() override;
+    void CheckSignature() override;
+    bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
+    void OnChangedParameter(const std::string& id) override;
+    bool Init() override;
+    bool Execute() override;
+    void Done() override;
+
+private:
+    template <class Body>
+    bool ReportExceptions(Body&& body);
+    bool CheckCounts();
+    bool SizesFit(int32 rows, int32 cols, int32 length, int32 classes);
+    void ProcessPattern();
+    void UpdateClasses(int node, double class_value);
+    void PublishPlanes();
+
+    // Actions shared by the parameter changes and Init.
+    void RebuildMap();
+    void ResetMap();
+    void ResetClasses();
+    void ResetISearch();
+    void StartTraining();
+    void StartRunning();
+    void ShapeOutputs();
+    void FitParameterMatrices();
+    void ResizeMatrixValue(IDoubleMatrix* matrix, int32 rows, int32 columns);
+    void ChangeCustomParameters();
+    void ClampGridSize(const std::string& id);
+    void SetStatus(int32 status);
+    // Map <-> matrix with the dimension message on a mismatch.
+    void MapToMatrix(IDoubleMatrix* matrix, int32 first, int32 last);
+    void MatrixToMap(IDoubleMatrix* matrix);
+
+    int32 IntValue(const std::string& id) { return ParameterValue<IInt>(id)->GetValue(); }
+    bool BoolValue(const std::string& id) { return ParameterValue<IBool>(id)->GetValue(); }
+    double RadiusValue();
+    double LearningRateValue();
+    void ReleasePins();
+
+    CSmartPtr<IPin> input_pin_;
+    CSmartPtr<IDoubleMatrix> input_;
+    CSmartPtr<ILabelledSet> map_output_;
+    CSmartPtr<IPoint2DInt> point_output_;
+    CSmartPtr<IInt> class_output_;
+    CSmartPtr<IDoubleMatrix> map_matrix_output_, class_matrix_output_;
+    CSmartPtr<IDoubleMatrix> plane_buffer_, class_plane_;
+
+    CSom map_;
+    std::vector<double> pattern_;
+    bool provide_map_ = false, provide_classes_ = false;
+    bool ready_ = false;  // Init succeeded and the pins are bound
+    bool has_class_information_ = false;
+    int32 input_width_ = 0;
+    TimeStamp last_input_time_ = 0;
+};
+
+}  // namespace Mrv

@@ -1,0 +1,273 @@
+#include "blocks/standardize/standardize2.h"
+
+#include <fstream>
+#include <type_traits>
+#include <sys/stat.h>
+
+#include "blocks/standardize/matrix_text.h"
+
+namespace Mrv {
+namespace {
+
+using namespace standardize_ids;
+const char* const Reload = "Reload";
+const char* const TrainingSetFile = "TrainingSetFile";
+const char* const SdTrainingSetFile = "SdTrainingSetFile";
+
+const char* const text_files_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
+
+const char* const cannot_open_message = "Cannot open file %s\n";
+const char* const no_size_message = "Cannot detect the size of matrix loaded from file %s\n";
+const char* const training_parse_message = "Error in reading training set from file.\n";
+const char* const digits_parse_message = "Error in reading significant digits of training set from file.\n";
+const char* const reload_no_size_message =
+    "Cannot detect the size of matrix loaded from file. The old values will be kept.\n";
+const char* const reload_columns_message =
+    "The input feature vector and the input training set should have the same number of columns (attributes). The "
+    "old values will be kept.\n";
+const char* const reload_training_parse_message =
+    "Error in reading new training set from file. The old values will be kept.\n";
+const char* const reload_digits_parse_message =
+    "Error in reading new significant digits from file. The old values will be kept.\n";
+
+filename_layout text_file_layout() { return filename_layout{text_files_filter, {false, true, true}}; }
+
+const declaration signature_table[] = {
+    feature_vector_input(),
+    feature_vector_output(),
+    parameter(Reload, "Reload", "Reload the training set matrix, and if required, its significant digits.", "trigger")
+        .attribute(AttrDesignChange, false),
+    mode_parameter(),
+    parameter(TrainingSetFile, "Training set file",
+              "Path of the file containing the training set on which mean and standard deviation are computed. Each "
+              "column represents an attribute, each row represents an instance.",
+              "string")
+        .layout(text_file_layout())
+        .initial_value(""),
+};
+
+// Declared while Mode is on, after SdFeatureVector.
+declaration digits_file_parameter() {
+    return parameter(SdTrainingSetFile, "Significant digits file",
+                     "Path of a file containing a matrix as big as the training set, whose items are the nunber of "
+                     "significant digits of each item of the training set.",
+                     "string")
+        .layout(text_file_layout())
+        .initial_value("");
+}
+
+// A directory opens as a stream that reads nothing; users mean a file.
+bool open_for_reading(const char* name, std::ifstream& file) {
+    struct stat status {};
+    if (::stat(name, &status) == 0 && S_ISDIR(status.st_mode)) return false;
+    file.open(name);
+    return file.is_open();
+}
+
+}  // namespace
+
+// The text of a matrix file as the reader returned it.
+struct CStandardize2Impl::matrix_file {
+    std::string name;
+    int32 rows = 0, columns = 0;
+    std::string text;
+};
+
+CStandardize2Impl::CStandardize2Impl(const CreationContext* context) : CStandardizeBase(context) {}
+
+// host thread, from InitInstance on first declaration.
+void CStandardize2Impl::InitSignature() { Declare(signature_table); }
+
+// host thread, from InitInstance when a saved patch is restored; a saved
+// declaration that lacks a pin or holds a parameter of another type
+// raises, and the base declares afresh.
+void CStandardize2Impl::CheckSignature() {
+    FindInput(InFeatureVector);
+    FindOutput(OutFeatureVector);
+    ParameterValue<ITrigger>(Reload);
+    ParameterValue<IString>(TrainingSetFile);
+    if (ParameterValue<IBool>(Mode)->GetValue()) {
+        FindInput(SdFeatureVector);
+        ParameterValue<IString>(SdTrainingSetFile);
+    }
+}
+
+// host thread, any state: while running, a file name is accepted only when
+// the file can be opened, so a typing slip cannot break a later Reload.
+bool CStandardize2Impl::OnChangingParameter(const std::string& id, IDatatype* new_value) {
+    if ((id != TrainingSetFile && id != SdTrainingSetFile) || !IsRunning()) return true;
+    const char* name = CSmartPtr<IString>(new_value)->GetValue();
+    std::ifstream file;
+    if (open_for_reading(name, file)) return true;
+    NotifyWarning(cannot_open_message, name);
+    return false;
+}
+
+// host thread, any state (Reload only while running, Mode only in design
+// mode, as their attributes say).
+void CStandardize2Impl::OnChangedParameter(const std::string& id) {
+    if (id == Mode) {
+        SwitchDigitPins(digits_file_parameter());
+    } else if (id == Reload && training_) {
+        // The host reports what a parameter event raises only as the
+        // framework's exceptions; the reader's header conversion error is a
+        // std::exception and travels as one.
+        try {
+            ReloadTrainingSet();
+            if (rounding_ && training_digits_ && ParameterValue<IBool>(Mode)->GetValue()) ReloadDigits();
+        } catch (const std::exception& error) {
+            throw CStdExceptionImpl(error);
+        }
+    }
+}
+
+// Opens and reads the file named by a parameter; false, after the
+// warning, when it cannot be opened or holds no matrix. The reader's
+// exceptions pass on.
+bool CStandardize2Impl::ReadFile(const char* parameter_id, bool reloading, matrix_file& file) {
+    file.name = ParameterValue<IString>(parameter_id)->GetValue();
+    std::ifstream stream;
+    if (!open_for_reading(file.name.c_str(), stream)) {
+        NotifyWarning(cannot_open_message, file.name.c_str());
+        return false;
+    }
+    ReadMatrixText(stream, file.rows, file.columns, file.text);
+    if (file.rows != 0 && file.columns != 0) return true;
+    if (reloading) NotifyWarning("%s", reload_no_size_message);
+    else NotifyWarning(no_size_message, file.name.c_str());
+    return false;
+}
+
+// A new matrix of the file's shape parsed from its text; false when the
+// host's parser refuses it, or splits the fields otherwise than the reader
+// counted them (a carriage return inside a line), which would leave the
+// statistics another shape than the output.
+template <class Matrix>
+bool CStandardize2Impl::Parse(const matrix_file& file, CSmartPtr<Matrix>& parsed) {
+    constexpr bool reals = std::is_same_v<Matrix, IDoubleMatrix>;
+    parsed = CSmartPtr<Matrix>::adopt(Kernel()->CreateDatatype("kernel", reals ? "double-matrix" : "int-matrix"));
+    Reshape(parsed, file.rows, file.columns);
+    return parsed->ReadFromText(file.text.c_str()) && parsed->GetHeight() == file.rows &&
+           parsed->GetWidth() == file.columns;
+}
+
+template <class Matrix>
+void CStandardize2Impl::Reshape(CSmartPtr<Matrix>& matrix, int32 rows, int32 columns) {
+    if constexpr (std::is_same_v<Matrix, IDoubleMatrix>) ShapeMatrix(matrix.get(), rows, columns);
+    else ShapeIntMatrix(matrix.get(), rows, columns);
+}
+
+// The block's matrix takes the reloaded values; both give their elements
+// back first.
+template <class Matrix>
+void CStandardize2Impl::Replace(CSmartPtr<Matrix>& kept, CSmartPtr<Matrix>& reloaded) {
+    kept->Free();
+    Reshape(kept, reloaded->GetHeight(), reloaded->GetWidth());
+    kept->CopyFrom(reloaded.get());
+    reloaded->Free();
+    reloaded_ = true;
+}
+
+// host thread, after InitInstance and the connection of the pins.
+bool CStandardize2Impl::Init() {
+    reloaded_ = false;
+    if (!BindFeatureVector()) return false;
+    const bool mode = ParameterValue<IBool>(Mode)->GetValue();
+    if (mode && !BindFeatureDigits()) return false;
+    if (!LoadTrainingSet()) return false;
+    if (mode && !LoadDigits()) return false;
+    PrepareOutput();
+    first_run_ = true;
+    rounding_ = mode;
+    return true;
+}
+
+bool CStandardize2Impl::LoadTrainingSet() {
+    matrix_file file;
+    if (!ReadFile(TrainingSetFile, false, file) || !CheckTrainingColumns(file.columns)) return false;
+    if (!Parse(file, training_)) {
+        NotifyError("%s", training_parse_message);
+        return false;
+    }
+    training_rows_ = file.rows;
+    columns_ = file.columns;
+    return true;
+}
+
+bool CStandardize2Impl::LoadDigits() {
+    matrix_file file;
+    if (!ReadFile(SdTrainingSetFile, false, file) || !CheckDigitsShape(file.rows, file.columns)) return false;
+    if (!Parse(file, training_digits_)) {
+        NotifyError("%s", digits_parse_message);
+        return false;
+    }
+    return true;
+}
+
+// Reloaded files are checked against the columns of Init. Every failure
+// keeps the matrices in use: nothing is replaced before the new file was
+// read, checked and parsed.
+bool CStandardize2Impl::ReadReloadedFile(const char* parameter_id, matrix_file& file) {
+    if (!ReadFile(parameter_id, true, file)) return false;
+    if (file.columns == columns_) return true;
+    NotifyError("%s", reload_columns_message);
+    return false;
+}
+
+void CStandardize2Impl::ReloadTrainingSet() {
+    matrix_file file;
+    CSmartPtr<IDoubleMatrix> parsed;
+    if (!ReadReloadedFile(TrainingSetFile, file)) return;
+    if (!Parse(file, parsed)) {
+        NotifyError("%s", reload_training_parse_message);
+        return;
+    }
+    Replace(training_, parsed);
+    training_rows_ = file.rows;
+}
+
+void CStandardize2Impl::ReloadDigits() {
+    matrix_file file;
+    CSmartPtr<IIntMatrix> parsed;
+    if (!ReadReloadedFile(SdTrainingSetFile, file) || !CheckDigitsShape(file.rows, file.columns)) return;
+    if (!Parse(file, parsed)) {
+        NotifyError("%s", reload_digits_parse_message);
+        return;
+    }
+    Replace(training_digits_, parsed);
+}
+
+// host thread, between Start and Stop, on every new feature vector.
+bool CStandardize2Impl::Execute() {
+    if (!training_ || !output_) return true;
+    if (first_run_ || reloaded_) {
+        if (!ComputeStatistics(*training_, training_digits_.get())) return true;
+        first_run_ = false;
+        reloaded_ = false;
+    }
+    StandardizeFeatures();
+    return true;
+}
+
+// host thread, after Stop (or a failed Init).
+void CStandardize2Impl::Done() {
+    ReleaseFeaturePins();
+    ReleaseMatrices();
+}
+
+// host thread, at tear-down of the signature.
+void CStandardize2Impl::DoneSignature() {
+    ReleaseFeaturePins();
+    ReleaseMatrices();
+}
+
+// The block's own matrices give their elements back before the last
+// reference goes.
+void CStandardize2Impl::ReleaseMatrices() {
+    if (training_) training_->Free();
+    if (training_digits_) training_digits_->Free();
+    training_ = nullptr;
+    training_digits_ = nullptr;
+}
+
+}  // namespace Mrv

@@ -1,0 +1,70 @@
+// What Standardize and Standardize2 share: the feature-vector pins, the
+// Mode parameter and its significant-digit pins, the Init checks of the
+// feature vector, the statistics of the training set and the Execute that
+// turns the features into z-scores. The two blocks differ only in where
+// the training set comes from (a pin or a text file).
+#pragma once
+
+#include <vector>
+
+#include "framework/block_base.h"
+
+namespace Mrv {
+
+namespace standardize_ids {
+constexpr const char* InFeatureVector = "InFeatureVector";
+constexpr const char* OutFeatureVector = "OutFeatureVector";
+constexpr const char* Mode = "Mode";
+constexpr const char* SdFeatureVector = "SdFeatureVector";
+}  // namespace standardize_ids
+
+// Declaration rows both blocks list with the same texts.
+declaration feature_vector_input();
+declaration feature_vector_output();
+declaration mode_parameter();
+declaration feature_digits_input();
+
+class CStandardizeBase : public CBlockImplBase<IBlock> {
+public:
+    // host thread, from the factory.
+    explicit CStandardizeBase(const CreationContext* context);
+
+protected:
+    // Init: binds the feature vector and checks that it is one row; false
+    // after the error message.
+    bool BindFeatureVector();
+    // Init with Mode on: binds the feature digits and checks their shape.
+    bool BindFeatureDigits();
+    // False, after the error message, when a training set of `columns`
+    // columns does not fit the feature vector.
+    bool CheckTrainingColumns(int32 columns);
+    // False, after the error message, when a digits matrix is not shaped
+    // like the training set in use.
+    bool CheckDigitsShape(int32 rows, int32 columns);
+    // Init: binds and shapes the output (1 x columns) and zeroes the
+    // statistics; training rows and columns must be set.
+    void PrepareOutput();
+    // Means, variances and, with rounding on and `digits` given, the column
+    // digits. False, after a warning, when the training set is no longer
+    // shaped as at Init.
+    bool ComputeStatistics(const IDoubleMatrix& training, const IIntMatrix* digits);
+    // Execute: writes and stamps the z-scores of the current features.
+    void StandardizeFeatures();
+    // Mode changed: adds or removes SdFeatureVector and the block's source
+    // of training digits, then tells the host.
+    void SwitchDigitPins(const declaration& training_digits);
+    void ReleaseFeaturePins();
+
+    CSmartPtr<IDoubleMatrix> feature_, output_;
+    CSmartPtr<IIntMatrix> feature_digits_;
+    std::vector<double> means_, variances_;
+    std::vector<int32> column_digits_;
+    int32 training_rows_ = 0, columns_ = 0;
+    bool rounding_ = false;
+
+private:
+    bool Declared(const declaration& row);
+    void Remove(const declaration& row);
+};
+
+}  // namespace Mrv

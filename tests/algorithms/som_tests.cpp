@@ -1,0 +1,265 @@
+// The map engine linked directly: schedules against hand-computed radii
+// and rates, best-match ties, class decisions, matrix formats, the preset.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "blocks/som/som.h"
+
+namespace {
+
+using Mrv::CSom;
+using Mrv::matrix_fit;
+using Mrv::matrix_view;
+
+// A rows x cols map of `length` weights, every weight set to `value`.
+CSom flat_map(int rows, int cols, int iterations, int length, double value) {
+    CSom map;
+    map.CreateGrid(cols, rows, cols, rows, iterations, 0, length);
+    for (std::size_t n = 0; n < map.NodeCount(); ++n)
+        for (int i = 0; i < length; ++i) map.Weights(n)[i] = value;
+    return map;
+}
+
+std::vector<double> all_weights(const CSom& map) {
+    const double* first = map.Weights(std::size_t{0});
+    return std::vector<double>(first, first + map.NodeCount() * static_cast<std::size_t>(map.PatternLength()));
+}
+
+TEST(Som, CreateGridLaysOutUnitCellsWithRandomWeights) {
+    CSom map;
+    EXPECT_FALSE(map.IsBuilt());
+    map.CreateGrid(4, 3, 4, 3, 10, 0, 2);
+    EXPECT_EQ(map.Rows(), 3);
+    EXPECT_EQ(map.Cols(), 4);
+    EXPECT_EQ(map.NodeCount(), 12u);
+    EXPECT_EQ(map.MapRadius(), 1.5);  // half the smaller dimension
+    EXPECT_EQ(map.TimeConstant(), 10 / std::log(1.5));
+    EXPECT_EQ(map.Counter(), 0);
+    EXPECT_EQ(map.Remaining(), 10);
+    EXPECT_FALSE(map.Done());
+    EXPECT_EQ(map.InitialLearningRate(), 0.1);
+    const auto& node = map.Node(2, 3);
+    EXPECT_EQ(node.left, 3);
+    EXPECT_EQ(node.right, 4);
+    EXPECT_EQ(node.top, 2);
+    EXPECT_EQ(node.bottom, 3);
+    EXPECT_EQ(node.centre_x, 3.5);
+    EXPECT_EQ(node.centre_y, 2.5);
+    for (double w : all_weights(map)) {
+        EXPECT_GE(w, 0.0);
+        EXPECT_LT(w, 1.0);
+    }
+}
+
+// Four iterations on a 4 x 4 map (radius 2, time constant 4 / ln 2): three
+// updates, each with the rate computed at the end of the one before.
+TEST(Som, AutomaticScheduleMakesNMinusOneUpdates) {
+    CSom map = flat_map(4, 4, 4, 1, 0.0);
+    const double x[] = {1.0};
+    const double tc = 4 / std::log(2.0);
+
+    ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_EQ(map.Winner(), 0);
+    EXPECT_EQ(map.CurrentRadius(), 2.0);
+    EXPECT_EQ(map.Weights(0, 0)[0], 0.1);
+    EXPECT_EQ(map.Weights(0, 1)[0], 0.1 * std::exp(-1.0 / 8.0));
+    EXPECT_EQ(map.Weights(1, 1)[0], 0.1 * std::exp(-2.0 / 8.0));
+    EXPECT_EQ(map.Weights(0, 2)[0], 0.0);  // distance 2 is not inside radius 2
+    EXPECT_EQ(map.CurrentInfluence(), std::exp(-2.0 / 8.0));
+    EXPECT_EQ(map.LearningRate(), 0.1);
+    EXPECT_EQ(map.Counter(), 1);
+    EXPECT_EQ(map.Remaining(), 3);
+
+    ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_DOUBLE_EQ(map.CurrentRadius(), 2 * std::exp(-1 / tc));
+    EXPECT_EQ(map.Weights(0, 0)[0], 0.1 + (1 - 0.1) * 0.1);
+    EXPECT_EQ(map.LearningRate(), 0.1 * std::exp(-1.0 / 2));
+
+    const double before = map.Weights(0, 0)[0];
+    ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_DOUBLE_EQ(map.CurrentRadius(), 2 * std::exp(-2 / tc));
+    EXPECT_EQ(map.Weights(0, 0)[0], before + (1 - before) * (0.1 * std::exp(-1.0 / 2)));
+    EXPECT_EQ(map.LearningRate(), 0.1 * std::exp(-2.0 / 1));
+    EXPECT_FALSE(map.Done());
+
+    // The fourth call only ends the schedule; later ones change nothing.
+    const auto trained = all_weights(map);
+    ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_TRUE(map.Done());
+    ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_EQ(all_weights(map), trained);
+    EXPECT_EQ(map.Remaining(), 0);
+}
+
+TEST(Som, SmallGridsHaveInfiniteOrNegativeTimeConstants) {
+    const double x[] = {1.0};
+    // min(rows, cols) = 2: ln(1) = 0, the radius stays 1.
+    CSom strip = flat_map(2, 7, 10, 1, 0.0);
+    EXPECT_EQ(strip.TimeConstant(), std::numeric_limits<double>::infinity());
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(strip.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_EQ(strip.CurrentRadius(), 1.0);
+
+    // 1 x 1: radius 0.5 and a negative time constant, so the radius grows.
+    CSom single = flat_map(1, 1, 10, 1, 0.0);
+    EXPECT_LT(single.TimeConstant(), 0.0);
+    ASSERT_TRUE(single.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_EQ(single.CurrentRadius(), 0.5);
+    EXPECT_EQ(single.Weights(0, 0)[0], 0.1);  // the one node is always updated
+    ASSERT_TRUE(single.TrainStep(x, 1, 1, false, 0.0, 0.0));
+    EXPECT_GT(single.CurrentRadius(), 0.5);
+}
+
+TEST(Som, ZeroOrOneIterationTrainsNothingAndWrongLengthIsRefused) {
+    const double x[] = {1.0, 1.0};
+    CSom none = flat_map(3, 3, 0, 2, 0.0);
+    EXPECT_TRUE(none.Done());
+    EXPECT_TRUE(none.TrainStep(x, 2, 2, false, 0.0, 0.0));
+    EXPECT_EQ(none.Remaining(), 0);
+
+    CSom one = flat_map(3, 3, 1, 2, 0.0);
+    EXPECT_FALSE(one.Done());
+    EXPECT_TRUE(one.TrainStep(x, 2, 2, false, 0.0, 0.0));
+    EXPECT_TRUE(one.Done());
+    EXPECT_EQ(all_weights(one), std::vector<double>(18, 0.0));
+
+    CSom map = flat_map(3, 3, 5, 2, 0.0);
+    EXPECT_FALSE(map.TrainStep(x, 1, 2, false, 0.0, 0.0));  // x shorter than expected
+    EXPECT_FALSE(map.TrainStep(x, 2, 1, false, 0.0, 0.0));  // expected is not the map's
+    EXPECT_EQ(map.Remaining(), 5);
+    EXPECT_EQ(map.Counter(), 0);
+}
+
+TEST(Som, CustomScheduleUsesGivenRadiusAndRateAndNeverEnds) {
+    CSom map = flat_map(4, 6, 2, 1, 0.0);
+    map.StopTraining();  // a finished map still trains in custom mode
+    const double x[] = {1.0};
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(map.TrainStep(x, 1, 1, true, 0.25, 0.5));
+    EXPECT_EQ(map.CurrentRadius(), 2.0 * 0.25 * 2.0);  // 0.25 x min(4, 6)
+    EXPECT_EQ(map.LearningRate(), 0.5);
+    EXPECT_EQ(map.Remaining(), -4);
+    EXPECT_EQ(map.Counter(), 4);
+    EXPECT_EQ(map.Weights(0, 0)[0], 1.0 - std::pow(0.5, 4));
+    EXPECT_EQ(map.Weights(0, 1)[0], 0.0);  // radius 1: the neighbour at 1 is outside
+}
+
+TEST(Som, RestartsAndRatesKeepTheirOwnState) {
+    CSom map = flat_map(3, 3, 10, 1, 0.0);
+    map.RestartTraining(10, 10);  // a start at the end is already done
+    EXPECT_TRUE(map.Done());
+    map.SetIterations(7);  // leaves done alone
+    EXPECT_TRUE(map.Done());
+    EXPECT_EQ(map.Counter(), 0);
+    map.SetLearningRate(0.3);
+    map.RestartTraining(10, 0);
+    const double x[] = {1.0};
+    map.TrainStep(x, 1, 1, false, 0.0, 0.0);
+    EXPECT_EQ(map.Weights(0, 0)[0], 0.3);
+    map.CreateGrid(3, 3, 3, 3, 10, 0, 1);
+    EXPECT_EQ(map.InitialLearningRate(), 0.1);
+    EXPECT_EQ(map.LearningRate(), 0.3);  // the current rate is the block's to set
+}
+
+TEST(Som, BestMatchPrefersTheEarlierOfEqualNodes) {
+    CSom map = flat_map(2, 3, 10, 2, -5.0);
+    map.Weights(0, 2)[0] = 2.0;  // (2, 1) and (1, 2): both at squared distance 1 from (1, 1)
+    map.Weights(0, 2)[1] = 1.0;
+    map.Weights(1, 0)[0] = 1.0;
+    map.Weights(1, 0)[1] = 2.0;
+    const double x[] = {1.0, 1.0};
+    EXPECT_EQ(map.FindBestMatch(x), 2);
+    const double nearer_second[] = {1.0, 1.5};
+    EXPECT_EQ(map.FindBestMatch(nearer_second), 3);
+    const double nan_pattern[] = {std::nan(""), 0.0};
+    EXPECT_EQ(map.FindBestMatch(nan_pattern), -1);
+    CSom empty;
+    EXPECT_EQ(empty.FindBestMatch(x), -1);
+}
+
+TEST(Som, ClassPlaneRules) {
+    // A 1 x 3 map, 3 classes; node q has counts column q.
+    std::vector<double> counts = {2, 0, 0,  //
+                                  2, 3, 0,  //
+                                  0, 1, 0};
+    const matrix_view histogram{counts.data(), 3, 3};
+    std::vector<double> plane(3, 99.0);
+    const matrix_view decided{plane.data(), 1, 3};
+    Mrv::UpdateClassPlane(histogram, 3, 1, 3, 0, decided);
+    EXPECT_EQ(plane, (std::vector<double>{-1, 2, -1}));  // (2, 2, 0), (0, 3, 1), never hit
+    Mrv::UpdateClassPlane(histogram, 3, 1, 3, 1, decided);
+    EXPECT_EQ(plane, (std::vector<double>{1, 2, 1}));
+    plane.assign(3, 99.0);
+    Mrv::UpdateClassPlane(histogram, 3, 1, 3, 2, decided);
+    EXPECT_EQ(plane, std::vector<double>(3, 99.0));
+    // One class: a node never hit has a single "prevalent" count of 0.
+    std::vector<double> single = {0.0};
+    std::vector<double> one(1, 0.0);
+    Mrv::UpdateClassPlane({single.data(), 1, 1}, 1, 1, 1, 0, {one.data(), 1, 1});
+    EXPECT_EQ(one[0], 1.0);
+}
+
+TEST(Som, ClassCountsGoToTheClassBlockOfTheNode) {
+    std::vector<double> counts(5 * 2 * 3, 0.0);  // 5 classes of a 2 x 3 map
+    const matrix_view histogram{counts.data(), 10, 3};
+    EXPECT_TRUE(Mrv::HistogramFits(histogram, 5, 2, 3));
+    EXPECT_FALSE(Mrv::HistogramFits(histogram, 4, 2, 3));
+    histogram.at(2 * 2 + 1, 2) = 2.7;
+    Mrv::AddClassCount(histogram, 2, 3, 1, 2);
+    EXPECT_EQ(histogram.at(5, 2), 3.0);  // trunc(2.7) + 1
+    Mrv::AddClassCount(histogram, 2, 1, 0, 0);
+    EXPECT_EQ(counts[0], 1.0);
+    EXPECT_EQ(Mrv::TruncateToInt(std::nan("")), 0);
+    EXPECT_EQ(Mrv::TruncateToInt(1e300), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(Mrv::TruncateToInt(-2.9), -2);
+}
+
+TEST(Som, WeightPlanesRoundTripThroughMatrices) {
+    CSom map;
+    std::vector<double> values(6 * 2, 7.0);
+    EXPECT_EQ(Mrv::MapToMatrix(map, {values.data(), 6, 2}, -1, -1), matrix_fit::not_built);
+    EXPECT_EQ(values, std::vector<double>(12, 7.0));
+
+    map.CreateGrid(2, 2, 2, 2, 10, 0, 3);
+    for (int r = 0; r < 2; ++r)
+        for (int q = 0; q < 2; ++q)
+            for (int p = 0; p < 3; ++p) map.Weights(r, q)[p] = 100 * p + 10 * r + q;
+    EXPECT_EQ(Mrv::MapToMatrix(map, {values.data(), 6, 2}, -1, -1), matrix_fit::done);
+    EXPECT_EQ(values, (std::vector<double>{0, 1, 10, 11, 100, 101, 110, 111, 200, 201, 210, 211}));
+    std::vector<double> plane(4);
+    EXPECT_EQ(Mrv::MapToMatrix(map, {plane.data(), 2, 2}, 1, 1), matrix_fit::done);
+    EXPECT_EQ(plane, (std::vector<double>{100, 101, 110, 111}));
+    EXPECT_EQ(Mrv::MapToMatrix(map, {plane.data(), 2, 2}, 3, 3), matrix_fit::done);
+    EXPECT_EQ(plane, std::vector<double>(4, -1.0));  // beyond the weights
+    EXPECT_EQ(Mrv::MapToMatrix(map, {values.data(), 4, 3}, -1, -1), matrix_fit::mismatch);
+
+    for (double& v : values) v += 0.5;
+    EXPECT_EQ(Mrv::MatrixToMap(map, {values.data(), 6, 2}, -1, -1), matrix_fit::done);
+    EXPECT_EQ(map.Weights(1, 0)[2], 210.5);
+    const auto loaded = all_weights(map);
+    EXPECT_EQ(Mrv::MatrixToMap(map, {values.data(), 5, 2}, -1, -1), matrix_fit::mismatch);
+    EXPECT_EQ(Mrv::MatrixToMap(map, {values.data(), 0, 2}, 2, 1), matrix_fit::done);  // first > last
+    EXPECT_EQ(all_weights(map), loaded);
+}
+
+TEST(Som, FourCornerPresetTakesTheFirstNearCorner) {
+    CSom map = flat_map(20, 20, 10, 5, 0.5);
+    map.ApplyFourCornerPreset();
+    auto weights = [&](int r, int q) { return std::vector<double>(map.Weights(r, q), map.Weights(r, q) + 5); };
+    EXPECT_EQ(weights(0, 19), (std::vector<double>{1.0, 1.0, 1.0, 0.58, 0.5}));
+    EXPECT_EQ(weights(0, 0), (std::vector<double>{0.59, 0.65, 0.75, 1.0, 0.5}));
+    EXPECT_EQ(weights(19, 0), (std::vector<double>{0.0, 0.0, 0.25, 0.0, 0.5}));
+    EXPECT_EQ(weights(19, 19), (std::vector<double>{0.04, 0.2, 0.0, 0.37, 0.5}));
+    EXPECT_EQ(weights(10, 10), (std::vector<double>{0.0, 0.0, 0.0, 0.0, 0.5}));
+    EXPECT_EQ(weights(0, 11), (std::vector<double>{1.0, 1.0, 1.0, 0.58, 0.5}));  // trunc(9) < 10
+    EXPECT_EQ(weights(0, 9), (std::vector<double>{0.59, 0.65, 0.75, 1.0, 0.5}));
+    EXPECT_EQ(weights(0, 10), (std::vector<double>{0.0, 0.0, 0.0, 0.0, 0.5}));  // 10 from both top corners
+
+    // On a small grid the first corner covers everything.
+    CSom small = flat_map(5, 5, 10, 2, 0.5);
+    small.ApplyFourCornerPreset();
+    EXPECT_EQ(std::vector<double>(small.Weights(0, 0), small.Weights(0, 0) + 2), (std::vector<double>{1.0, 1.0}));
+}
+
+}  // namespace

@@ -1,0 +1,364 @@
+// Standardize2 through the dlopen'ed plug-in and the substitute host, with
+// training-set and digits files written into a folder of the test's own.
+#include "plugin/standardize_fixture.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string training_text = "# training set\n3x2\n1 10\n2 10\n3 10\n";
+const double z_of_6 = 3 / std::sqrt(14.0 / 3.0);  // 6 against 1, 2, 3
+// -1, 2, 5, 2: mean 2, variance 6; with 6 the mean is 2.8 and the variance
+// (4 * 3.2 + 3 * 6) / 4 = 7.7.
+const std::string four_rows = "-1 10\n2 10\n5 10\n2 10\n";
+const double z_of_6_against_four_rows = (6 - 2.8) / std::sqrt(7.7);
+const char* const unhandled_in_init = "Block std: unhandled exception of type %s in method Init; exception message is %s\n";
+
+std::string unhandled(const char* type, const std::string& message) {
+    char text[512];
+    std::snprintf(text, sizeof text, unhandled_in_init, type, message.c_str());
+    return text;
+}
+
+// A file replaced by a broken one before a Reload, and what the block says.
+struct BrokenFile {
+    const char* what;
+    std::string bytes;
+    int level;
+    std::string message;
+};
+
+class Standardize2 : public StandardizeBlockTest {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("mrv-standardize2-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override {
+        StandardizeBlockTest::TearDown();
+        fs::remove_all(folder);
+    }
+    std::string write(const std::string& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return (folder / name).string();
+    }
+    std::string path(const std::string& name) { return (folder / name).string(); }
+
+    // A block with its files set in design mode and its inputs fed; Init's
+    // result (Check and Start follow a successful Init).
+    bool prepare(const std::vector<double>& features, const std::string& training_file,
+                 const std::string& digits_file = "", const std::vector<int>& feature_digits = {}) {
+        make("Standardize2");
+        const bool mode = !digits_file.empty();
+        EXPECT_TRUE(harness->set_bool("Mode", mode));
+        EXPECT_TRUE(harness->set_string("TrainingSetFile", training_file));
+        harness->feed_matrix("InFeatureVector", 1, static_cast<int>(features.size()), features);
+        if (mode) {
+            EXPECT_TRUE(harness->set_string("SdTrainingSetFile", digits_file));
+            feed_digits("SdFeatureVector", 1, static_cast<int>(feature_digits.size()), feature_digits);
+        }
+        return harness->begin();
+    }
+    std::string string_parameter(const std::string& id) {
+        return mrvhost::convert_or_throw<Mrv::IString>(harness->parameter(id).GetValue())->GetValue();
+    }
+    Mrv::IFilenameDatatypeLayout* file_layout(const std::string& id) {
+        return Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(harness->layout().GetLayout(id.c_str()));
+    }
+    // Fires Reload while running, then ticks with the feature vector 6, 10.
+    std::vector<double> reload_and_tick() {
+        harness->clear_notifications();
+        harness->fire("Reload");
+        harness->feed_matrix("InFeatureVector", 1, 2, {6, 10});
+        EXPECT_TRUE(harness->tick());
+        return harness->output_values("OutFeatureVector");
+    }
+
+    fs::path folder;
+};
+
+TEST_F(Standardize2, DeclaresItsPinsAndParameters) {
+    make("Standardize2");
+    EXPECT_EQ(input_ids(), std::vector<std::string>{"InFeatureVector"});
+    auto& signature = harness->signature();
+    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetName(), "Input feature vector");
+    ASSERT_EQ(signature.GetOutputs()->GetCount(), 1);
+    EXPECT_STREQ(signature.GetOutputs()->GetItem(0)->GetName(), "Output feature vector");
+    EXPECT_EQ(parameter_ids(), (std::vector<std::string>{"Reload", "Mode", "TrainingSetFile"}));
+
+    auto& reload = harness->parameter("Reload");
+    EXPECT_STREQ(reload.GetName(), "Reload");
+    EXPECT_STREQ(reload.GetDescription(), "Reload the training set matrix, and if required, its significant digits.");
+    EXPECT_STREQ(reload.GetDatatypeClassId(), "trigger");
+    EXPECT_FALSE(reload.GetAttribute(Mrv::AttrDesignChange));
+    EXPECT_FALSE(harness->parameter("Mode").GetAttribute(Mrv::AttrRunChange));
+    EXPECT_FALSE(harness->parameter_bool("Mode"));
+
+    auto& file = harness->parameter("TrainingSetFile");
+    EXPECT_STREQ(file.GetName(), "Training set file");
+    EXPECT_STREQ(file.GetDescription(),
+                 "Path of the file containing the training set on which mean and standard deviation are computed. "
+                 "Each column represents an attribute, each row represents an instance.");
+    EXPECT_EQ(string_parameter("TrainingSetFile"), "");
+    auto* layout = file_layout("TrainingSetFile");
+    ASSERT_NE(layout, nullptr);
+    EXPECT_STREQ(layout->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
+    EXPECT_FALSE(layout->GetOption(0));
+    EXPECT_TRUE(layout->GetOption(1));
+    EXPECT_TRUE(layout->GetOption(2));
+
+    const auto& driving = harness->status().driving_inputs();
+    ASSERT_EQ(driving.size(), 1u);
+    EXPECT_EQ(driving[0], (std::pair<std::string, Mrv::int32>{"InFeatureVector", 1}));
+}
+
+TEST_F(Standardize2, ModeAddsAndRemovesTheDigitInputAndFile) {
+    make("Standardize2");
+    ASSERT_TRUE(harness->set_bool("Mode", true));
+    EXPECT_EQ(input_ids(), (std::vector<std::string>{"InFeatureVector", "SdFeatureVector"}));
+    EXPECT_EQ(parameter_ids(), (std::vector<std::string>{"Reload", "Mode", "TrainingSetFile", "SdTrainingSetFile"}));
+    auto& digits = harness->parameter("SdTrainingSetFile");
+    EXPECT_STREQ(digits.GetName(), "Significant digits file");
+    EXPECT_STREQ(digits.GetDescription(),
+                 "Path of a file containing a matrix as big as the training set, whose items are the nunber of "
+                 "significant digits of each item of the training set.");
+    EXPECT_EQ(string_parameter("SdTrainingSetFile"), "");
+    ASSERT_NE(file_layout("SdTrainingSetFile"), nullptr);
+    EXPECT_STREQ(file_layout("SdTrainingSetFile")->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
+    EXPECT_EQ(signature_changes(), 1);
+
+    ASSERT_TRUE(harness->set_bool("Mode", false));
+    EXPECT_EQ(input_ids(), std::vector<std::string>{"InFeatureVector"});
+    EXPECT_EQ(parameter_ids(), (std::vector<std::string>{"Reload", "Mode", "TrainingSetFile"}));
+    EXPECT_EQ(signature_changes(), 2);
+}
+
+TEST_F(Standardize2, ZScoresAgainstTheTrainingFile) {
+    ASSERT_TRUE(prepare({6, 10}, write("training.txt", training_text)));
+    ASSERT_TRUE(harness->tick());
+    const auto out = harness->output_values("OutFeatureVector");
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_DOUBLE_EQ(out[0], z_of_6);
+    EXPECT_EQ(out[1], 0.0);
+    EXPECT_EQ(harness->output_time("OutFeatureVector"), harness->clock().GetCurrentTime());
+    EXPECT_TRUE(harness->messages().empty());
+
+    // A second run reads the file again.
+    harness->stop();
+    harness->done();
+    write("training.txt", four_rows);
+    ASSERT_TRUE(harness->begin());
+    ASSERT_TRUE(harness->tick());
+    EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], z_of_6_against_four_rows);
+}
+
+TEST_F(Standardize2, RoundsWithTheDigitsFile) {
+    ASSERT_TRUE(prepare({6, 6}, write("training.txt", "1 1\n2 2\n3 3\n"), write("digits.txt", "1 1\n3 1\n2 1\n"),
+                        {1, 2}));
+    ASSERT_TRUE(harness->tick());
+    const auto out = harness->output_values("OutFeatureVector");
+    EXPECT_DOUBLE_EQ(out[0], 1.39);
+    EXPECT_DOUBLE_EQ(out[1], 1.4);
+}
+
+TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
+    const std::string training = write("training.txt", training_text);
+    const std::string digits = write("digits.txt", "1 1\n1 1\n1 1\n");
+    struct Case {
+        const char* what;
+        std::vector<double> features;
+        std::string training, digits;
+        std::vector<int> feature_digits;
+        int level;
+        std::vector<std::string> messages;
+    };
+    const std::string missing = path("missing.txt");
+    const Case cases[] = {
+        {"feature digits", {1, 2}, training, digits, {1, 1, 1}, Mrv::LevelError,
+         init_error("The input feature vector and its vector of significant digits should have the same "
+                    "dimensions.\n")},
+        {"missing training file", {1, 2}, missing, "", {}, Mrv::LevelWarning, {"Cannot open file " + missing + "\n"}},
+        {"training file is a folder", {1, 2}, folder.string(), "", {}, Mrv::LevelWarning,
+         {"Cannot open file " + folder.string() + "\n"}},
+        {"empty training file", {1, 2}, write("empty.txt", ""), "", {}, Mrv::LevelWarning,
+         {"Cannot detect the size of matrix loaded from file " + path("empty.txt") + "\n"}},
+        {"only comments", {1, 2}, write("comments.txt", "# a\n# b\n"), "", {}, Mrv::LevelWarning,
+         {"Cannot detect the size of matrix loaded from file " + path("comments.txt") + "\n"}},
+        {"other columns", {1, 2, 3}, training, "", {}, Mrv::LevelError,
+         init_error("The input feature vector and the input training set should have the same number of columns "
+                    "(attributes).\n")},
+        {"decimal commas", {1, 2}, write("commas.txt", "1,5 2,5\n3,5 4,5\n"), "", {}, Mrv::LevelError,
+         init_error("Error in reading training set from file.\n")},
+        {"carriage returns inside the lines", {1, 2}, write("returns.txt", "1\r2 3\n4\r5 6\n"), "", {},
+         Mrv::LevelError, init_error("Error in reading training set from file.\n")},
+        {"missing digits file", {1, 2}, training, missing, {1, 1}, Mrv::LevelWarning,
+         {"Cannot open file " + missing + "\n"}},
+        {"empty digits file", {1, 2}, training, path("empty.txt"), {1, 1}, Mrv::LevelWarning,
+         {"Cannot detect the size of matrix loaded from file " + path("empty.txt") + "\n"}},
+        {"digits of another shape", {1, 2}, training, write("two.txt", "1 1\n1 1\n"), {1, 1}, Mrv::LevelError,
+         init_error("The input training set and its matrix of significant digits should have the same "
+                    "dimensions.\n")},
+        {"digits that are not whole", {1, 2}, training, write("halves.txt", "1 1.5\n1 1\n1 1\n"), {1, 1},
+         Mrv::LevelError, init_error("Error in reading significant digits of training set from file.\n")},
+    };
+    for (const auto& failing : cases) {
+        SCOPED_TRACE(failing.what);
+        EXPECT_FALSE(prepare(failing.features, failing.training, failing.digits, failing.feature_digits));
+        if (failing.level == Mrv::LevelError) {
+            EXPECT_EQ(harness->messages(Mrv::LevelError), failing.messages);
+        } else {
+            EXPECT_EQ(harness->messages(Mrv::LevelWarning), failing.messages);
+            EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{"Block std: error in method Init\n"});
+        }
+    }
+
+    make("Standardize2");
+    ASSERT_TRUE(harness->set_string("TrainingSetFile", training));
+    harness->feed_matrix("InFeatureVector", 2, 2, {1, 2, 3, 4});
+    EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              init_error("The input feature vector should be a row vector, each column representing an attribute.\n"));
+}
+
+TEST_F(Standardize2, ReaderErrorsFailInitAsUnhandledExceptions) {
+    EXPECT_FALSE(prepare({1, 2}, write("utf16.txt", std::string("\xFF\xFE" "1\x00 \x00" "2\x00", 8))));
+    EXPECT_EQ(harness->messages(Mrv::LevelFatal),
+              std::vector<std::string>{unhandled("Mrv::IException", "UTF-16 (LE) encoded files are not supported")});
+    EXPECT_FALSE(prepare({1, 2}, write("short.txt", "3x2\n1 2\n")));
+    EXPECT_EQ(harness->messages(Mrv::LevelFatal),
+              std::vector<std::string>{unhandled("Mrv::IException", "ILogicException")});
+    EXPECT_FALSE(prepare({1, 2}, write("header.txt", "3 x 2\n1 2\n")));
+    ASSERT_EQ(harness->messages(Mrv::LevelFatal).size(), 1u);
+    EXPECT_EQ(harness->messages(Mrv::LevelFatal)[0].rfind("Block std: unhandled exception of type std::exception", 0),
+              0u);
+}
+
+TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
+    const std::string training = write("training.txt", training_text);
+    ASSERT_TRUE(prepare({6, 10}, training));
+    harness->set_running(true);
+    ASSERT_TRUE(harness->tick());
+    const auto before = harness->output_values("OutFeatureVector");
+
+    const BrokenFile broken[] = {
+        {"other columns", "1 2 3\n4 5 6\n", Mrv::LevelError,
+         "The input feature vector and the input training set should have the same number of columns (attributes). "
+         "The old values will be kept.\n"},
+        {"unparsable", "1,5 2,5\n3,5 4,5\n", Mrv::LevelError,
+         "Error in reading new training set from file. The old values will be kept.\n"},
+        {"empty", "", Mrv::LevelWarning, "Cannot detect the size of matrix loaded from file. The old values will be kept.\n"},
+        {"UTF-16", std::string("\xFF\xFE" "1\x00", 4), Mrv::LevelWarning, "UTF-16 (LE) encoded files are not supported"},
+        {"short of its header", "5x2\n1 2\n", Mrv::LevelWarning, "ILogicException"},
+    };
+    for (const auto& file : broken) {
+        SCOPED_TRACE(file.what);
+        write("training.txt", file.bytes);
+        EXPECT_EQ(reload_and_tick(), before);
+        EXPECT_EQ(harness->messages(file.level), std::vector<std::string>{file.message});
+    }
+    // A header that does not convert arrives as the framework's wrapper of it.
+    write("training.txt", "3 x 2\n1 2\n");
+    EXPECT_EQ(reload_and_tick(), before);
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning).size(), 1u);
+
+    fs::remove(training);
+    EXPECT_EQ(reload_and_tick(), before);
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning), std::vector<std::string>{"Cannot open file " + training + "\n"});
+
+    // A valid file of another row count is used from the next tick.
+    write("training.txt", four_rows);
+    EXPECT_DOUBLE_EQ(reload_and_tick()[0], z_of_6_against_four_rows);
+    EXPECT_TRUE(harness->messages().empty());
+}
+
+TEST_F(Standardize2, ReloadWithDigitsKeepsTheOldDigitsOnEveryFailure) {
+    const std::string digits = write("digits.txt", "1 1\n3 1\n2 1\n");
+    ASSERT_TRUE(prepare({6, 10}, write("training.txt", "1 10\n2 10\n3 10\n"), digits, {1, 2}));
+    harness->set_running(true);
+    ASSERT_TRUE(harness->tick());
+    EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], 1.39);
+
+    // Four training rows against the three rows of the unchanged digits.
+    write("training.txt", four_rows);
+    const auto reloaded = reload_and_tick();
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"The input training set and its matrix of significant digits should have the "
+                                       "same dimensions.\n"});
+    // The new training set with the old digits, 3 significant digits:
+    // 3.2 / R(sqrt(7.7), 3) = 3.2 / 2.77 = 1.155... -> 1.16.
+    EXPECT_DOUBLE_EQ(reloaded[0], 1.16);
+    EXPECT_EQ(reloaded[1], 0.0);
+
+    const BrokenFile broken[] = {
+        {"other columns", "1 1 1\n1 1 1\n1 1 1\n1 1 1\n", Mrv::LevelError,
+         "The input feature vector and the input training set should have the same number of columns (attributes). "
+         "The old values will be kept.\n"},
+        {"not whole", "1 1\n1 1.5\n1 1\n1 1\n", Mrv::LevelError,
+         "Error in reading new significant digits from file. The old values will be kept.\n"},
+        {"empty", "# none\n", Mrv::LevelWarning,
+         "Cannot detect the size of matrix loaded from file. The old values will be kept.\n"},
+    };
+    for (const auto& file : broken) {
+        SCOPED_TRACE(file.what);
+        write("digits.txt", file.bytes);
+        EXPECT_EQ(reload_and_tick(), reloaded);
+        EXPECT_EQ(harness->messages(file.level), std::vector<std::string>{file.message});
+    }
+    fs::remove(digits);
+    EXPECT_EQ(reload_and_tick(), reloaded);
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning), std::vector<std::string>{"Cannot open file " + digits + "\n"});
+
+    // Digits that fit the new training set, one significant digit:
+    // (6 - R(2.8, 1)) / R(2.77..., 1) = 3 / 3.
+    write("digits.txt", "1 1\n1 1\n1 1\n1 1\n");
+    EXPECT_EQ(reload_and_tick()[0], 1.0);
+    EXPECT_TRUE(harness->messages().empty());
+}
+
+TEST_F(Standardize2, FileNamesAreTriedOnlyWhileRunning) {
+    make("Standardize2");
+    ASSERT_TRUE(harness->set_bool("Mode", true));
+    const std::string missing = path("missing.txt");
+    EXPECT_TRUE(harness->set_string("TrainingSetFile", missing));  // design mode: no check
+    const std::string training = write("training.txt", training_text);
+    fs::create_directories(folder / "TrainingSetFile");
+    fs::create_directories(folder / "SdTrainingSetFile");
+    harness->set_running(true);
+    for (const std::string id : {"TrainingSetFile", "SdTrainingSetFile"}) {
+        SCOPED_TRACE(id);
+        harness->clear_notifications();
+        const std::string missing = path("missing-" + id);
+        EXPECT_TRUE(harness->set_string(id, training));
+        EXPECT_FALSE(harness->set_string(id, missing));
+        EXPECT_FALSE(harness->set_string(id, (folder / id).string()));
+        EXPECT_EQ(string_parameter(id), training);
+        EXPECT_EQ(harness->messages(Mrv::LevelWarning),
+                  (std::vector<std::string>{"Cannot open file " + missing + "\n",
+                                            "Cannot open file " + (folder / id).string() + "\n"}));
+    }
+    if (::geteuid() != 0) {  // root opens it anyway
+        const std::string locked = write("locked.txt", training_text);
+        ::chmod(locked.c_str(), 0);
+        EXPECT_FALSE(harness->set_string("TrainingSetFile", locked));
+    }
+}
+
+TEST_F(Standardize2, ReloadOutsideARunChangesNothing) {
+    make("Standardize2");
+    harness->set_running(true);
+    EXPECT_TRUE(harness->fire("Reload"));
+    EXPECT_TRUE(harness->messages().empty());
+    harness->set_running(false);
+    EXPECT_FALSE(harness->fire("Reload"));  // a trigger of run time only
+}
+
+}  // namespace
