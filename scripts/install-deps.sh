@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need.
 set -euo pipefail
-packages=(cmake g++ make libboost-dev libboost-thread-dev libboost-date-time-dev
+packages=(cmake g++ make libboost-dev libboost-thread-dev libboost-chrono-dev libboost-date-time-dev
           libsvm-dev libsvm-tools libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           clang libclang-rt-14-dev)
 missing=()
