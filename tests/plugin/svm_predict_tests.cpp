@@ -26,7 +26,7 @@ using mrvhost::Notification;
 using mrvhost::Plugin;
 
 // Points on a line, labelled by segment: `classes` classes of 10 points.
-struct model_spec {
+struct model_recipe {
     int svm_type = C_SVC;
     int classes = 3;
     bool probability = true;
@@ -34,14 +34,14 @@ struct model_spec {
 
 // Trained by libsvm's own svm-train, in a process of its own: this process
 // leaves libsvm's output stream to the catalog.
-void write_model(const fs::path& path, const model_spec& spec) {
+void write_model(const fs::path& path, const model_recipe& recipe) {
     const fs::path data = path.string() + ".data";
     {
         std::ofstream rows(data);
-        for (int i = 0; i < 10 * spec.classes; ++i) rows << i / 10 << " 1:" << i / 10.0 << " 2:" << 1.0 - i / 20.0 << "\n";
+        for (int i = 0; i < 10 * recipe.classes; ++i) rows << i / 10 << " 1:" << i / 10.0 << " 2:" << 1.0 - i / 20.0 << "\n";
     }
-    const std::string command = std::string(SVM_TRAIN) + " -q -s " + std::to_string(spec.svm_type) +
-                                " -t 2 -g 1 -c 10 -b " + (spec.probability ? "1 " : "0 ") + data.string() + " " +
+    const std::string command = std::string(SVM_TRAIN) + " -q -s " + std::to_string(recipe.svm_type) +
+                                " -t 2 -g 1 -c 10 -b " + (recipe.probability ? "1 " : "0 ") + data.string() + " " +
                                 path.string();
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
@@ -80,8 +80,8 @@ protected:
         harness->init_instance();
         return *harness;
     }
-    fs::path model(const std::string& name, const model_spec& spec = {}) {
-        write_model(folder / name, spec);
+    fs::path model(const std::string& name, const model_recipe& recipe = {}) {
+        write_model(folder / name, recipe);
         return folder / name;
     }
     // Init..Start on `file` with the rows given; Init's result.
