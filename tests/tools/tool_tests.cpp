@@ -573,6 +573,68 @@ TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
     EXPECT_EQ(labels[149], "150,2");
 }
 
+// CSV columns read as scalars drive catalog blocks, and a sink writes every
+// datatype the catalog outputs: int, double, double-matrix, temporal data,
+// a labelled set and a 2-D point.
+TEST_F(Tools, ScalarColumnsDriveCatalogBlocksAndEveryOutputDatatypeIsWritten) {
+    const nlohmann::json patch = {
+        {"plugins", {"libMrvML.so"}},
+        {"blocks",
+         {{{"name", "species"}, {"class", "host.csv_source"}, {"datatype", "double"},
+           {"parameters", {{"File", "data/iris.csv"}, {"HeaderRows", 1}, {"Columns", "4"}}}},
+          {{"name", "petal"}, {"class", "host.csv_source"}, {"datatype", "double"},
+           {"parameters", {{"File", "data/iris.csv"}, {"HeaderRows", 1}, {"Columns", "2"}}}},
+          {{"name", "rows"}, {"class", "host.csv_source"},
+           {"parameters", {{"File", "data/iris.csv"}, {"HeaderRows", 1}, {"Columns", "0-3"}}}},
+          {{"name", "stable"}, {"class", "Stabilizer"}, {"parameters", {{"NValues", 5}, {"Threshold", 60.0}}}},
+          {{"name", "sub"}, {"class", "SubSampler"}, {"parameters", {{"Number Of Samples", 3}}}},
+          {{"name", "som"}, {"class", "kohonenmap"},
+           {"parameters", {{"KohonenMapParameterRows", 2}, {"KohonenMapParameterCols", 2}}}},
+          {{"name", "recognized"}, {"class", "host.csv_sink"}, {"datatype", "int"}, {"parameters", {{"File", "int.csv"}}}},
+          {{"name", "value"}, {"class", "host.csv_sink"}, {"datatype", "double"}, {"parameters", {{"File", "double.csv"}}}},
+          {{"name", "window"}, {"class", "host.csv_sink"}, {"datatype", "double-matrix"},
+           {"parameters", {{"File", "matrix.csv"}}}},
+          {{"name", "samples"}, {"class", "host.csv_sink"}, {"datatype", "temporal_data"},
+           {"parameters", {{"File", "temporal.csv"}}}},
+          {{"name", "map"}, {"class", "host.csv_sink"}, {"datatype", "labeled_set"}, {"parameters", {{"File", "set.csv"}}}},
+          {{"name", "node"}, {"class", "host.csv_sink"}, {"datatype", "point_2d_int"},
+           {"parameters", {{"File", "point.csv"}}}}}},
+        {"links",
+         {{{"from", "species.Output"}, {"to", "stable.InputValue"}},
+          {{"from", "petal.Output"}, {"to", "sub.inputValue"}},
+          {{"from", "rows.Output"}, {"to", "som.KohonenMapInput"}},
+          {{"from", "stable.Recognized"}, {"to", "recognized.Input"}},
+          {{"from", "stable.OutputValue"}, {"to", "value.Input"}},
+          {{"from", "stable.buffer"}, {"to", "window.Input"}},
+          {{"from", "sub.OutputSequence"}, {"to", "samples.Input"}},
+          {{"from", "som.KohonenMapOutputMap"}, {"to", "map.Input"}},
+          {{"from", "som.KohonenMapOutputPoint"}, {"to", "node.Input"}}}},
+        {"events",
+         {{{"at", "end"}, {"block", "sub"}, {"fire", "Generate"}},
+          {{"at", "end"}, {"block", "som"}, {"fire", "KohonenMapParameterProvideMap"}}}},
+        {"run", {{"until", "exhausted"}}}};
+    const Result result = mrv_run(write_patch("every.json", patch).string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    // One line per flower for the per-tick outputs.
+    EXPECT_EQ(lines_of(read_file(folder / "int.csv")).size(), 150u);
+    EXPECT_EQ(lines_of(read_file(folder / "double.csv")).size(), 150u);
+    EXPECT_EQ(lines_of(read_file(folder / "point.csv")).size(), 150u);
+    const auto windows = lines_of(read_file(folder / "matrix.csv"));
+    ASSERT_FALSE(windows.empty());
+    EXPECT_EQ(std::count(windows.back().begin(), windows.back().end(), ','), 5) << windows.back();
+    // The last flower is a virginica (2): the window holds five of them.
+    EXPECT_EQ(lines_of(read_file(folder / "double.csv")).back(), "150,2");
+    const auto samples = lines_of(read_file(folder / "temporal.csv"));
+    ASSERT_EQ(samples.size(), 1u);  // one channel: tick, channel, rate, three means
+    EXPECT_EQ(std::count(samples[0].begin(), samples[0].end(), ','), 5) << samples[0];
+    // The map, every tick: one line per weight plane of the 2 x 2 map,
+    // tick, plane name, then the plane's four weights.
+    const auto planes = lines_of(read_file(folder / "set.csv"));
+    ASSERT_EQ(planes.size(), 4u * 150u);
+    EXPECT_EQ(planes.back().rfind("150,", 0), 0u) << planes.back();
+    EXPECT_EQ(std::count(planes.back().begin(), planes.back().end(), ','), 5) << planes.back();
+}
+
 // The sequence blocks check their combo layouts as they restore: the saved
 // patch carries the layouts, so it reloads without a fresh declaration and
 // writes the same histograms.
