@@ -42,7 +42,11 @@ TEST(Distribution, ScoresAgainstHandComputedValues) {
         {{2, 0, 0.5, 0.1}, 0.5, 0.0},                                // unknown type
         {{-1, 1, 0.5, 0.1}, 0.5, 0.0},                               // unknown type is not flipped
         {{0, 0, nan, 0.1}, 0.5, 0.0},
-        {{1, 1, 0.5, inf}, 0.6, 0.0},
+        {{1, 1, 0.5, inf}, 0.6, 0.0},                                // a flipped step
+        {{1, 0, 0.5, inf}, 0.5, 0.5},                                // the step's middle
+        {{0, 0, 0.5, inf}, 0.6, 1.0},                                // a flat bell
+        {{0, 0, inf, 0.1}, 0.6, 0.0},
+        {{1, 0, -inf, 10}, 0.6, 1.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "row " << c.row[0] << "," << c.row[1] << "," << c.row[2] << ","
@@ -58,8 +62,9 @@ TEST(Distribution, ChecksEachRow) {
     const std::vector<std::pair<std::vector<double>, row_issue>> cases = {
         {{0, 0, 0.5, 0.1}, row_issue::none},          {{1, 1, -3, 0}, row_issue::none},
         {{1, 0, 0, -4}, row_issue::none},             {{0.5, 0, 0, 1}, row_issue::unknown_type},
-        {{nan, 0, 0, 1}, row_issue::unknown_type},    {{0, 0, inf, 1}, row_issue::not_finite},
-        {{1, 0, 0, nan}, row_issue::not_finite},      {{0, 0, 0, 0}, row_issue::zero_deviation},
+        {{nan, 0, 0, 1}, row_issue::unknown_type},    {{0, 0, nan, 1}, row_issue::not_a_number},
+        {{1, 0, 0, nan}, row_issue::not_a_number},    {{0, 0, inf, 1}, row_issue::none},
+        {{0, 0, 0, 0}, row_issue::zero_deviation},
         {{0, 1, 0, -0.2}, row_issue::negative_deviation},
     };
     for (const auto& [row, issue] : cases) EXPECT_EQ(distribution::check_row(row.data()), issue) << row[0] << "," << row[3];

@@ -208,4 +208,32 @@ TEST_F(DecisionByVoting, SavedInstanceKeepsItsSettings) {
     EXPECT_TRUE(harness->messages(Mrv::LevelFatal).empty());
 }
 
+// NumberOfAnswers below 1 can only come from a hand-edited saved patch:
+// Init refuses it with a message instead of shaping an empty (or negative)
+// row of answers, and no later tick votes into it.
+TEST_F(DecisionByVoting, NoAnswersFromASavedPatchIsAnError) {
+    for (int bad : {0, -1}) {
+        SCOPED_TRACE(bad);
+        BlockHarness h(plugin.find_class("DecisionByVoting"), "voter");
+        h.init_instance();
+        mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
+        Mrv::interface_cast<Mrv::IInt>(saved->find_parameter("NumberOfAnswers")->GetValue())->SetValue(bad);
+        harness = std::make_unique<BlockHarness>(plugin.find_class("DecisionByVoting"), "restored");
+        harness->init_instance(*saved);
+        harness->source("inputValue");
+        EXPECT_FALSE(harness->init());
+        EXPECT_EQ(harness->messages(Mrv::LevelError),
+                  (std::vector<std::string>{"CDecisionByVoting::Init -- The number of answers is " +
+                                                std::to_string(bad) + "; it must be at least 1.\n",
+                                            "Block restored: error in method Init\n"}));
+        harness->set_running(true);
+        feed({1, 2});
+        ASSERT_TRUE(harness->fire("Generate"));
+        harness->run_requested();
+        EXPECT_TRUE(harness->messages(Mrv::LevelFatal).empty());
+        EXPECT_TRUE(harness->messages(Mrv::LevelTrace).empty());
+        harness.reset();
+    }
+}
+
 }  // namespace

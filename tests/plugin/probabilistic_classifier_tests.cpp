@@ -207,12 +207,30 @@ TEST_F(ProbabilisticClassifier, RowsThatDescribeNoDistributionAreReported) {
         "CProbabilisticClassifier::Execute -- Row 3 of the parameters matrix is a gaussian with negative standard "
         "deviation -0.1: output \"rarityoutput_iiii\" uses its absolute value.\n",
         "CProbabilisticClassifier::Execute -- Row 4 of the parameters matrix has a center or a stdev/steepness that is "
-        "not a finite number: output \"rarityoutput_iiiii\" is 0.\n"};
+        "not a number: output \"rarityoutput_iiiii\" is 0.\n"};
     EXPECT_EQ(h.messages(Mrv::LevelWarning), warnings);
     h.feed_double("classifierinput", 0.5);
     ASSERT_TRUE(h.tick());
     EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 4u);  // said once while they recur
     EXPECT_EQ(outputs(h)[2], 1.0);
+}
+
+// An infinite steepness or deviation is still a curve: a step at the
+// center, a flat bell. The formulas give their values.
+TEST_F(ProbabilisticClassifier, InfiniteSpreadsFollowTheFormulas) {
+    BlockHarness& h = make();
+    ASSERT_TRUE(h.set_int(Count, 4));
+    // A step, a flat bell, a flipped step, a sigmoid centred at minus infinity.
+    ASSERT_TRUE(h.set_matrix(Matrix, 4, 4,
+                             {1, 0, 0.5, INFINITY, 0, 0, 0.5, INFINITY, 1, 1, 0.5, INFINITY, 1, 0, -INFINITY, 10}));
+    h.feed_double("classifierinput", 0.6);
+    ASSERT_TRUE(h.begin());
+    ASSERT_TRUE(h.tick());
+    EXPECT_EQ(outputs(h), (std::vector<double>{1.0, 1.0, 0.0, 1.0}));
+    h.feed_double("classifierinput", 0.4);
+    ASSERT_TRUE(h.tick());
+    EXPECT_EQ(outputs(h), (std::vector<double>{0.0, 1.0, 1.0, 1.0}));
+    EXPECT_TRUE(h.messages().empty());
 }
 
 TEST_F(ProbabilisticClassifier, NotANumberLeavesTheOutputsAsTheyWere) {

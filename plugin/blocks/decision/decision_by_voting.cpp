@@ -21,6 +21,8 @@ const char* const label_trace = "%d ";
 const char* const end_trace = "\n";
 const char* const not_a_number_message =
     "CDecisionByVoting::Execute -- The input value is not a number and is not buffered.\n";
+const char* const no_answers_message =
+    "CDecisionByVoting::Init -- The number of answers is %d; it must be at least 1.\n";
 const char* const empty_buffer_message =
     "CDecisionByVoting::Execute -- Generate found the buffer empty; the vote waits for the next input value.\n";
 
@@ -76,10 +78,16 @@ void CDecisionByVoting::OnChangedParameter(const std::string& id) {
 bool CDecisionByVoting::Init() {
     return TraceExceptions(
         [&] {
+            const int32 answers = ParameterValue<IInt>(AnswerCountId)->GetValue();
+            if (answers < 1) {
+                // No pins bound: the ticks of a patch that runs anyway do nothing.
+                NotifyError(no_answers_message, answers);
+                return false;
+            }
             BindInput(input_, InputId);
             BindOutput(answers_, AnswersId);
             BindOutput(sure_, SureId);
-            answer_count_ = ParameterValue<IInt>(AnswerCountId)->GetValue();
+            answer_count_ = answers;
             ShapeMatrix(answers_.get(), 1, answer_count_);
             generate_pending_ = false;
             last_input_time_ = 0;

@@ -11,6 +11,8 @@
 //   next input until the buffer fits the new limit.
 // - The number of answers is read at Init, with the output's shape, so a
 //   later edit takes effect at the next Init.
+// - NumberOfAnswers below 1 at Init (possible only from a hand-edited saved
+//   patch, the editor's domain refuses it) makes Init fail with a message.
 // - The vote trace shows each value truncated to an integer (clamped to the
 //   range of int).
 #pragma once

@@ -35,9 +35,9 @@ const char* const not_a_number_message =
 const char* const unknown_type_message =
     "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix has type %g, neither 0 (gaussian) nor 1 "
     "(sigmoid): output \"%s\" is 0.\n";
-const char* const not_finite_message =
+const char* const not_a_number_row_message =
     "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix has a center or a stdev/steepness that is "
-    "not a finite number: output \"%s\" is 0.\n";
+    "not a number: output \"%s\" is 0.\n";
 const char* const zero_deviation_message =
     "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix is a gaussian with standard deviation 0: "
     "output \"%s\" is 1 at the center and 0 elsewhere.\n";
@@ -194,7 +194,7 @@ void CProbabilisticClassifier::ReportRow(int32 index, const double* row) {
     case distribution::row_issue::unknown_type:
         NotifyWarning(unknown_type_message, index, row[distribution::type_column], output_id);
         break;
-    case distribution::row_issue::not_finite: NotifyWarning(not_finite_message, index, output_id); break;
+    case distribution::row_issue::not_a_number: NotifyWarning(not_a_number_row_message, index, output_id); break;
     case distribution::row_issue::zero_deviation: NotifyWarning(zero_deviation_message, index, output_id); break;
     case distribution::row_issue::negative_deviation:
         NotifyWarning(negative_deviation_message, index, row[distribution::spread_column], output_id);

@@ -3,8 +3,9 @@
 //
 // Choices where the behaviour was open:
 // - A row whose type is neither 0 nor 1, or whose center or spread is not a
-//   finite number, describes no distribution: its output is 0 (never the
-//   previous row's value) and a warning names the row and its output.
+//   number, describes no distribution: its output is 0 (never the previous
+//   row's value) and a warning names the row and its output. An infinite
+//   center or spread scores by the formulas (a step, a flat bell).
 // - A Gaussian with standard deviation 0 gives 1 at the center and 0
 //   elsewhere; a negative one gives the bell of its absolute value. Both
 //   are reported with a warning naming the row.
