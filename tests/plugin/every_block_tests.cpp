@@ -1,6 +1,9 @@
 // Rules every registered block keeps, checked over the whole class table so
 // that each new block is covered as soon as it is registered.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "common/live_objects_test.h"
 
@@ -20,6 +23,14 @@ std::vector<std::string> registered_classes(Plugin& plugin) {
     return ids;
 }
 
+// Edited texts name a file in a scratch folder: blocks with file-name
+// parameters may create it, and nothing may land in the working directory.
+std::string edited_text() {
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / ("mrv-every-block-" + std::to_string(::getpid()))).string();
+    return path;
+}
+
 // A value of the parameter's own class that differs from the current one
 // where the class has an obvious next value.
 Ref<Mrv::IDatatype> edited_value(mrvhost::Parameter& parameter) {
@@ -29,7 +40,7 @@ Ref<Mrv::IDatatype> edited_value(mrvhost::Parameter& parameter) {
     if (auto* real = Mrv::interface_cast<Mrv::IDouble>(value.get())) real->SetValue(real->GetValue() + 1.0);
     else if (auto* whole = Mrv::interface_cast<Mrv::IInt>(value.get())) whole->SetValue(whole->GetValue() + 1);
     else if (auto* flag = Mrv::interface_cast<Mrv::IBool>(value.get())) flag->SetValue(!flag->GetValue());
-    else if (auto* text = Mrv::interface_cast<Mrv::IString>(value.get())) text->SetValue("edited");
+    else if (auto* text = Mrv::interface_cast<Mrv::IString>(value.get())) text->SetValue(edited_text().c_str());
     value->SetTimeStamp(1);  // a trigger fires
     return value;
 }
@@ -62,6 +73,10 @@ void feed_every_input(BlockHarness& harness) {
 
 class EveryBlock : public LiveObjectsTest {
 protected:
+    void TearDown() override {
+        std::filesystem::remove(edited_text());
+        LiveObjectsTest::TearDown();
+    }
     Plugin plugin{Plugin::default_path()};
 };
 
