@@ -272,6 +272,17 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     ASSERT_TRUE(feed(h, data.next(2)));
     EXPECT_EQ(planes(h), saved);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
+    h.stop();
+    h.done();
+
+    // In custom mode a map that is already done trains one more step, and
+    // Status turns to "running" in the same execution.
+    ASSERT_TRUE(h.set_bool("KohonenMapParameterCustomParameters", true));
+    EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
+    ASSERT_TRUE(h.begin());
+    ASSERT_TRUE(feed(h, data.next(2)));
+    EXPECT_NE(planes(h), values(matrix(h, "KohonenMapParameterMatrix")));
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
 }
 
