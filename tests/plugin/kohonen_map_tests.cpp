@@ -171,11 +171,11 @@ TEST_F(KohonenMap, InitChecksTheInputPattern) {
 
 TEST_F(KohonenMap, CountsBelowOneAreRefusedAndStopInit) {
     BlockHarness& h = make();
-    EXPECT_FALSE(h.set_int("KohonenMapParameterIterations", 0));
+    EXPECT_FALSE(h.set_int("KohonenMapParameterIterations", -1));
     EXPECT_FALSE(h.set_int("KohonenMapParameterClasses", 0));
     EXPECT_FALSE(h.set_int("KohonenMapParameterInputPatternLength", -3));
     EXPECT_EQ(h.messages(Mrv::LevelError),
-              (std::vector<std::string>{"KohonenMap: Iterations must be at least 1, not 0.\n",
+              (std::vector<std::string>{"KohonenMap: Iterations must be at least 0, not -1.\n",
                                         "KohonenMap: Number of classes must be at least 1, not 0.\n",
                                         "KohonenMap: Input Pattern Length must be at least 1, not -3.\n"}));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterIterations"), 1000);
@@ -198,10 +198,10 @@ TEST_F(KohonenMap, CountsBelowOneAreRefusedAndStopInit) {
 
     // A patch file can bring such values without an edit: Init refuses them.
     h.clear_notifications();
-    convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterIterations").GetValue())->SetValue(-1);
+    convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterIterations").GetValue())->SetValue(-2);
     h.feed_matrix(Input, 1, 4, std::vector<double>(4, 0.5));
     EXPECT_FALSE(h.init());
-    EXPECT_EQ(h.messages(Mrv::LevelError)[0], "KohonenMap: Iterations must be at least 1, not -1.\n");
+    EXPECT_EQ(h.messages(Mrv::LevelError)[0], "KohonenMap: Iterations must be at least 0, not -2.\n");
     h.done();
     h.clear_notifications();
     convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterIterations").GetValue())->SetValue(10);
@@ -259,6 +259,30 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     before = planes(h);
     ASSERT_TRUE(feed(h, data.next(2)));
     EXPECT_EQ(planes(h), before);
+    EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
+    h.stop();
+    h.done();
+
+    // No iterations: the map is done as built and serves as it is.
+    EXPECT_TRUE(h.set_int("KohonenMapParameterIterations", 0));
+    EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
+    h.feed_matrix(Input, 1, 2, {0.5, 0.5});
+    ASSERT_TRUE(h.begin());
+    const std::vector<double> saved = values(matrix(h, "KohonenMapParameterMatrix"));
+    ASSERT_TRUE(feed(h, data.next(2)));
+    EXPECT_EQ(planes(h), saved);
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
+    h.stop();
+    h.done();
+
+    // In custom mode a map that is already done trains one more step, and
+    // Status turns to "running" in the same execution.
+    ASSERT_TRUE(h.set_bool("KohonenMapParameterCustomParameters", true));
+    EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
+    ASSERT_TRUE(h.begin());
+    ASSERT_TRUE(feed(h, data.next(2)));
+    EXPECT_NE(planes(h), values(matrix(h, "KohonenMapParameterMatrix")));
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
 }
 

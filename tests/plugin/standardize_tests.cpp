@@ -107,6 +107,15 @@ TEST_F(Standardize, RoundsToTheLargerNumberOfSignificantDigits) {
     const auto out = harness->output_values("OutFeatureVector");
     EXPECT_DOUBLE_EQ(out[0], 1.39);  // 3 digits: 3 / 2.16
     EXPECT_DOUBLE_EQ(out[1], 1.4);   // 2 digits: 3 / 2.2
+
+    // New training digits beside an unchanged training set: the training
+    // set still holds its value, so the column digits are taken anew.
+    feed_digits("SdTrainingSet", 3, 2, {1, 1, 1, 1, 1, 1});
+    harness->feed_matrix("InFeatureVector", 1, 2, {6, 6});
+    ASSERT_TRUE(harness->tick());
+    const auto renewed = harness->output_values("OutFeatureVector");
+    EXPECT_EQ(renewed[0], 2.0);  // 1 digit: 3 / 2
+    EXPECT_DOUBLE_EQ(renewed[1], 1.4);
 }
 
 TEST_F(Standardize, OneTrainingRowGivesNotANumber) {

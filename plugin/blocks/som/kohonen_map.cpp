@@ -44,7 +44,7 @@ const char* const pattern_length_message =
 const char* const without_classes_message = "KohonenMap: input vector does not include class information.\n";
 const char* const with_classes_message = "KohonenMap: input vector includes class information.\n";
 // Bad input the map cannot work with.
-const char* const count_below_one_message = "KohonenMap: %s must be at least 1, not %d.\n";
+const char* const count_too_small_message = "KohonenMap: %s must be at least %d, not %d.\n";
 const char* const grid_size_message = "KohonenMap: %s must lie between 1 and 100, not %d.\n";
 const char* const too_large_message =
     "KohonenMap: a %d x %d map of %d weights and %d classes is too large to keep (at most %lld values per matrix).\n";
@@ -171,12 +171,17 @@ const declaration custom_parameter_table[] = {
         .attribute(AttrRunChange, true),
 };
 
-// The parameters that count something and must be at least 1, with the
-// names users see.
-const std::pair<const char*, const char*> counted_parameters[] = {
-    {InputPatternLength, "Input Pattern Length"},
-    {Iterations, "Iterations"},
-    {Classes, "Number of classes"},
+// The parameters that count something, with the names users see and their
+// least values. No iterations is a map used as it was built or loaded.
+struct counted_parameter {
+    const char* id;
+    const char* name;
+    int32 least;
+};
+const counted_parameter counted_parameters[] = {
+    {InputPatternLength, "Input Pattern Length", 1},
+    {Iterations, "Iterations", 0},
+    {Classes, "Number of classes", 1},
 };
 
 matrix_view view_of(IDoubleMatrix* matrix) {
@@ -226,14 +231,15 @@ void CKohonenMap::CheckSignature() {
         ParameterValue<ITrigger>(id);
 }
 
-// host thread, any state: counts below 1 would leave the map without
-// nodes, weights or classes, and too large a map cannot be kept.
+// host thread, any state: counts below their least value would leave the
+// map without nodes, weights or classes, and too large a map cannot be
+// kept.
 bool CKohonenMap::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     if (id != Rows && id != Cols && id != InputPatternLength && id != Classes && id != Iterations) return true;
     const int32 value = CSmartPtr<IInt>(new_value)->GetValue();
-    for (const auto& [counted, name] : counted_parameters)
-        if (id == counted && value < 1) {
-            NotifyError(count_below_one_message, name, value);
+    for (const auto& [counted, name, least] : counted_parameters)
+        if (id == counted && value < least) {
+            NotifyError(count_too_small_message, name, least, value);
             return false;
         }
     if (id == Iterations) return true;
@@ -277,10 +283,10 @@ void CKohonenMap::OnChangedParameter(const std::string& id) {
 }
 
 bool CKohonenMap::CheckCounts() {
-    for (const auto& [counted, name] : counted_parameters) {
+    for (const auto& [counted, name, least] : counted_parameters) {
         const int32 value = IntValue(counted);
-        if (value < 1) {
-            NotifyError(count_below_one_message, name, value);
+        if (value < least) {
+            NotifyError(count_too_small_message, name, least, value);
             return false;
         }
     }

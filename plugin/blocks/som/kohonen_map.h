@@ -13,9 +13,10 @@
 //   reports the node's class from the histograms as they are.
 // - A feature that is NaN or infinite makes the row an error: it is not
 //   matched, trained or counted.
-// - Input Pattern Length, Iterations and Number of classes below 1 are
-//   refused with an error when edited, and make Init fail when a patch file
-//   brings them; so do Rows or Columns outside 1..100 from a patch file
+// - Input Pattern Length and Number of classes below 1, and Iterations
+//   below 0, are refused with an error when edited, and make Init fail
+//   when a patch file brings them (no iterations is allowed: the map is
+//   done as built, or as loaded, and serves at once); so do Rows or Columns outside 1..100 from a patch file
 //   (edits are clamped into range), and a map whose weight planes or class
 //   histograms would hold more than 2^24 values.
 #pragma once

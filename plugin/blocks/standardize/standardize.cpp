@@ -77,11 +77,16 @@ bool CStandardizeImpl::Init() {
 // training set.
 bool CStandardizeImpl::Execute() {
     if (!training_pin_ || !output_) return true;
-    const bool training_is_new = training_pin_->HasData() && training_->GetTimeStamp() != statistics_time_;
+    // The column digits come from their own pin: new digits beside an
+    // unchanged training set are statistics to take anew as well.
+    const bool digits_are_new = rounding_ && training_digits_->GetTimeStamp() != digits_time_;
+    const bool training_is_new =
+        training_pin_->HasData() && (training_->GetTimeStamp() != statistics_time_ || digits_are_new);
     if (recompute_ || training_is_new) {
         if (!ComputeStatistics(*training_, training_digits_.get())) return true;
         recompute_ = false;
         statistics_time_ = training_->GetTimeStamp();
+        if (rounding_) digits_time_ = training_digits_->GetTimeStamp();
     }
     StandardizeFeatures();
     return true;
