@@ -366,7 +366,7 @@ TEST_F(SVMTrain, FailedRunsAreReportedAndKeepTheSavedModel) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 2);
 }
 
-TEST_F(SVMTrain, OneClassTrainsWithAWarningAndLabelOnlyInputIsRefused) {
+TEST_F(SVMTrain, OneClassTrainsWithAWarning) {
     ASSERT_TRUE(prepare(2, 3, {4, 1, 2, 4, 2, 1}));
     ASSERT_TRUE(harness->tick());
     ASSERT_TRUE(train());
@@ -375,18 +375,27 @@ TEST_F(SVMTrain, OneClassTrainsWithAWarningAndLabelOnlyInputIsRefused) {
     EXPECT_EQ(harness->messages(Mrv::LevelWarning),
               std::vector<std::string>{"CSVMTrain::Execute -- The training set holds one class only; the model gives "
                                        "that class to every sample.\n"});
+}
+
+// A label column alone still trains: every sample is the terminator only,
+// gamma falls back to 1 and the ranges have no row.
+TEST_F(SVMTrain, LabelOnlyInputTrainsAndAMatrixWithoutColumnsIsRefused) {
+    ASSERT_TRUE(prepare(2, 1, {1, -1}));
+    EXPECT_EQ(harness->output_matrix("Ranges")->GetHeight(), 0);
+    EXPECT_EQ(harness->output_matrix("Ranges")->GetWidth(), 2);
+    ASSERT_TRUE(harness->tick());
+    ASSERT_TRUE(train());
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
+    EXPECT_NE(read_file(model()).find("gamma 1\n"), std::string::npos);
+    EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
     harness->stop();
     harness->done();
 
-    harness->clear_notifications();
-    harness->feed_matrix("InputMatrix", 2, 1, {1, 2});
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError)[0],
-              "CSVMTrain::Init -- The input matrix needs a label column and at least one attribute column; it has 1 "
-              "columns.\n");
-    harness->done();
     harness->feed_matrix("InputMatrix", 0, 0, {});
     EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError)[0],
+              "CSVMTrain::Init -- The input matrix needs a label column; it has 0 columns.\n");
 }
 
 TEST_F(SVMTrain, RowsOfAReshapedInputAreNotTaken) {

@@ -52,8 +52,8 @@ const char* const max_size_message =
     "be kept.\n";
 const char* const log_file_message =
     "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n";
-const char* const too_few_columns_message =
-    "CSVMTrain::Init -- The input matrix needs a label column and at least one attribute column; it has %d columns.\n";
+// A label column alone trains (every sample empty); without it there is nothing to learn from.
+const char* const too_few_columns_message = "CSVMTrain::Init -- The input matrix needs a label column; it has %d columns.\n";
 const char* const allocation_message = "CSVMTrain::Execute -- Cannot allocate memory for input data.\n";
 const char* const shape_changed_message =
     "CSVMTrain::Execute -- The input shape changed after Init; the rows of this tick are not added.\n";
@@ -226,7 +226,7 @@ bool CSVMTrain::Init() {
             BindInput(input_, InputMatrix);
             columns_ = input_->GetWidth();
             rows_ = input_->GetHeight();
-            if (columns_ < 2) {
+            if (columns_ < 1) {
                 NotifyError(too_few_columns_message, columns_);
                 return false;
             }
