@@ -525,6 +525,10 @@ protected:
                       "\"values\": a viridis heatmap with its colour bar; \"argmax\": each cell's largest plane "
                       "in a categorical palette, ties grey",
                       "string");
+        add_parameter(s, "PlaneNames", "Plane names",
+                      "Comma-separated names of the planes, e.g. \"setosa,versicolor,virginica\"; empty: plane 0, "
+                      "plane 1, ...",
+                      "string");
         set_int(s, "Planes", 1);
         set_string(s, "Mode", "values");
     }
@@ -542,6 +546,11 @@ protected:
     // A value that cannot be drawn leaves the last picture's value as it was.
     void take(Mrv::IDatatype& value) override {
         auto next = std::make_unique<Heatmap>(planes_, argmax_);
+        std::vector<std::string> names;
+        const std::string listed = string_parameter("PlaneNames");
+        if (!listed.empty()) boost::algorithm::split(names, listed, boost::algorithm::is_any_of(","));
+        for (auto& name : names) boost::algorithm::trim(name);
+        next->name_planes(std::move(names));
         if (auto* set = Mrv::interface_cast<Mrv::ILabelledSet>(&value)) {
             for (int i = 0; i < set->GetCount(); ++i) next->add(set->GetName(i), view_of(*set->GetItem(i)));
         } else {

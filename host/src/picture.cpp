@@ -73,9 +73,7 @@ void Heatmap::add(const std::string& name, const MatrixView& matrix) {
         throw std::invalid_argument("a height of " + std::to_string(matrix.rows) + " is not a multiple of " +
                                     std::to_string(planes_) + " planes");
     const int plane_rows = matrix.rows / planes_;
-    auto plane_name = [&](int k) {
-        return planes_ == 1 ? name : (name.empty() ? "" : name + " ") + "plane " + std::to_string(k);
-    };
+    auto plane_name = [&](int k) { return planes_ == 1 ? name : (name.empty() ? "" : name + " ") + plane_label(k); };
     if (argmax_) {
         categories_ = std::max(categories_, planes_);
         Panel panel = sampled_panel(name, plane_rows, matrix.cols);
@@ -111,6 +109,11 @@ void Heatmap::add(const std::string& name, const MatrixView& matrix) {
                     plane.at(sampled(i, panel.drawn_rows, plane.rows), sampled(j, panel.drawn_cols, plane.cols));
         panels_.push_back(std::move(panel));
     }
+}
+
+std::string Heatmap::plane_label(int k) const {
+    const auto at = static_cast<std::size_t>(k);
+    return at < plane_names_.size() && !plane_names_[at].empty() ? plane_names_[at] : "plane " + std::to_string(k);
 }
 
 // Matplotlib's viridis at nine evenly spaced points, interpolated.
@@ -290,7 +293,7 @@ void HeatmapPicture::write(const std::string& path) const {
     double x = width_ - legend_width + 4, y = top;
     if (heatmap_.argmax()) {
         for (int k = 0; k < heatmap_.categories(); ++k)
-            legend_entry(cr, x, y, category_colour(k), "plane " + std::to_string(k));
+            legend_entry(cr, x, y, category_colour(k), heatmap_.plane_label(k));
         legend_entry(cr, x, y, tie_colour, "tie");
     } else {
         // The colour bar, maximum at the top.

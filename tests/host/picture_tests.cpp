@@ -128,8 +128,10 @@ TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
                                     0, 1, 5, 3,  //
                                     4, 2, 1, nan};
     Heatmap planes(3, false);
+    planes.name_planes({"a", "", "c"});
     planes.add("w", view(cells, 6, 2));
     ASSERT_EQ(planes.panels().size(), 3u);
+    EXPECT_EQ(planes.panels()[0].name, "w a");
     EXPECT_EQ(planes.panels()[1].name, "w plane 1");
     EXPECT_EQ(planes.panels()[0].cells, (std::vector<double>{1, 9, 5, 2}));
     EXPECT_EQ(planes.panels()[1].rows, 2);

@@ -46,6 +46,9 @@ public:
     // `planes`: the input is k planes stacked vertically; `argmax`: draw
     // the index of the largest plane per cell instead of the values.
     Heatmap(int planes, bool argmax) : planes_(planes < 1 ? 1 : planes), argmax_(argmax) {}
+    // Names for the planes in captions and the legend ("plane k" beyond).
+    void name_planes(std::vector<std::string> names) { plane_names_ = std::move(names); }
+    std::string plane_label(int k) const;
     void clear();
     // Adds one matrix, split into its planes (or their argmax); throws
     // std::invalid_argument when its height is not a multiple of planes.
@@ -70,6 +73,7 @@ private:
     double minimum_ = 0.0, maximum_ = 0.0;
     long long nan_cells_ = 0, infinite_cells_ = 0, tie_cells_ = 0;
     int categories_ = 0;
+    std::vector<std::string> plane_names_;
 };
 
 struct Rgb {
