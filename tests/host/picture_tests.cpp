@@ -11,6 +11,7 @@
 #include <limits>
 #include <thread>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 #include "host/patch.h"
 #include "host/picture.h"
@@ -49,12 +50,7 @@ struct Png {
 
 class Pictures : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-pictures-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
+    void SetUp() override { folder = fresh_test_folder("mrv-pictures"); }
     void TearDown() override { fs::remove_all(folder); }
 
     // The colour drawn at the centre of cell (r, c) of panel p.
@@ -244,10 +240,7 @@ TEST_F(Pictures, ChartsDrawBarsPerSeriesOverTheXValues) {
 class PictureSinks : public LiveObjectsTest {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-sinks-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder = fresh_test_folder("mrv-sinks");
         patch = std::make_unique<Patch>();
     }
     void ReleaseHostObjects() override { patch.reset(); }
