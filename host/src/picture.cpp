@@ -15,6 +15,13 @@
 #include <memory>
 #include <stdexcept>
 
+#if defined(__SANITIZE_ADDRESS__)
+// Fontconfig, which Cairo's text loads, keeps its configuration for the
+// life of the process; LeakSanitizer would report it at every exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
+#endif
+
 namespace mrvhost {
 
 MatrixView MatrixView::plane(int k, int count) const {
