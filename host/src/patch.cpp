@@ -76,6 +76,7 @@ BlockNode& Patch::add_block(const std::string& name, const std::string& class_id
     try {
         if (is_host_block_class(class_id)) {
             node->host_block = create_host_block(*kernel_, class_id, datatype, base_directory);
+            node->host_block->set_name(name);
             node->block = Ref<Mrv::IBlock>(node->host_block.get());
         } else {
             Mrv::ILibraryObjectClassInfo* info = find_class(class_id);

@@ -425,9 +425,13 @@ TEST_F(Tools, InspectDescribesHostBlocksFromTheirInstances) {
 
     const Result all = mrv_inspect("--host");
     ASSERT_EQ(all.status, 0) << all.output;
-    for (const char* id : {"host.csv_source", "host.constant", "host.pick", "host.csv_sink", "host.print"})
+    for (const char* id : {"host.csv_source", "host.constant", "host.pick", "host.csv_sink", "host.print",
+                           "host.image_sink", "host.plot_sink"})
         EXPECT_NE(all.output.find(std::string("Block class ") + id + " (host block)\n"), std::string::npos) << id;
-    EXPECT_NE(all.output.find("Host blocks (5):\n"), std::string::npos);
+    EXPECT_NE(all.output.find("Host blocks (7):\n"), std::string::npos);
+    EXPECT_NE(all.output.find("    X  kernel/double-matrix  optional\n"), std::string::npos);
+    EXPECT_NE(all.output.find("    EveryTicks  kernel/int\n"), std::string::npos);
+    EXPECT_NE(all.output.find("datatypes    double-matrix, int-matrix, labeled_set"), std::string::npos);
 
     EXPECT_EQ(mrv_inspect(std::string("--host ") + MRV_PLUGIN).status, 2);
     const Result no_library = mrv_inspect("/nowhere/libMrvML.so host.pick");
@@ -457,6 +461,19 @@ TEST_F(Tools, LibraryExportsOnlyItsEntryPointsAndInterfaceTypes) {
 
 // ---- the Kohonen map example ---------------------------------------------------
 
+// The width and height a PNG file's header gives, or 0, 0 for a file that
+// is not one.
+std::pair<int, int> png_size(const fs::path& file) {
+    const std::string bytes = read_file(file);
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
+    auto word = [&](std::size_t at) {
+        int value = 0;
+        for (std::size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+        return value;
+    };
+    return {word(16), word(20)};
+}
+
 class KohonenExample : public Tools {
 protected:
     // The example, reading the shipped data and writing into this test's folder.
@@ -465,6 +482,8 @@ protected:
         patch["blocks"][0]["parameters"]["File"] = (fs::path(MRV_EXAMPLES) / "data" / "iris-som.csv").string();
         patch["blocks"][2]["parameters"]["File"] = "nodes.csv";
         patch["blocks"][3]["parameters"]["File"] = "classes.csv";
+        patch["blocks"][4]["parameters"]["File"] = "classes.png";
+        patch["blocks"][5]["parameters"]["File"] = "weights.png";
         return patch;
     }
     // The value columns of a sink's lines, the tick dropped.
@@ -492,6 +511,11 @@ TEST_F(KohonenExample, TrainsOnIrisAndItsClassesFollowTheSpecies) {
     EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterStatus"], 1);  // running
     EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterMatrix"].size(), 32u);  // 8 rows x 4 weights
     EXPECT_EQ(saved["blocks"][1]["parameters"]["KohonenMapParameterClassMatrix"].size(), 24u);
+    // One picture of the dominant species per node, one of the four weight
+    // planes side by side (wider).
+    const auto classes_size = png_size(folder / "classes.png"), weights_size = png_size(folder / "weights.png");
+    EXPECT_GT(classes_size.first, 0);
+    EXPECT_GT(weights_size.first, 2 * classes_size.first);
 }
 
 // Save, reload in running state, save again: the map and the histograms
@@ -544,6 +568,7 @@ TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
     nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
     for (auto& block : patch["blocks"])
         if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+        else if (block["class"] == "host.plot_sink") block["parameters"]["File"] = "histogram.png";
     const Result result = mrv_run(write_patch("sequences.json", patch).string());
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_EQ(lines_of(read_file(folder / "setosa.csv")),
@@ -571,6 +596,7 @@ TEST_F(Tools, SequenceExampleWritesHistogramsMeansAndSteadyLabels) {
     EXPECT_EQ(labels[102], "103,-1");
     EXPECT_EQ(labels[107], "108,2");
     EXPECT_EQ(labels[149], "150,2");
+    EXPECT_EQ(png_size(folder / "histogram.png"), std::make_pair(640, 400));
 }
 
 // CSV columns read as scalars drive catalog blocks, and a sink writes every
@@ -642,6 +668,7 @@ TEST_F(Tools, SavedSequencePatchReloadsWithItsLayouts) {
     nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "iris-sequences.json"));
     for (auto& block : patch["blocks"])
         if (block["class"] == "host.csv_sink") block["parameters"]["File"] = block["name"].get<std::string>() + ".csv";
+        else if (block["class"] == "host.plot_sink") block["parameters"]["File"] = "histogram.png";
     const fs::path saved = folder / "saved.json";
     ASSERT_EQ(mrv_run(write_patch("sequences.json", patch).string() + " --save " + saved.string()).status, 0);
     const std::string first = read_file(folder / "setosa.csv");

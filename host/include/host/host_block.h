@@ -56,6 +56,9 @@ public:
     // The files the block reads and writes (resolved), or "".
     virtual std::string file_read() { return ""; }
     virtual std::string file_written() { return ""; }
+    // The name the patch gives the block (pictures are titled with it).
+    void set_name(std::string name) { name_ = std::move(name); }
+    const std::string& name() const { return name_; }
 
 protected:
     virtual void declare(Signature& signature) = 0;
@@ -93,6 +96,7 @@ private:
     Ref<Layout> layout_;
     Ref<Mrv::IClock> clock_;
     std::string base_directory_;
+    std::string name_;
     // An execution error that recurs on every tick is reported once.
     std::string last_execute_error_;
 };

@@ -1,0 +1,344 @@
+// Heatmaps and charts drawn and read back with Cairo: sizes, the colours of
+// chosen cells, argmax categories, non-finite cells, atomic replacement.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <thread>
+
+#include "common/files.h"
+#include "common/live_objects_test.h"
+#include "host/patch.h"
+#include "host/picture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace mrvhost;
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+struct Png {
+    explicit Png(const fs::path& path) : surface(cairo_image_surface_create_from_png(path.c_str())) {}
+    ~Png() { cairo_surface_destroy(surface); }
+    bool ok() const { return cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS; }
+    int width() const { return cairo_image_surface_get_width(surface); }
+    int height() const { return cairo_image_surface_get_height(surface); }
+    Rgb at(double x, double y) const {
+        const unsigned char* row = cairo_image_surface_get_data(surface) +
+                                   static_cast<int>(y) * cairo_image_surface_get_stride(surface);
+        const std::uint32_t pixel = reinterpret_cast<const std::uint32_t*>(row)[static_cast<int>(x)];
+        return {static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
+                static_cast<unsigned char>(pixel)};
+    }
+    Png(const Png&) = delete;
+    Png& operator=(const Png&) = delete;
+    cairo_surface_t* surface;
+};
+
+::testing::AssertionResult same(Rgb expected, Rgb actual) {
+    if (expected == actual) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "expected " << +expected.r << "," << +expected.g << "," << +expected.b
+                                         << " got " << +actual.r << "," << +actual.g << "," << +actual.b;
+}
+
+class Pictures : public ::testing::Test {
+protected:
+    void SetUp() override { folder = fresh_test_folder("mrv-pictures"); }
+    void TearDown() override { fs::remove_all(folder); }
+
+    // The colour drawn at the centre of cell (r, c) of panel p.
+    Rgb cell_colour(const HeatmapPicture& picture, const Png& png, std::size_t p, int r, int c) {
+        const CellBox box = picture.cell(p, r, c);
+        return png.at(box.x + box.width / 2, box.y + box.height / 2);
+    }
+    fs::path folder;
+};
+
+MatrixView view(const std::vector<double>& cells, int rows, int cols) { return {cells.data(), nullptr, rows, cols}; }
+
+TEST_F(Pictures, HeatmapColoursCellsAcrossTheFiniteRangeAndMarksNonFiniteCells) {
+    const std::vector<double> cells{2, 4, 6, nan, inf, -inf, 10, 4, 6};
+    Heatmap heatmap(1, false);
+    heatmap.add("", view(cells, 3, 3));
+    EXPECT_EQ(heatmap.minimum(), 2);
+    EXPECT_EQ(heatmap.maximum(), 10);
+    EXPECT_EQ(heatmap.nan_cells(), 1);
+    EXPECT_EQ(heatmap.infinite_cells(), 2);
+    const HeatmapPicture picture(heatmap, "som");
+    picture.write((folder / "map.png").string());
+    const Png png(folder / "map.png");
+    ASSERT_TRUE(png.ok());
+    EXPECT_EQ(png.width(), picture.width());
+    EXPECT_EQ(png.height(), picture.height());
+    EXPECT_TRUE(same(viridis(0), cell_colour(picture, png, 0, 0, 0)));
+    EXPECT_TRUE(same(viridis(1), cell_colour(picture, png, 0, 2, 0)));
+    EXPECT_TRUE(same(viridis(0.5), cell_colour(picture, png, 0, 2, 2)));
+    EXPECT_TRUE(same(viridis(0.25), cell_colour(picture, png, 0, 2, 1)));
+    EXPECT_TRUE(same(Rgb{0x44, 0x01, 0x54}, viridis(0)));
+    EXPECT_TRUE(same(nan_colour, cell_colour(picture, png, 0, 1, 0)));
+    EXPECT_TRUE(same(infinite_colour, cell_colour(picture, png, 0, 1, 1)));
+    EXPECT_TRUE(same(infinite_colour, cell_colour(picture, png, 0, 1, 2)));
+}
+
+TEST_F(Pictures, ConstantSingleCellAndEmptyMatricesAreDrawn) {
+    const std::vector<double> constant(6, 3.5), single{7};
+    Heatmap flat(1, false);
+    flat.add("constant", view(constant, 2, 3));
+    const HeatmapPicture flat_picture(flat);
+    flat_picture.write((folder / "flat.png").string());
+    // No range: the middle colour, never a division by zero.
+    EXPECT_TRUE(same(viridis(0.5), cell_colour(flat_picture, Png(folder / "flat.png"), 0, 1, 2)));
+
+    // Panels share one colour scale; an empty one is captioned, not drawn.
+    Heatmap heatmap(1, false);
+    heatmap.add("constant", view(constant, 2, 3));
+    heatmap.add("single", view(single, 1, 1));
+    heatmap.add("empty", view({}, 0, 0));
+    EXPECT_EQ(heatmap.minimum(), 3.5);
+    EXPECT_EQ(heatmap.maximum(), 7);
+    EXPECT_EQ(heatmap.panels()[2].cells.size(), 0u);
+    const HeatmapPicture picture(heatmap);
+    picture.write((folder / "map.png").string());
+    const Png png(folder / "map.png");
+    ASSERT_TRUE(png.ok());
+    EXPECT_TRUE(same(viridis(0), cell_colour(picture, png, 0, 1, 2)));
+    EXPECT_TRUE(same(viridis(1), cell_colour(picture, png, 1, 0, 0)));
+
+    // Nothing to draw at all still makes a picture.
+    Heatmap none(1, false);
+    HeatmapPicture(none).write((folder / "none.png").string());
+    EXPECT_TRUE(Png(folder / "none.png").ok());
+}
+
+TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
+    // Three 2x2 planes stacked: cell (0,0) plane 2 wins, (0,1) plane 0,
+    // (1,0) planes 0 and 1 tie, (1,1) holds a NaN.
+    const std::vector<double> cells{1, 9, 5, 2,  //
+                                    0, 1, 5, 3,  //
+                                    4, 2, 1, nan};
+    Heatmap planes(3, false);
+    planes.name_planes({"a", "", "c"});
+    planes.add("w", view(cells, 6, 2));
+    ASSERT_EQ(planes.panels().size(), 3u);
+    EXPECT_EQ(planes.panels()[0].name, "w a");
+    EXPECT_EQ(planes.panels()[1].name, "w plane 1");
+    EXPECT_EQ(planes.panels()[0].cells, (std::vector<double>{1, 9, 5, 2}));
+    EXPECT_EQ(planes.panels()[1].rows, 2);
+
+    Heatmap argmax(3, true);
+    argmax.add("", view(cells, 6, 2));
+    EXPECT_EQ(argmax.tie_cells(), 1);
+    EXPECT_EQ(argmax.nan_cells(), 1);
+    const HeatmapPicture picture(argmax);
+    picture.write((folder / "classes.png").string());
+    const Png png(folder / "classes.png");
+    ASSERT_TRUE(png.ok());
+    EXPECT_TRUE(same(category_colour(2), cell_colour(picture, png, 0, 0, 0)));
+    EXPECT_TRUE(same(category_colour(0), cell_colour(picture, png, 0, 0, 1)));
+    EXPECT_TRUE(same(tie_colour, cell_colour(picture, png, 0, 1, 0)));
+    EXPECT_TRUE(same(nan_colour, cell_colour(picture, png, 0, 1, 1)));
+
+    EXPECT_THROW(argmax.add("", view(cells, 4, 3)), std::invalid_argument);
+}
+
+TEST_F(Pictures, LargeMatricesAreSampledToABoundedPicture) {
+    // A column of rows numbered by value: the sampled picture keeps the
+    // order and the full range.
+    const int rows = 4000, cols = 1500;
+    std::vector<double> cells(static_cast<std::size_t>(rows) * cols);
+    for (int r = 0; r < rows; ++r) std::fill_n(cells.begin() + static_cast<long>(r) * cols, cols, r);
+    Heatmap heatmap(1, false);
+    heatmap.add("", view(cells, rows, cols));
+    const Panel& panel = heatmap.panels().front();
+    EXPECT_EQ(panel.drawn_rows, largest_panel_side);
+    EXPECT_EQ(panel.drawn_cols, largest_panel_side);
+    EXPECT_EQ(heatmap.maximum(), rows - 1);
+    const HeatmapPicture picture(heatmap);
+    EXPECT_LT(picture.width(), 700);
+    picture.write((folder / "large.png").string());
+    const Png png(folder / "large.png");
+    ASSERT_TRUE(png.ok());
+    EXPECT_TRUE(same(viridis(0), cell_colour(picture, png, 0, 0, 0)));
+}
+
+TEST_F(Pictures, APictureReplacesTheLastInOneStep) {
+    const std::vector<double> small{1, 2}, big(40 * 40, 1.0);
+    Heatmap a(1, false), b(1, false);
+    a.add("", view(small, 1, 2));
+    b.add("", view(big, 40, 40));
+    const HeatmapPicture first(a), second(b);
+    const fs::path path = folder / "live.png";
+    first.write(path.string());
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (int i = 0; i < 60; ++i) (i % 2 ? first : second).write(path.string());
+        writing = false;
+    });
+    int reads = 0;
+    while (writing) {
+        const Png png(path);
+        ASSERT_TRUE(png.ok()) << "a partial picture was visible";
+        ASSERT_TRUE(png.width() == first.width() || png.width() == second.width());
+        ++reads;
+    }
+    writer.join();
+    EXPECT_GT(reads, 0);
+    // Nothing is left beside the picture.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1);
+}
+
+TEST_F(Pictures, AMissingFolderIsRefusedAndNothingIsWritten) {
+    const std::string path = (folder / "missing" / "map.png").string();
+    try {
+        check_output_folder(path);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "cannot write \"" + path + "\": the folder \"" + (folder / "missing").string() + "\" does not exist");
+    }
+    Heatmap heatmap(1, false);
+    EXPECT_THROW(HeatmapPicture(heatmap).write(path), std::runtime_error);
+    EXPECT_THROW(write_chart(Chart{}, path), std::runtime_error);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 0);
+}
+
+TEST_F(Pictures, ChartsDrawBarsPerSeriesOverTheXValues) {
+    Chart chart;
+    chart.title = "hist";
+    chart.series = {{1, 2, 4}, {4, nan, 2}};
+    chart.x = {0.5, 1.5, 2.5};
+    write_chart(chart, (folder / "bars.png").string());
+    const Png png(folder / "bars.png");
+    ASSERT_TRUE(png.ok());
+    EXPECT_EQ(png.width(), chart_width);
+    EXPECT_EQ(png.height(), chart_height);
+    // Three slots; each holds the two series' bars side by side, from 0 up
+    // to 4 at the top of the area.
+    const CellBox area = chart_area(chart);
+    const double slot = area.width / 3, bar = slot * 0.4, bottom = area.y + area.height - 3;
+    EXPECT_TRUE(same(series_colour(0), png.at(area.x + 2 * slot + 0.1 * slot + bar / 2, area.y + 3)));
+    EXPECT_TRUE(same(series_colour(1), png.at(area.x + 0.1 * slot + 1.5 * bar, area.y + 3)));
+    EXPECT_TRUE(same(series_colour(0), png.at(area.x + 0.1 * slot + 0.5 * bar, bottom)));
+    // A NaN draws no bar.
+    EXPECT_TRUE(same(Rgb{255, 255, 255}, png.at(area.x + slot + 0.1 * slot + 1.5 * bar, bottom)));
+
+    chart.bars = false;
+    chart.series = {{3, 3, 3}};
+    write_chart(chart, (folder / "line.png").string());
+    EXPECT_TRUE(Png(folder / "line.png").ok());
+}
+
+// ---- the sinks in a patch --------------------------------------------------
+
+class PictureSinks : public LiveObjectsTest {
+protected:
+    void SetUp() override {
+        folder = fresh_test_folder("mrv-sinks");
+        patch = std::make_unique<Patch>();
+    }
+    void ReleaseHostObjects() override { patch.reset(); }
+    void TearDown() override {
+        LiveObjectsTest::TearDown();
+        fs::remove_all(folder);
+    }
+    // constant -> sink of the given class, writing `file` in the folder.
+    void build(const char* sink, const char* datatype, const nlohmann::json& value, const std::string& file) {
+        patch->add_block("value", "host.constant", datatype);
+        patch->set_parameter("value", "Value", value);
+        patch->add_block("picture", sink, datatype);
+        patch->set_parameter("picture", "File", (folder / file).string());
+        patch->link("value", "Output", "picture", "Input");
+    }
+    std::vector<std::string> errors() {
+        std::vector<std::string> texts;
+        for (const auto& n : patch->kernel().sink().events())
+            if (n.level == Mrv::LevelError) texts.push_back(n.text);
+        return texts;
+    }
+    fs::path folder;
+    std::unique_ptr<Patch> patch;
+};
+
+TEST_F(PictureSinks, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
+    build("host.image_sink", "int-matrix", nlohmann::json::parse("[[0, 1], [2, 3]]"), "map.png");
+    patch->set_parameter("picture", "EveryTicks", 2);
+    ASSERT_TRUE(patch->start()) << patch->failure();
+    // The first value at once, then one at most every two ticks.
+    patch->tick();
+    EXPECT_TRUE(Png(folder / "map.png").ok());
+    fs::remove(folder / "map.png");
+    patch->set_parameter("value", "Value", nlohmann::json::parse("[[3, 2], [1, 0]]"));
+    patch->tick();
+    EXPECT_FALSE(fs::exists(folder / "map.png"));
+    patch->set_parameter("value", "Value", nlohmann::json::parse("[[0, 0], [0, 5]]"));
+    patch->tick();
+    const std::vector<int> cells{0, 0, 0, 5};
+    Heatmap expected(1, false);
+    expected.add("", {nullptr, cells.data(), 2, 2});
+    const HeatmapPicture picture(expected, "picture");
+    {
+        const Png png(folder / "map.png");
+        ASSERT_TRUE(png.ok());
+        EXPECT_EQ(png.width(), picture.width());
+        const CellBox last = picture.cell(0, 1, 1);
+        EXPECT_TRUE(same(viridis(1), png.at(last.x + 1, last.y + 1)));
+    }
+    fs::remove(folder / "map.png");
+    patch->stop();
+    EXPECT_TRUE(Png(folder / "map.png").ok());
+    EXPECT_EQ(patch->node("picture").host_block->progress(), "3 pictures written");
+    patch->close();
+}
+
+TEST_F(PictureSinks, BadSettingsFailAtInitAndWriteNothing) {
+    build("host.image_sink", "double-matrix", nlohmann::json::parse("[[1, 2]]"), "missing/map.png");
+    EXPECT_FALSE(patch->start());
+    const std::string path = (folder / "missing" / "map.png").string();
+    EXPECT_EQ(errors(), std::vector<std::string>{"cannot write \"" + path + "\": the folder \"" +
+                                                 (folder / "missing").string() + "\" does not exist\n"});
+    patch->stop();
+    patch->set_parameter("picture", "File", (folder / "map.png").string());
+    patch->set_parameter("picture", "Mode", "argmax");
+    EXPECT_FALSE(patch->start());
+    EXPECT_EQ(errors().back(), "Mode \"argmax\" needs Planes from 2\n");
+    patch->stop();
+    patch->set_parameter("picture", "Planes", 2);
+    EXPECT_TRUE(patch->start());
+    patch->tick();
+    // One row is not two planes: said once, though it recurs every tick.
+    patch->set_parameter("value", "Value", nlohmann::json::parse("[[1, 2, 3]]"));
+    patch->run(3);
+    EXPECT_EQ(errors().back(), "a height of 1 is not a multiple of 2 planes\n");
+    patch->stop();
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 0);
+    patch->close();
+}
+
+TEST_F(PictureSinks, PlotSinkTakesXValuesOfTheSeriesLength) {
+    build("host.plot_sink", "double-matrix", nlohmann::json::parse("[[1, 2, 3]]"), "plot.png");
+    patch->add_block("x", "host.constant", "double-matrix");
+    patch->set_parameter("x", "Value", nlohmann::json::parse("[[0.5, 1.5]]"));
+    patch->link("x", "Output", "picture", "X");
+    patch->set_parameter("picture", "EveryTicks", 1);
+    ASSERT_TRUE(patch->start());
+    patch->tick();
+    EXPECT_EQ(errors(), std::vector<std::string>{"2 X values for 3 points\n"});
+    // Drawn again when the run ends, with the X values then.
+    patch->set_parameter("x", "Value", nlohmann::json::parse("[[0.5, 1.5, 2.5]]"));
+    patch->tick();
+    patch->stop();
+    EXPECT_EQ(errors().size(), 1u);
+    const Png png(folder / "plot.png");
+    ASSERT_TRUE(png.ok());
+    EXPECT_EQ(png.width(), chart_width);
+    patch->close();
+}
+
+}  // namespace
