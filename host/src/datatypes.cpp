@@ -171,17 +171,7 @@ public:
 template <class T>
 bool parse_field(const std::string& field, T& value) {
     if constexpr (std::is_floating_point_v<T>) {
-        const std::string lower = boost::algorithm::to_lower_copy(field);
-        const bool negative = !lower.empty() && lower[0] == '-';
-        const std::string word = (negative || (!lower.empty() && lower[0] == '+')) ? lower.substr(1) : lower;
-        if (word == "nan") {
-            value = std::numeric_limits<T>::quiet_NaN();
-            return true;
-        }
-        if (word == "inf" || word == "infinity") {
-            value = negative ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
-            return true;
-        }
+        // strtod reads "nan", "inf" and "infinity" in any case, signed.
         const char* begin = field.c_str();
         char* end = nullptr;
         value = std::strtod(begin, &end);
