@@ -4,11 +4,9 @@
 //
 // Choices where the behaviour was open:
 // - Generate asks the host for an execution, so the answer comes in the
-//   next tick even when no new value arrives; with an empty buffer that
-//   execution says so and the vote waits for the next value.
-// - A NaN input is not a label: it is not buffered, with a warning.
-// - Lowering MaximumDimension while running drops the oldest values at the
-//   next input until the buffer fits the new limit.
+//   next tick even when no new value arrives; with an empty buffer the
+//   vote waits silently for the next value.
+// - Every NaN input counts as one label, ordered below every number.
 // - The number of answers is read at Init, with the output's shape, so a
 //   later edit takes effect at the next Init.
 // - NumberOfAnswers below 1 at Init (possible only from a hand-edited saved

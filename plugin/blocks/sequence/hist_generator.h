@@ -4,9 +4,8 @@
 // histogram each, and the bin centres are published beside them.
 //
 // Choices where the behaviour is otherwise open:
-// - Under Normalize, a histogram that counted no value (or whose range has
-//   zero width) keeps its cells instead of being divided by 0: an empty
-//   histogram stays all zeros, never NaN.
+// - Under Normalize, a histogram that counted no value keeps its zeros
+//   instead of being divided by 0.
 // - A value just below MaxValue whose position rounds up to NumberOfBins
 //   goes into the last bin; nothing is written outside the bins.
 // - Values that are not numbers are not counted; infinities count in the
