@@ -208,6 +208,7 @@ TEST_F(KohonenMap, CountsTakeAnyValueButTooLargeMapsAreRefused) {
     h.stop();
     h.done();
 
+    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
     h.clear_notifications();
     EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 40));
     EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 40));

@@ -140,9 +140,9 @@ TEST_F(SubSampler, MaximumDimensionKeepsTheMostRecentValues) {
 // No samples for N <= 0, yet each generation stamps the output and, with
 // ResetOnGeneration, empties the buffer; the block says nothing of it.
 TEST_F(SubSampler, SampleCountsBelowOneGenerateNoSamples) {
-    for (int samples : {0, -4}) {
-        SCOPED_TRACE(samples);
-        prepare(samples, 0);
+    for (int count : {0, -4}) {
+        SCOPED_TRACE(count);
+        prepare(count, 0);
         EXPECT_EQ(sequence()->GetSampleCount(), 0);
         feed_all({1, 2});
         generate();
