@@ -18,8 +18,6 @@ const char* const size_trace = "size: %d\n";
 const char* const labels_trace = "Labels: ";
 const char* const label_trace = "%d ";
 const char* const end_trace = "\n";
-const char* const no_answers_message =
-    "CDecisionByVoting::Init -- The number of answers is %d; it must be at least 1.\n";
 
 const declaration signature_table[] = {
     parameter(ResetId, "Reset", "Resets the block's buffers", "trigger").attribute(3, true).attribute(2, false),
@@ -73,12 +71,8 @@ void CDecisionByVoting::OnChangedParameter(const std::string& id) {
 bool CDecisionByVoting::Init() {
     return TraceExceptions(
         [&] {
-            const int32 answers = ParameterValue<IInt>(AnswerCountId)->GetValue();
-            if (answers < 1) {
-                // No pins bound: the ticks of a patch that runs anyway do nothing.
-                NotifyError(no_answers_message, answers);
-                return false;
-            }
+            // Below 0 (only a hand-edited patch brings it) is no answers.
+            const int32 answers = std::max<int32>(ParameterValue<IInt>(AnswerCountId)->GetValue(), 0);
             BindInput(input_, InputId);
             BindOutput(answers_, AnswersId);
             BindOutput(sure_, SureId);

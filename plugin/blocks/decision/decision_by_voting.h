@@ -9,8 +9,9 @@
 // - Every NaN input counts as one label, ordered below every number.
 // - The number of answers is read at Init, with the output's shape, so a
 //   later edit takes effect at the next Init.
-// - NumberOfAnswers below 1 at Init (possible only from a hand-edited saved
-//   patch, the editor's domain refuses it) makes Init fail with a message.
+// - NumberOfAnswers below 0 at Init (possible only from a hand-edited saved
+//   patch, the editor's domain refuses it) counts as 0, as a matrix cannot
+//   have fewer columns: a vote then gives only its certainty.
 // - The vote trace shows each value truncated to an integer (clamped to the
 //   range of int).
 #pragma once

@@ -10,9 +10,9 @@
 //   goes into the last bin; nothing is written outside the bins.
 // - Values that are not numbers are not counted; infinities count in the
 //   first or the last bin like any value outside the range.
-// - NumberOfBins or NumberOfHistograms below 1 (possible only from a
-//   hand-edited saved patch) makes Init fail with a message instead of
-//   shaping empty outputs.
+// - NumberOfBins or NumberOfHistograms below 0 (possible only from a
+//   hand-edited saved patch) counts as 0, as a matrix cannot have fewer
+//   columns: the outputs have no bins, or there is no histogram.
 #pragma once
 
 #include <vector>
