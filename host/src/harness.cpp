@@ -119,10 +119,14 @@ bool BlockHarness::tick() {
     clock_->advance();
     stamp_touched();
     status().take_pending();
-    return block_->ExecuteBlock();
+    return execute();
 }
 
-bool BlockHarness::execute() { return block_->ExecuteBlock(); }
+bool BlockHarness::execute() {
+    const bool result = block_->ExecuteBlock();
+    signature().executed();
+    return result;
+}
 
 void BlockHarness::stop() {
     block_->StopBlock();

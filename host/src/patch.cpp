@@ -343,6 +343,7 @@ void Patch::tick() {
         if (should_execute(*block)) {
             ++block->executions;
             block->block->ExecuteBlock();
+            block->signature().executed();
         }
 }
 

@@ -29,7 +29,12 @@ Ref<Pin> Pin::create_output(const std::string& id, const std::string& catalog_id
 
 bool Pin::HasData() const {
     const Mrv::IDatatype* value = link_ ? link_->GetDatatype() : own_.get();
-    return value && value->GetTimeStamp() != 0;
+    return value && value->GetTimeStamp() != 0 && value->GetTimeStamp() != seen_;
+}
+
+void Pin::executed() {
+    const Mrv::IDatatype* value = link_ ? link_->GetDatatype() : own_.get();
+    seen_ = value ? value->GetTimeStamp() : 0;
 }
 
 void Pin::connect(Pin& output) {
@@ -143,6 +148,10 @@ void Signature::Clear() {
     inputs_->clear();
     outputs_->clear();
     parameters_->clear();
+}
+
+void Signature::executed() {
+    for (const auto& input : inputs_->items()) input->executed();
 }
 
 Ref<Signature> Signature::clone() const {

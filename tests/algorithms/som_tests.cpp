@@ -178,6 +178,20 @@ TEST(Som, BestMatchPrefersTheEarlierOfEqualNodes) {
     EXPECT_EQ(empty.FindBestMatch(x), -1);
 }
 
+// A pattern with NaN or infinity has no winner: no weight moves, yet the
+// step counts (remaining 5 -> 3, counter 0 -> 2, rate 0.1 * exp(-1 / 3)).
+TEST(Som, StepWithoutWinnerUpdatesNoWeightButCounts) {
+    CSom map = flat_map(2, 2, 5, 2, 0.5);
+    const double nan_pattern[] = {std::nan(""), 0.0}, inf_pattern[] = {0.0, INFINITY};
+    ASSERT_TRUE(map.TrainStep(nan_pattern, 2, 2, false, 0.0, 0.0));
+    ASSERT_TRUE(map.TrainStep(inf_pattern, 2, 2, false, 0.0, 0.0));
+    EXPECT_EQ(map.Winner(), -1);
+    EXPECT_EQ(all_weights(map), std::vector<double>(8, 0.5));
+    EXPECT_EQ(map.Remaining(), 3);
+    EXPECT_EQ(map.Counter(), 2);
+    EXPECT_DOUBLE_EQ(map.LearningRate(), 0.1 * std::exp(-1.0 / 3.0));
+}
+
 TEST(Som, ClassPlaneRules) {
     // A 1 x 3 map, 3 classes; node q has counts column q.
     std::vector<double> counts = {2, 0, 0,  //

@@ -25,6 +25,13 @@ TEST_F(HostSignature, InputReadsTheLinkedOutputsVeryObject) {
     EXPECT_EQ(input->GetDatatype(), output->GetDatatype());
     output->GetDatatype()->SetTimeStamp(5);
     EXPECT_TRUE(input->HasData());
+    // Data only for a value that arrived since the block's last execution.
+    Ref<Signature> signature = Signature::create();
+    signature->inputs().add(input);
+    signature->executed();
+    EXPECT_FALSE(input->HasData());
+    output->GetDatatype()->SetTimeStamp(6);
+    EXPECT_TRUE(input->HasData());
     Ref<Pin> matrix = Pin::create_output("m", "kernel", "double-matrix");
     try {
         input->connect(*matrix);

@@ -245,17 +245,23 @@ TEST_F(HistGenerator, SavedInstanceThatLostAnOutputIsDeclaredAgain) {
     EXPECT_NE(harness->signature().find_output("Histogram_1"), nullptr);
 }
 
-TEST_F(HistGenerator, NoBinsFromASavedPatchIsAnError) {
-    mrvhost::BlockHarness& h = make();
-    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
-    Mrv::interface_cast<Mrv::IInt>(saved->find_parameter("NumberOfBins")->GetValue())->SetValue(0);
-    restore(*saved, nullptr, "hist");
-    harness->feed_double("inputValue", 0.5);
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              (std::vector<std::string>{
-                  "HistGenerator: Number Of Bins (0) and Number Of Histograms (1) must both be at least 1.\n",
-                  "Block hist: error in method Init\n"}));
+TEST_F(HistGenerator, NoBinsFromASavedPatchGivesEmptyHistograms) {
+    for (int bins : {0, -2}) {
+        SCOPED_TRACE(bins);
+        mrvhost::BlockHarness& h = make();
+        mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
+        Mrv::interface_cast<Mrv::IInt>(saved->find_parameter("NumberOfBins")->GetValue())->SetValue(bins);
+        restore(*saved, nullptr, "hist");
+        harness->feed_double("inputValue", 0.5);
+        ASSERT_TRUE(harness->begin());
+        harness->set_running(true);
+        ASSERT_TRUE(harness->tick());
+        ASSERT_TRUE(harness->fire("Generate"));
+        harness->run_requested();
+        EXPECT_EQ(harness->output_matrix("Histogram_0")->GetWidth(), 0);
+        EXPECT_EQ(harness->output_time("Histogram_0"), harness->clock().GetCurrentTime());
+        EXPECT_TRUE(harness->messages().empty());
+    }
 }
 
 }  // namespace

@@ -169,18 +169,49 @@ TEST_F(KohonenMap, InitChecksTheInputPattern) {
     EXPECT_EQ(h.messages(), std::vector<std::string>{"KohonenMap: input vector includes class information.\n"});
 }
 
-TEST_F(KohonenMap, CountsBelowOneAreRefusedAndStopInit) {
-    BlockHarness& h = make();
-    EXPECT_FALSE(h.set_int("KohonenMapParameterIterations", -1));
-    EXPECT_FALSE(h.set_int("KohonenMapParameterClasses", 0));
-    EXPECT_FALSE(h.set_int("KohonenMapParameterInputPatternLength", -3));
+TEST_F(KohonenMap, CountsTakeAnyValueButTooLargeMapsAreRefused) {
+    BlockHarness& h = small(2, 2, 2, -1);
+    EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 0));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", -3));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
+    // A negative length has no planes to write into the map parameter.
     EXPECT_EQ(h.messages(Mrv::LevelError),
-              (std::vector<std::string>{"KohonenMap: Iterations must be at least 0, not -1.\n",
-                                        "KohonenMap: Number of classes must be at least 1, not 0.\n",
-                                        "KohonenMap: Input Pattern Length must be at least 1, not -3.\n"}));
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterIterations"), 1000);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterClasses"), 5);
+              std::vector<std::string>{
+                  "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
+
+    // Iterations -1: the map is done at creation, so the first pattern
+    // switches to running without an update. No classes: no count, and no
+    // node has a single prevalent class (-1), or class 1 when the
+    // unpredictable state is disabled.
+    ASSERT_TRUE(h.set_bool("KohonenMapParameterUseClasses", true));
+    h.feed_matrix(Input, 1, 3, {0.5, 0.5, 1});
+    ASSERT_TRUE(h.begin());
+    const std::vector<double> built = values(matrix(h, "KohonenMapParameterMatrix"));
+    ASSERT_TRUE(feed(h, {0.2, 0.7, 1}));
+    EXPECT_EQ(planes(h), built);
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
+    EXPECT_EQ(h.output_int("KohonenMapOutputClass"), -1);
+    ASSERT_TRUE(h.set_int("KohonenMapParameterEnableUnpredictable", 1));
+    ASSERT_TRUE(feed(h, {0.2, 0.7, 1}));
+    EXPECT_EQ(h.output_int("KohonenMapOutputClass"), 1);
+    h.stop();
+    h.done();
+
+    // A pattern length of -1 takes an empty input as "with classes"; nodes
+    // without weights are all at distance 0, so the first one matches.
+    ASSERT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", -1));
+    h.feed_matrix(Input, 1, 0, {});
+    ASSERT_TRUE(h.begin());
+    ASSERT_TRUE(h.tick());
+    EXPECT_EQ(point(h), (std::pair<int, int>{0, 0}));
+    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), h.clock().GetCurrentTime());
+    h.stop();
+    h.done();
+
+    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
     h.clear_notifications();
+    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 40));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 40));
     EXPECT_FALSE(h.set_int("KohonenMapParameterInputPatternLength", 20000));  // 40 x 40 x 20000 values
     EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 1));
     EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 100));
@@ -188,24 +219,16 @@ TEST_F(KohonenMap, CountsBelowOneAreRefusedAndStopInit) {
     EXPECT_FALSE(h.set_int("KohonenMapParameterRows", 200));  // clamped to 100: still too many
     EXPECT_EQ(h.messages(Mrv::LevelError),
               (std::vector<std::string>{
-                  "KohonenMap: a 40 x 40 map of 20000 weights and 5 classes is too large to keep (at most 16777216 "
+                  "KohonenMap: a 40 x 40 map of 20000 weights and 0 classes is too large to keep (at most 16777216 "
                   "values per matrix).\n",
-                  "KohonenMap: a 100 x 100 map of 2000 weights and 5 classes is too large to keep (at most 16777216 "
+                  "KohonenMap: a 100 x 100 map of 2000 weights and 0 classes is too large to keep (at most 16777216 "
                   "values per matrix).\n"}));
     EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 4));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 40));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 40));
 
-    // A patch file can bring such values without an edit: Init refuses them.
+    // A patch file can bring a grid size without an edit: Init refuses it.
     h.clear_notifications();
-    convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterIterations").GetValue())->SetValue(-2);
-    h.feed_matrix(Input, 1, 4, std::vector<double>(4, 0.5));
-    EXPECT_FALSE(h.init());
-    EXPECT_EQ(h.messages(Mrv::LevelError)[0], "KohonenMap: Iterations must be at least 0, not -2.\n");
-    h.done();
-    h.clear_notifications();
-    convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterIterations").GetValue())->SetValue(10);
     convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterCols").GetValue())->SetValue(0);
+    h.feed_matrix(Input, 1, 4, std::vector<double>(4, 0.5));
     EXPECT_FALSE(h.init());
     EXPECT_EQ(h.messages(Mrv::LevelError)[0], "KohonenMap: Columns must lie between 1 and 100, not 0.\n");
 }
@@ -399,7 +422,7 @@ TEST_F(KohonenMap, ProvideTriggersAreServedWithoutNewInput) {
     EXPECT_TRUE(h.fire("KohonenMapParameterProvideClasses"));
     EXPECT_TRUE(h.status().execution_request().pending());
     EXPECT_EQ(h.run_requested(), 1);
-    // The old pattern was not used again.
+    // The input's data query answers false for the old pattern: not used again.
     EXPECT_EQ(planes(h), trained);
     EXPECT_EQ(values(matrix(h, "KohonenMapParameterClassMatrix")), values(h.output_matrix("KohonenMapOutputClassMatrix")));
     auto* counts = h.output_matrix("KohonenMapOutputClassMatrix");
@@ -428,7 +451,7 @@ TEST_F(KohonenMap, ResetISearchPresetsTheCorners) {
     EXPECT_EQ(map->GetAt(0, 39), 1.0);  // applied all the same
 }
 
-TEST_F(KohonenMap, BadFeaturesAndMatricesAreReported) {
+TEST_F(KohonenMap, MatricesAndInputsOfTheWrongShapeAreReported) {
     BlockHarness& h = small(3, 3, 2, 50);
     // A saved map of the wrong shape: reported, the random map stays.
     convert_or_throw<Mrv::IDoubleMatrix>(h.parameter("KohonenMapParameterMatrix").GetValue())->Reinit(2, 2);
@@ -437,17 +460,32 @@ TEST_F(KohonenMap, BadFeaturesAndMatricesAreReported) {
     EXPECT_EQ(h.messages(Mrv::LevelError),
               std::vector<std::string>{
                   "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
-    h.clear_notifications();
-    ASSERT_TRUE(feed(h, {0.5, std::numeric_limits<double>::infinity()}));
-    EXPECT_EQ(h.messages(Mrv::LevelError),
-              std::vector<std::string>{
-                  "KohonenMap: the input pattern holds a value that is not a finite number; the pattern is skipped.\n"});
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
     // An input that changes shape while running is not read past its end.
     h.clear_notifications();
     ASSERT_TRUE(feed(h, {0.5}));
     EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 1u);
     EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
+}
+
+// A NaN or infinite feature matches no node: no node or class is output,
+// no weight moves, and the map output is published all the same.
+TEST_F(KohonenMap, NotFiniteFeaturesMatchNoNode) {
+    BlockHarness& h = small(3, 3, 2, 3);
+    ASSERT_TRUE(h.set_bool("KohonenMapParameterUseClasses", true));
+    h.feed_matrix(Input, 1, 3, {0.5, 0.5, 1});
+    ASSERT_TRUE(h.begin());
+    const std::vector<double> built = values(matrix(h, "KohonenMapParameterMatrix"));
+    h.clear_notifications();
+    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+    for (const auto& row : {std::vector<double>{0.5, nan, 1}, std::vector<double>{inf, 0.5, 1}}) {
+        ASSERT_TRUE(feed(h, row));
+        EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
+    }
+    EXPECT_EQ(planes(h), built);
+    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
+    EXPECT_EQ(h.output_time("KohonenMapOutputClass"), 0);
+    EXPECT_EQ(values(matrix(h, "KohonenMapParameterClassMatrix")), std::vector<double>(45, 0.0));
+    EXPECT_TRUE(h.messages().empty());
 }
 
 // A trained map saved with the block comes back exactly: the restored

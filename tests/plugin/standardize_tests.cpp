@@ -108,10 +108,14 @@ TEST_F(Standardize, RoundsToTheLargerNumberOfSignificantDigits) {
     EXPECT_DOUBLE_EQ(out[0], 1.39);  // 3 digits: 3 / 2.16
     EXPECT_DOUBLE_EQ(out[1], 1.4);   // 2 digits: 3 / 2.2
 
-    // New training digits beside an unchanged training set: the training
-    // set still holds its value, so the column digits are taken anew.
+    // New training digits alone: the training set's data query answers
+    // false, so the column digits stay; they are taken with the next
+    // training set.
     feed_digits("SdTrainingSet", 3, 2, {1, 1, 1, 1, 1, 1});
     harness->feed_matrix("InFeatureVector", 1, 2, {6, 6});
+    ASSERT_TRUE(harness->tick());
+    EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], 1.39);
+    harness->touch("TrainingSet");
     ASSERT_TRUE(harness->tick());
     const auto renewed = harness->output_values("OutFeatureVector");
     EXPECT_EQ(renewed[0], 2.0);  // 1 digit: 3 / 2

@@ -137,24 +137,27 @@ TEST_F(SubSampler, MaximumDimensionKeepsTheMostRecentValues) {
     EXPECT_EQ(samples(), (Values{997, 998, 999}));
 }
 
-TEST_F(SubSampler, ZeroSamplesIsRefused) {
-    mrvhost::BlockHarness& h = make();
-    EXPECT_FALSE(h.set_int("Number Of Samples", 0));
-    EXPECT_EQ(h.parameter_int("Number Of Samples"), 25);
-    EXPECT_EQ(h.messages(Mrv::LevelError),
-              std::vector<std::string>{"SubSampler: Number Of Samples cannot be 0, a generation would have no "
-                                       "samples. The old value will be kept.\n"});
-}
-
-TEST_F(SubSampler, NegativeSampleCountGeneratesNothing) {
-    prepare(-4, 0);
-    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
-              std::vector<std::string>{"SubSampler: Number Of Samples is -4, so Generate will produce no samples.\n"});
-    EXPECT_EQ(sequence()->GetSampleCount(), 0);
-    feed_all({1, 2});
-    generate();
-    EXPECT_EQ(harness->output_time("OutputSequence"), 0);
-    EXPECT_FALSE(harness->status().execution_request().pending());
+// No samples for N <= 0, yet each generation stamps the output and, with
+// ResetOnGeneration, empties the buffer; the block says nothing of it.
+TEST_F(SubSampler, SampleCountsBelowOneGenerateNoSamples) {
+    for (int count : {0, -4}) {
+        SCOPED_TRACE(count);
+        prepare(count, 0);
+        EXPECT_EQ(sequence()->GetSampleCount(), 0);
+        feed_all({1, 2});
+        generate();
+        EXPECT_EQ(sequence()->GetSampleCount(), 0);
+        EXPECT_EQ(harness->output_time("OutputSequence"), harness->clock().GetCurrentTime());
+        // The buffer was emptied: with 1 sample, the one value fed since.
+        harness->stop();
+        harness->done();
+        ASSERT_TRUE(harness->set_int("Number Of Samples", 1));
+        ASSERT_TRUE(harness->begin());
+        feed_all({7});
+        generate();
+        EXPECT_EQ(samples(), Values{7});
+        EXPECT_TRUE(harness->messages().empty());
+    }
 }
 
 TEST_F(SubSampler, SampleCountOfInitIsKeptUntilTheNextInit) {

@@ -31,7 +31,11 @@ public:
     bool IsRequired() const override { return required_; }
     bool IsConnected() const override { return static_cast<bool>(link_); }
     Mrv::IDatatype* GetDatatype() override { return link_ ? link_->GetDatatype() : own_.get(); }
+    // True only for a value that arrived since the owning block's last
+    // execution (the stamp differs from the one seen then).
     bool HasData() const override;
+    // Records the value as seen: called by the host after each execution.
+    void executed();
 
     Kind kind() const { return kind_; }
     // Links this input to an output of the same datatype class; otherwise
@@ -50,6 +54,7 @@ private:
     bool required_;
     Ref<Mrv::IDatatype> own_;
     Ref<Pin> link_;
+    Mrv::TimeStamp seen_ = 0;
 };
 
 class Parameter : public Object<Mrv::IParameter> {
@@ -148,6 +153,9 @@ public:
     PinCollection& inputs() { return *inputs_; }
     PinCollection& outputs() { return *outputs_; }
     ParameterCollection& parameters() { return *parameters_; }
+    // After each execution of the block: the values its inputs hold now are
+    // no longer new to it (see Pin::HasData).
+    void executed();
     // An independent copy of every declaration and value (links are not
     // copied), as a saved patch keeps it.
     Ref<Signature> clone() const;

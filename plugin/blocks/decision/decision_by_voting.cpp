@@ -1,7 +1,6 @@
 #include "blocks/decision/decision_by_voting.h"
 
 #include <algorithm>
-#include <cmath>
 
 using namespace Mrv;
 
@@ -19,12 +18,6 @@ const char* const size_trace = "size: %d\n";
 const char* const labels_trace = "Labels: ";
 const char* const label_trace = "%d ";
 const char* const end_trace = "\n";
-const char* const not_a_number_message =
-    "CDecisionByVoting::Execute -- The input value is not a number and is not buffered.\n";
-const char* const no_answers_message =
-    "CDecisionByVoting::Init -- The number of answers is %d; it must be at least 1.\n";
-const char* const empty_buffer_message =
-    "CDecisionByVoting::Execute -- Generate found the buffer empty; the vote waits for the next input value.\n";
 
 const declaration signature_table[] = {
     parameter(ResetId, "Reset", "Resets the block's buffers", "trigger").attribute(3, true).attribute(2, false),
@@ -78,12 +71,8 @@ void CDecisionByVoting::OnChangedParameter(const std::string& id) {
 bool CDecisionByVoting::Init() {
     return TraceExceptions(
         [&] {
-            const int32 answers = ParameterValue<IInt>(AnswerCountId)->GetValue();
-            if (answers < 1) {
-                // No pins bound: the ticks of a patch that runs anyway do nothing.
-                NotifyError(no_answers_message, answers);
-                return false;
-            }
+            // Below 0 (only a hand-edited patch brings it) is no answers.
+            const int32 answers = std::max<int32>(ParameterValue<IInt>(AnswerCountId)->GetValue(), 0);
             BindInput(input_, InputId);
             BindOutput(answers_, AnswersId);
             BindOutput(sure_, SureId);
@@ -105,18 +94,12 @@ bool CDecisionByVoting::Execute() {
             const TimeStamp stamp = input_->GetTimeStamp();
             if (stamp != last_input_time_) {
                 last_input_time_ = stamp;
-                const double value = input_->GetValue();
-                if (std::isnan(value)) NotifyWarning("%s", not_a_number_message);
-                else buffer_.push(value, ParameterValue<IInt>(MaximumDimensionId)->GetValue());
+                buffer_.push(input_->GetValue(), ParameterValue<IInt>(MaximumDimensionId)->GetValue());
             }
-            if (generate_pending_) {
-                if (buffer_.empty()) {
-                    NotifyMessage("%s", empty_buffer_message);
-                } else {
-                    Vote();
-                    buffer_.clear();
-                    generate_pending_ = false;
-                }
+            if (generate_pending_ && !buffer_.empty()) {
+                Vote();
+                buffer_.clear();
+                generate_pending_ = false;
             }
             return true;
         },

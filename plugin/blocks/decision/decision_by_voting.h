@@ -4,15 +4,14 @@
 //
 // Choices where the behaviour was open:
 // - Generate asks the host for an execution, so the answer comes in the
-//   next tick even when no new value arrives; with an empty buffer that
-//   execution says so and the vote waits for the next value.
-// - A NaN input is not a label: it is not buffered, with a warning.
-// - Lowering MaximumDimension while running drops the oldest values at the
-//   next input until the buffer fits the new limit.
+//   next tick even when no new value arrives; with an empty buffer the
+//   vote waits silently for the next value.
+// - Every NaN input counts as one label, ordered below every number.
 // - The number of answers is read at Init, with the output's shape, so a
 //   later edit takes effect at the next Init.
-// - NumberOfAnswers below 1 at Init (possible only from a hand-edited saved
-//   patch, the editor's domain refuses it) makes Init fail with a message.
+// - NumberOfAnswers below 0 at Init (possible only from a hand-edited saved
+//   patch, the editor's domain refuses it) counts as 0, as a matrix cannot
+//   have fewer columns: a vote then gives only its certainty.
 // - The vote trace shows each value truncated to an integer (clamped to the
 //   range of int).
 #pragma once

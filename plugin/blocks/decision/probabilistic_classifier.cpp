@@ -1,7 +1,6 @@
 #include "blocks/decision/probabilistic_classifier.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "blocks/decision/distribution.h"
 
@@ -30,20 +29,6 @@ const char* const saved_outputs_message =
     "CProbabilisticClassifier::CheckSignature -- The saved block has %d outputs for %d distributions.\n";
 const char* const matrix_shape_message =
     "CProbabilisticClassifier::Init -- The parameters matrix should be a (%dx4) matrix, one row per output.\n";
-const char* const not_a_number_message =
-    "CProbabilisticClassifier::Execute -- The input value is not a number; the outputs are not updated.\n";
-const char* const unknown_type_message =
-    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix has type %g, neither 0 (gaussian) nor 1 "
-    "(sigmoid): output \"%s\" is 0.\n";
-const char* const not_a_number_row_message =
-    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix has a center or a stdev/steepness that is "
-    "not a number: output \"%s\" is 0.\n";
-const char* const zero_deviation_message =
-    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix is a gaussian with standard deviation 0: "
-    "output \"%s\" is 1 at the center and 0 elsewhere.\n";
-const char* const negative_deviation_message =
-    "CProbabilisticClassifier::Execute -- Row %d of the parameters matrix is a gaussian with negative standard "
-    "deviation %g: output \"%s\" uses its absolute value.\n";
 
 const declaration input_table[] = {
     input(InputId, "Input data", "This is the input value to be classified.", "double")
@@ -169,15 +154,10 @@ bool CProbabilisticClassifier::Execute() {
                 matrix->GetWidth() != matrix_width)
                 return true;
             const double x = input_->GetValue();
-            if (std::isnan(x)) {
-                NotifyWarning("%s", not_a_number_message);
-                return true;
-            }
             const double* rows = matrix->GetReadPointer();
             const TimeStamp now = Now();
             for (int32 i = 0; i < count_; ++i) {
                 const double* row = rows + static_cast<std::size_t>(i) * distribution::row_width;
-                ReportRow(i, row);
                 outputs_[i]->SetValue(distribution::membership(row, x));
                 outputs_[i]->SetTimeStamp(now);
             }
@@ -185,21 +165,6 @@ bool CProbabilisticClassifier::Execute() {
         },
         true);
     return true;
-}
-
-void CProbabilisticClassifier::ReportRow(int32 index, const double* row) {
-    const char* output_id = output_ids_[static_cast<std::size_t>(index)].c_str();
-    switch (distribution::check_row(row)) {
-    case distribution::row_issue::none: break;
-    case distribution::row_issue::unknown_type:
-        NotifyWarning(unknown_type_message, index, row[distribution::type_column], output_id);
-        break;
-    case distribution::row_issue::not_a_number: NotifyWarning(not_a_number_row_message, index, output_id); break;
-    case distribution::row_issue::zero_deviation: NotifyWarning(zero_deviation_message, index, output_id); break;
-    case distribution::row_issue::negative_deviation:
-        NotifyWarning(negative_deviation_message, index, row[distribution::spread_column], output_id);
-        break;
-    }
 }
 
 // host thread, after Stop (or a failed Init).

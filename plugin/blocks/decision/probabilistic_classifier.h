@@ -2,17 +2,13 @@
 // logistic sigmoids, each optionally flipped), one double output each.
 //
 // Choices where the behaviour was open:
-// - A row whose type is neither 0 nor 1, or whose center or spread is not a
-//   number, describes no distribution: its output is 0 (never the previous
-//   row's value) and a warning names the row and its output. An infinite
-//   center or spread scores by the formulas (a step, a flat bell).
-// - A Gaussian with standard deviation 0 gives 1 at the center and 0
-//   elsewhere; a negative one gives the bell of its absolute value. Both
-//   are reported with a warning naming the row.
-// - A NaN input leaves the outputs as they were, with a warning; infinite
-//   inputs give the limits of the curves.
+// - A row whose type is neither 0 nor 1 describes no distribution: its
+//   output is 0, never the previous row's value. Every other row, and every
+//   input, is computed as read: NaN, infinities and a standard deviation
+//   of 0 give what the formulas give.
 // - The parameters matrix must have one row per output and 4 columns when
-//   the block is initialised; otherwise Init fails with a message.
+//   the block is initialised; otherwise Init fails with a message, as
+//   each execution would read past the matrix.
 // - A saved instance is restored by reading N from its saved parameter and
 //   checking the "rarityoutput_i"... pins it saved; a saved declaration that
 //   does not fit (another N, a missing pin, N outside 1..100) is declared
@@ -44,7 +40,6 @@ protected:
 private:
     void DeclareOutputs();
     void ReshapeMatrix();
-    void ReportRow(int32 index, const double* row);
     void ReleasePins();
 
     CSmartPtr<IDouble> input_;

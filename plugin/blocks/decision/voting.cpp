@@ -10,15 +10,19 @@ namespace Mrv {
 namespace voting {
 
 void vote_buffer::push(double value, int limit) {
-    if (limit > 0)
-        while (values_.size() >= static_cast<std::size_t>(limit)) values_.pop_back();
+    if (limit > 0 && !values_.empty() && values_.size() >= static_cast<std::size_t>(limit)) values_.pop_back();
     values_.push_front(value);
 }
 
 outcome vote(const std::deque<double>& values, std::size_t answers) {
     outcome result;
     if (values.empty()) return result;
-    std::map<double, std::size_t> counts;
+    // NaN compares as one value below every number, so the table stays a
+    // strict ordering.
+    const auto below = [](double left, double right) {
+        return std::isnan(left) ? !std::isnan(right) : left < right;
+    };
+    std::map<double, std::size_t, decltype(below)> counts(below);
     for (const double value : values) ++counts[value];
 
     // Ascending values, then a stable ordering by count: walking it from the

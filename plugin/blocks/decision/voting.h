@@ -11,8 +11,10 @@ namespace voting {
 // The values buffered between votes, newest first.
 class vote_buffer {
 public:
-    // Puts a value at the front. With a positive `limit`, the oldest values
-    // are dropped first so that at most `limit` remain; 0 or less keeps all.
+    // Puts a value at the front. With a positive `limit` and at least
+    // `limit` values buffered, the oldest value is dropped first: one per
+    // new value, so a lowered limit shrinks the buffer gradually. 0 or
+    // less keeps all.
     void push(double value, int limit);
     void clear() { values_.clear(); }
     bool empty() const { return values_.empty(); }
@@ -33,7 +35,8 @@ struct outcome {
 // - one winner: every answer is the winner, certainty 1;
 // - T tied winners, T <= answers: the T winners, then -1, certainty 1 / T;
 // - more tied winners than answers: the first `answers` of them, certainty 0.
-// The values must be ordered (no NaN); an empty window gives no answers.
+// Every NaN counts as one value, ordered below every number. An empty
+// window gives no answers.
 outcome vote(const std::deque<double>& values, std::size_t answers);
 
 // The integer a vote trace shows for a value: truncated towards zero,

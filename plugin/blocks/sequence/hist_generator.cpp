@@ -22,9 +22,6 @@ const char* const inputValue = "inputValue";
 const char* const OutputBinCenters = "OutputBinCenters";
 const char* const histogram_description = "The generated histogram";
 
-const char* const no_bins_message =
-    "HistGenerator: Number Of Bins (%d) and Number Of Histograms (%d) must both be at least 1.\n";
-
 std::string histogram_id(int32 index) { return "Histogram_" + std::to_string(index); }
 
 const declaration signature_table[] = {
@@ -112,12 +109,9 @@ bool CHistGenerator::Init() {
     return TraceExceptions(
         [&] {
             BindInput(input_, inputValue);
-            const int32 histograms = ParameterValue<IInt>(NumberOfHistograms)->GetValue();
-            const int32 bins = ParameterValue<IInt>(NumberOfBins)->GetValue();
-            if (histograms < 1 || bins < 1) {
-                NotifyError(no_bins_message, bins, histograms);
-                return false;
-            }
+            // Counts below 0 (only a hand-edited patch brings them) are none.
+            const int32 histograms = std::max<int32>(ParameterValue<IInt>(NumberOfHistograms)->GetValue(), 0);
+            const int32 bins = std::max<int32>(ParameterValue<IInt>(NumberOfBins)->GetValue(), 0);
             histograms_.assign(static_cast<std::size_t>(histograms), nullptr);
             for (int32 i = 0; i < histograms; ++i) {
                 BindOutput(histograms_[static_cast<std::size_t>(i)], histogram_id(i));

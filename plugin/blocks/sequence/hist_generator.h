@@ -4,16 +4,15 @@
 // histogram each, and the bin centres are published beside them.
 //
 // Choices where the behaviour is otherwise open:
-// - Under Normalize, a histogram that counted no value (or whose range has
-//   zero width) keeps its cells instead of being divided by 0: an empty
-//   histogram stays all zeros, never NaN.
+// - Under Normalize, a histogram that counted no value keeps its zeros
+//   instead of being divided by 0.
 // - A value just below MaxValue whose position rounds up to NumberOfBins
 //   goes into the last bin; nothing is written outside the bins.
 // - Values that are not numbers are not counted; infinities count in the
 //   first or the last bin like any value outside the range.
-// - NumberOfBins or NumberOfHistograms below 1 (possible only from a
-//   hand-edited saved patch) makes Init fail with a message instead of
-//   shaping empty outputs.
+// - NumberOfBins or NumberOfHistograms below 0 (possible only from a
+//   hand-edited saved patch) counts as 0, as a matrix cannot have fewer
+//   columns: the outputs have no bins, or there is no histogram.
 #pragma once
 
 #include <vector>

@@ -29,8 +29,8 @@ void count(const double* values, std::size_t n, double lo, double hi, std::size_
 void normalise(double* histogram, std::size_t bins, double lo, double hi) {
     double sum = 0.0;
     for (std::size_t j = 0; j < bins; ++j) sum += histogram[j];
+    if (!(sum > 0.0)) return;
     const double divisor = sum * std::fabs((hi - lo) / static_cast<double>(bins));
-    if (!(divisor > 0.0)) return;
     for (std::size_t j = 0; j < bins; ++j) histogram[j] /= divisor;
 }
 

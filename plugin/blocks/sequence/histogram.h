@@ -35,9 +35,9 @@ void count(const double* values, std::size_t n, double lo, double hi, std::size_
            std::size_t histogram_count);
 
 // Divides a histogram by (sum of its cells) * |(hi - lo) / bins|, so that
-// counts times bin width sum to 1. A histogram with that divisor 0 (no
-// value counted, or a range of zero width) or not a number keeps its cells:
-// an empty histogram stays all zeros rather than becoming NaN.
+// counts times bin width sum to 1. A histogram that counted no value keeps
+// its zeros; one that did is divided whatever the width, so a range of
+// zero width gives infinities and NaN as the division does.
 void normalise(double* histogram, std::size_t bins, double lo, double hi);
 
 }  // namespace sequence

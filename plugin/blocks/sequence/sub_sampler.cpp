@@ -23,10 +23,6 @@ constexpr int32 sampling_mode_count = 5;
 // Raised by CheckSignature: the base then declares afresh and carries over
 // the saved values that still fit.
 const char* const reset_signature_message = "Reset signature";
-const char* const zero_samples_message =
-    "SubSampler: Number Of Samples cannot be 0, a generation would have no samples. The old value will be kept.\n";
-const char* const no_samples_message =
-    "SubSampler: Number Of Samples is %d, so Generate will produce no samples.\n";
 
 // Temporal-data fields of the output: the first field and the value range
 // belong to the host and are set, never read.
@@ -76,19 +72,6 @@ void CSubSampler::CheckSignature() {
         throw CLogicExceptionImpl(reset_signature_message);
 }
 
-// host thread, any state: a generation needs at least one sample.
-bool CSubSampler::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    return TraceExceptions(
-        [&] {
-            if (id == NumberOfSamples && CSmartPtr<IInt>(new_value)->GetValue() == 0) {
-                NotifyError("%s", zero_samples_message);
-                return false;
-            }
-            return true;
-        },
-        false);
-}
-
 // host thread, after a parameter change was applied, in any state.
 void CSubSampler::OnChangedParameter(const std::string& id) {
     if (id == Reset) {
@@ -107,7 +90,6 @@ bool CSubSampler::Init() {
             BindInput(input_, inputValue);
             BindOutput(output_, OutputSequence);
             samples_ = ParameterValue<IInt>(NumberOfSamples)->GetValue();
-            if (samples_ < 1) NotifyWarning(no_samples_message, samples_);
             ShapeTemporalData(output_.get(), std::max<int32>(samples_, 0), 1, output_first_field, -output_range,
                               output_range);
             generate_requested_ = false;
@@ -134,12 +116,13 @@ void CSubSampler::DoneSignature() { ReleasePins(); }
 
 void CSubSampler::Generate() {
     generate_requested_ = false;
-    if (samples_ < 1) return;
+    const int32 samples = std::max<int32>(samples_, 0);
     // The shape of Init, whatever the host did to the output since.
-    if (output_->GetSampleCount() != samples_ || output_->GetChannelCount() < 1)
-        ShapeTemporalData(output_.get(), samples_, 1, output_first_field, -output_range, output_range);
-    sequence::subsample(buffer_.data(), buffer_.size(), static_cast<std::size_t>(samples_),
-                        ParameterValue<IInt>(SamplingMode)->GetValue(), output_->GetChannel(0));
+    if (output_->GetSampleCount() != samples || output_->GetChannelCount() < 1)
+        ShapeTemporalData(output_.get(), samples, 1, output_first_field, -output_range, output_range);
+    if (samples > 0)
+        sequence::subsample(buffer_.data(), buffer_.size(), static_cast<std::size_t>(samples),
+                            ParameterValue<IInt>(SamplingMode)->GetValue(), output_->GetChannel(0));
     output_->SetTimeStamp(Now());
     if (ParameterValue<IBool>(ResetOnGeneration)->GetValue()) buffer_.clear();
 }

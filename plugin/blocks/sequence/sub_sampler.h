@@ -4,11 +4,9 @@
 // as one channel of temporal data.
 //
 // Choices where the behaviour is otherwise open:
-// - `Number Of Samples` 0 is refused when it is set, with a message, and
-//   the old value is kept. A value below 1 that reaches Init anyway (a
-//   negative one, or 0 from a hand-edited saved patch) is reported there;
-//   a Generate then produces nothing: no samples, no new time stamp, and
-//   the buffer is kept.
+// - `Number Of Samples` 0 produces no samples, as a negative value does:
+//   the output has none, yet each generation stamps it and, with
+//   ResetOnGeneration, empties the buffer.
 // - The output is shaped with the N read at Init and every generation
 //   uses that N: a value changed while running takes effect at the next
 //   Init and is never used to read or write past the buffer or the output.
@@ -31,7 +29,6 @@ protected:
     void InitSignature() override;
     void DoneSignature() override;
     void CheckSignature() override;
-    bool OnChangingParameter(const std::string& id, Mrv::IDatatype* new_value) override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 
 namespace Mrv {
 namespace {
@@ -44,15 +45,13 @@ const char* const pattern_length_message =
 const char* const without_classes_message = "KohonenMap: input vector does not include class information.\n";
 const char* const with_classes_message = "KohonenMap: input vector includes class information.\n";
 // Bad input the map cannot work with.
-const char* const count_too_small_message = "KohonenMap: %s must be at least %d, not %d.\n";
 const char* const grid_size_message = "KohonenMap: %s must lie between 1 and 100, not %d.\n";
 const char* const too_large_message =
     "KohonenMap: a %d x %d map of %d weights and %d classes is too large to keep (at most %lld values per matrix).\n";
-const char* const not_finite_message =
-    "KohonenMap: the input pattern holds a value that is not a finite number; the pattern is skipped.\n";
 const char* const class_range_message =
     "KohonenMap: class value %g is outside the valid range 1..%d; the class histograms are not updated.\n";
 const char* const input_reshaped_message = "KohonenMap: the input pattern changed shape after Init; the pattern is skipped.\n";
+const char* const unknown_exception_message = "KohonenMap: an exception without a message was raised.\n";
 
 constexpr int32 training = 0;
 constexpr int32 running = 1;
@@ -171,18 +170,8 @@ const declaration custom_parameter_table[] = {
         .attribute(AttrRunChange, true),
 };
 
-// The parameters that count something, with the names users see and their
-// least values. No iterations is a map used as it was built or loaded.
-struct counted_parameter {
-    const char* id;
-    const char* name;
-    int32 least;
-};
-const counted_parameter counted_parameters[] = {
-    {InputPatternLength, "Input Pattern Length", 1},
-    {Iterations, "Iterations", 0},
-    {Classes, "Number of classes", 1},
-};
+// Height of `planes` stacked rows-high planes; no planes below 0.
+int32 PlanesHeight(int32 rows, int32 planes) { return std::max(rows, 0) * std::max(planes, 0); }
 
 matrix_view view_of(IDoubleMatrix* matrix) {
     return {matrix->GetWritePointer(), matrix->GetHeight(), matrix->GetWidth()};
@@ -194,23 +183,28 @@ CKohonenMap::CKohonenMap(const CreationContext* context) : CBlockImplBase(contex
     AddDrivingInput(Input, 1);
 }
 
-// Runs body; an Mrv::IException is reported as an error and gives false.
+// Runs body; an exception of any kind is reported as an error and gives
+// false.
 template <class Body>
 bool CKohonenMap::ReportExceptions(Body&& body) {
     try {
         return body();
     } catch (const IException& error) {
         NotifyError("%s", error.GetDescription());
-        return false;
+    } catch (const std::exception& error) {
+        NotifyError("KohonenMap: %s\n", error.what());
+    } catch (...) {
+        NotifyError("%s", unknown_exception_message);
     }
+    return false;
 }
 
 // host thread, from InitInstance on first declaration.
 void CKohonenMap::InitSignature() {
     Declare(signature_table);
     const int32 rows = IntValue(Rows), cols = IntValue(Cols);
-    ShapeMatrix(ParameterValue<IDoubleMatrix>(Matrix), rows * IntValue(InputPatternLength), cols);
-    ShapeMatrix(ParameterValue<IDoubleMatrix>(ClassMatrix), rows * IntValue(Classes), cols);
+    ShapeMatrix(ParameterValue<IDoubleMatrix>(Matrix), PlanesHeight(rows, IntValue(InputPatternLength)), cols);
+    ShapeMatrix(ParameterValue<IDoubleMatrix>(ClassMatrix), PlanesHeight(rows, IntValue(Classes)), cols);
     ParameterValue<IDoubleMatrix>(ClassMatrix)->SetAll(0.0);
     provide_map_ = provide_classes_ = has_class_information_ = false;
     ResetMap();
@@ -231,18 +225,10 @@ void CKohonenMap::CheckSignature() {
         ParameterValue<ITrigger>(id);
 }
 
-// host thread, any state: counts below their least value would leave the
-// map without nodes, weights or classes, and too large a map cannot be
-// kept.
+// host thread, any state: too large a map cannot be kept.
 bool CKohonenMap::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    if (id != Rows && id != Cols && id != InputPatternLength && id != Classes && id != Iterations) return true;
+    if (id != Rows && id != Cols && id != InputPatternLength && id != Classes) return true;
     const int32 value = CSmartPtr<IInt>(new_value)->GetValue();
-    for (const auto& [counted, name, least] : counted_parameters)
-        if (id == counted && value < least) {
-            NotifyError(count_too_small_message, name, least, value);
-            return false;
-        }
-    if (id == Iterations) return true;
     int32 rows = IntValue(Rows), cols = IntValue(Cols), length = IntValue(InputPatternLength),
           classes = IntValue(Classes);
     (id == Rows ? rows : id == Cols ? cols : id == InputPatternLength ? length : classes) = value;
@@ -282,14 +268,7 @@ void CKohonenMap::OnChangedParameter(const std::string& id) {
     if (id == Iterations) map_.SetIterations(IntValue(Iterations));
 }
 
-bool CKohonenMap::CheckCounts() {
-    for (const auto& [counted, name, least] : counted_parameters) {
-        const int32 value = IntValue(counted);
-        if (value < least) {
-            NotifyError(count_too_small_message, name, least, value);
-            return false;
-        }
-    }
+bool CKohonenMap::CheckGrid() {
     for (const auto& [id, name] : {std::pair{Rows, "Rows"}, std::pair{Cols, "Columns"}}) {
         const int32 value = IntValue(id);
         if (value < smallest_grid || value > largest_grid) {
@@ -304,7 +283,7 @@ bool CKohonenMap::CheckCounts() {
 bool CKohonenMap::Init() {
     ready_ = false;
     return ReportExceptions([&] {
-        if (!CheckCounts()) return false;
+        if (!CheckGrid()) return false;
         input_pin_ = FindInput(Input);
         BindInput(input_, Input);
         if (input_->GetHeight() != 1) {
@@ -319,16 +298,15 @@ bool CKohonenMap::Init() {
         has_class_information_ = width == length + 1;
         NotifyMessage("%s", has_class_information_ ? with_classes_message : without_classes_message);
         input_width_ = width;
-        last_input_time_ = 0;
 
         BindOutput(map_output_, OutputMap);
         BindOutput(point_output_, OutputPoint);
         BindOutput(class_output_, OutputClass);
         const int32 rows = IntValue(Rows), cols = IntValue(Cols);
         BindOutput(map_matrix_output_, OutputMapMatrix);
-        ShapeMatrix(map_matrix_output_.get(), rows * length, cols);
+        ShapeMatrix(map_matrix_output_.get(), PlanesHeight(rows, length), cols);
         BindOutput(class_matrix_output_, OutputClassMatrix);
-        ShapeMatrix(class_matrix_output_.get(), rows * IntValue(Classes), cols);
+        ShapeMatrix(class_matrix_output_.get(), PlanesHeight(rows, IntValue(Classes)), cols);
         plane_buffer_ = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
         class_plane_ = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
 
@@ -348,10 +326,7 @@ bool CKohonenMap::Init() {
 bool CKohonenMap::Execute() {
     return ReportExceptions([&] {
         if (!ready_) return true;  // Init failed: nothing is bound
-        if (input_pin_->HasData() && input_->GetTimeStamp() != last_input_time_) {
-            last_input_time_ = input_->GetTimeStamp();
-            ProcessPattern();
-        }
+        if (input_pin_->HasData()) ProcessPattern();
         if (provide_map_) {
             MapToMatrix(map_matrix_output_.get(), -1, -1);
             map_matrix_output_->SetTimeStamp(Now());
@@ -374,13 +349,10 @@ void CKohonenMap::ProcessPattern() {
         return;
     }
     const double* row = input_->GetReadPointer();
-    pattern_.assign(row, row + length);
-    if (!std::all_of(pattern_.begin(), pattern_.end(), [](double value) { return std::isfinite(value); })) {
-        NotifyError("%s", not_finite_message);
-        return;
-    }
-    const double class_value = has_class_information_ ? row[length] : -1.0;
+    pattern_.assign(row, row + std::max(length, 0));
+    const double class_value = has_class_information_ && length >= 0 ? row[length] : -1.0;
 
+    // A NaN or infinite feature matches no node.
     const int node = map_.FindBestMatch(pattern_.data());
     if (node >= 0) {
         point_output_->SetX(node % map_.Cols());
@@ -400,7 +372,8 @@ void CKohonenMap::ProcessPattern() {
 void CKohonenMap::UpdateClasses(int node, double class_value) {
     const int32 classes = IntValue(Classes), rows = map_.Rows(), cols = map_.Cols();
     IDoubleMatrix* histogram = ParameterValue<IDoubleMatrix>(ClassMatrix);
-    if (!HistogramFits(view_of(histogram), classes, rows, cols)) {
+    // With no classes nothing is read, whatever the matrix's shape.
+    if (classes > 0 && !HistogramFits(view_of(histogram), classes, rows, cols)) {
         NotifyError("%s", dimensions_message);
         return;
     }
@@ -527,8 +500,8 @@ void CKohonenMap::ShapeOutputs() {
 
 void CKohonenMap::FitParameterMatrices() {
     const int32 rows = IntValue(Rows), cols = IntValue(Cols);
-    ResizeMatrixValue(ParameterValue<IDoubleMatrix>(Matrix), rows * IntValue(InputPatternLength), cols);
-    ResizeMatrixValue(ParameterValue<IDoubleMatrix>(ClassMatrix), rows * IntValue(Classes), cols);
+    ResizeMatrixValue(ParameterValue<IDoubleMatrix>(Matrix), PlanesHeight(rows, IntValue(InputPatternLength)), cols);
+    ResizeMatrixValue(ParameterValue<IDoubleMatrix>(ClassMatrix), PlanesHeight(rows, IntValue(Classes)), cols);
 }
 
 // Keeps the elements both shapes share.

@@ -3,22 +3,30 @@
 // and the map's weight planes. The map and the histograms live in two
 // matrix parameters, so a saved patch brings a trained map back.
 //
-// Choices where the behaviour was ours to make:
-// - An input row is used once: an execution uses the input only when it
-//   carries a time stamp other than the row used last, so an execution
-//   without new input (a provide trigger asks for one) serves the pending
-//   outputs without training on the old row again.
+// An execution takes the input row only when the input's data query
+// answers true; our host answers so once per value, so an execution that a
+// provide trigger asked for serves the pending outputs without training on
+// the old row again.
+//
+// A feature that is NaN or infinite matches no node: no node or class is
+// output, the training step updates no weight (it still counts as an
+// iteration) and the class plane and the map output are produced as usual.
+//
+// Choices where the behaviour was ours to make, or where we keep a guard:
 // - A class value outside 1..Classes (or not a number) is not counted: a
 //   warning names the value and the valid range, and the class output
 //   reports the node's class from the histograms as they are.
-// - A feature that is NaN or infinite makes the row an error: it is not
-//   matched, trained or counted.
-// - Input Pattern Length and Number of classes below 1, and Iterations
-//   below 0, are refused with an error when edited, and make Init fail
-//   when a patch file brings them (no iterations is allowed: the map is
-//   done as built, or as loaded, and serves at once); so do Rows or Columns outside 1..100 from a patch file
-//   (edits are clamped into range), and a map whose weight planes or class
-//   histograms would hold more than 2^24 values.
+// - Rows or Columns outside 1..100 from a patch file make Init fail (edits
+//   are clamped into range), and a map whose weight planes or class
+//   histograms would hold more than 2^24 values is refused when edited and
+//   at Init: such a map would exhaust memory instead of failing cleanly.
+// - An input that changed shape after Init is not read (a warning says so),
+//   and with an Input Pattern Length below 0 no class value is read: both
+//   would read outside the input.
+// - A class matrix whose shape does not fit the grid and Classes is
+//   reported and left alone rather than read out of bounds.
+// - Any exception inside Init, Execute or Done is reported here with
+//   NotifyError; one that carries no text gets a message of its own.
 #pragma once
 
 #include <vector>
@@ -46,7 +54,7 @@ protected:
 private:
     template <class Body>
     bool ReportExceptions(Body&& body);
-    bool CheckCounts();
+    bool CheckGrid();
     bool SizesFit(int32 rows, int32 cols, int32 length, int32 classes);
     void ProcessPattern();
     void UpdateClasses(int node, double class_value);
@@ -89,7 +97,6 @@ private:
     bool ready_ = false;  // Init succeeded and the pins are bound
     bool has_class_information_ = false;
     int32 input_width_ = 0;
-    TimeStamp last_input_time_ = 0;
 };
 
 }  // namespace Mrv

@@ -98,7 +98,7 @@ bool CSom::TrainStep(const double* x, std::size_t length, std::int32_t expected_
         expected_length != pattern_length_)
         return false;
     if (done_ && !custom) return true;
-    --remaining_;
+    if (remaining_ > std::numeric_limits<std::int32_t>::min()) --remaining_;
     if (remaining_ <= 0 && !custom) {
         done_ = true;  // the last iteration only ends the schedule
         return true;
@@ -125,13 +125,9 @@ bool CSom::TrainStep(const double* x, std::size_t length, std::int32_t expected_
             for (std::size_t i = 0; i < length; ++i) w[i] = w[i] + (x[i] - w[i]) * step;
         }
     }
-    if (custom) {
-        ++counter_;
-        return true;
-    }
     // The rate for the next update.
-    learning_rate_ = initial_learning_rate_ * std::exp(-static_cast<double>(counter_) / remaining_);
-    ++counter_;
+    if (!custom) learning_rate_ = initial_learning_rate_ * std::exp(-static_cast<double>(counter_) / remaining_);
+    if (counter_ < std::numeric_limits<std::int32_t>::max()) ++counter_;
     return true;
 }
 

@@ -41,6 +41,12 @@ public:
     // map's pattern length. Automatic schedules (custom false) end after
     // iterations - 1 updates; custom ones use radius factor x min(rows,
     // cols) and the given rate and never end by themselves.
+    // With no winner (x holds a NaN or an infinity, or the grid is empty)
+    // no weight changes, but the step still counts as an iteration:
+    // remaining falls, the counter rises, the current radius is computed
+    // and, in automatic mode, the learning rate moves on as after an
+    // update. Both counters stop at the ends of their range instead of
+    // overflowing.
     bool TrainStep(const double* x, std::size_t length, std::int32_t expected_length, bool custom,
                    double radius_factor, double custom_rate);
 
@@ -78,12 +84,12 @@ public:
     const CSomNode& Node(std::size_t index) const { return nodes_[index]; }
     double* Weights(std::int32_t r, std::int32_t q) { return Weights(Index(r, q)); }
     const double* Weights(std::int32_t r, std::int32_t q) const { return Weights(Index(r, q)); }
-    double* Weights(std::size_t index) { return weights_.data() + index * static_cast<std::size_t>(pattern_length_); }
-    const double* Weights(std::size_t index) const {
-        return weights_.data() + index * static_cast<std::size_t>(pattern_length_);
-    }
+    double* Weights(std::size_t index) { return weights_.data() + index * Stride(); }
+    const double* Weights(std::size_t index) const { return weights_.data() + index * Stride(); }
 
 private:
+    // A pattern length below 0 gives nodes without weights.
+    std::size_t Stride() const { return pattern_length_ > 0 ? static_cast<std::size_t>(pattern_length_) : 0; }
     std::size_t Index(std::int32_t r, std::int32_t q) const {
         return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_) + static_cast<std::size_t>(q);
     }

@@ -77,16 +77,10 @@ bool CStandardizeImpl::Init() {
 // training set.
 bool CStandardizeImpl::Execute() {
     if (!training_pin_ || !output_) return true;
-    // The column digits come from their own pin: new digits beside an
-    // unchanged training set are statistics to take anew as well.
-    const bool digits_are_new = rounding_ && training_digits_->GetTimeStamp() != digits_time_;
-    const bool training_is_new =
-        training_pin_->HasData() && (training_->GetTimeStamp() != statistics_time_ || digits_are_new);
-    if (recompute_ || training_is_new) {
-        if (!ComputeStatistics(*training_, training_digits_.get())) return true;
-        recompute_ = false;
-        statistics_time_ = training_->GetTimeStamp();
-        if (rounding_) digits_time_ = training_digits_->GetTimeStamp();
+    if (training_pin_->HasData() || recompute_) {
+        // A training set of another shape is taken once its shape is back.
+        recompute_ = !ComputeStatistics(*training_, training_digits_.get());
+        if (recompute_) return true;
     }
     StandardizeFeatures();
     return true;

@@ -1,13 +1,11 @@
 // Standardize: z-scores of a feature vector against a training set given
 // on a pin, optionally rounded to significant digits given on two more pins.
 //
-// Choices where the behaviour was left open:
-// - The substitute host answers the data query of an input whenever it
-//   holds a value, so the statistics are recomputed when the training set
-//   answers it and it, or with rounding on the training digits, carries a
-//   time stamp other than the one they were last computed from: the same
-//   data give the same statistics, and a steady training set costs
-//   nothing per tick.
+// The statistics are computed at the first execution and again whenever
+// the training set input answers the host's data query with true; our
+// host answers so once per new training set.
+//
+// Choice where the behaviour was left open:
 // - A feature vector, training set or digits matrix whose shape changed
 //   after Init is not read; the block warns once and leaves the output as
 //   it was until the shapes are those of Init again.
@@ -37,7 +35,6 @@ private:
     CSmartPtr<IPin> training_pin_;
     CSmartPtr<IDoubleMatrix> training_;
     CSmartPtr<IIntMatrix> training_digits_;
-    TimeStamp statistics_time_ = 0, digits_time_ = 0;
     bool recompute_ = false;
 };
 
