@@ -96,6 +96,15 @@ std::string write_target(const std::string& path) {
     return target.string();
 }
 
+void check_output_file(const std::string& path) {
+    if (path.empty()) throw std::runtime_error("no output file given (File)");
+    fs::path folder = fs::path(write_target(path)).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        throw std::runtime_error("cannot write \"" + path + "\": the folder \"" + folder.string() + "\" does not exist");
+}
+
 void replace_file(const std::string& path, const std::function<void(std::FILE*)>& fill) {
     const std::string target = write_target(path);
     std::string temporary = target + ".XXXXXX";

@@ -434,7 +434,7 @@ protected:
     }
     bool init() override {
         lines_ = 0;
-        write_target(file_parameter());  // a folder, a device or a FIFO is refused now
+        check_output_file(file_parameter());  // a missing folder, a device or a FIFO is refused now
         return Consumer::init();
     }
     // Opened only once every block has initialised, so a patch that fails

@@ -160,7 +160,7 @@ Ref<Signature> signature_from_json(const FileContext& context, const json& saved
                                 context.text(pin, "class", where).c_str(), pin.value("required", false), false, 0);
         }
         for (const auto& pin : context.member(saved, "outputs", where)) {
-            context.keys(pin, where + ".outputs", {"id", "name", "description", "catalog", "class"});
+            context.keys(pin, where + ".outputs", pin_keys);
             signature->AddOutput(context.text(pin, "id", where).c_str(), pin.value("name", "").c_str(),
                                  pin.value("description", "").c_str(), context.text(pin, "catalog", where).c_str(),
                                  context.text(pin, "class", where).c_str(), "", "", 0);
@@ -237,8 +237,9 @@ json parse_patch(std::istream& in) {
         case json::parse_event_t::key: {
             const std::string& key = parsed.get_ref<const std::string&>();
             Container& object = open.back();
-            object.key = key;
+            object.key.clear();
             no_nul(parsed);
+            object.key = key;
             if (!object.keys.insert(key).second) {
                 object.key.clear();
                 throw BadDocument{place() + ": the key " + json_excerpt(key) + " is given twice"};

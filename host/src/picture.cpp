@@ -154,14 +154,6 @@ const Rgb nan_colour{0xff, 0x00, 0xff};
 const Rgb infinite_colour{0xff, 0x00, 0x00};
 const Rgb tie_colour{0x80, 0x80, 0x80};
 
-void check_output_file(const std::string& path) {
-    if (path.empty()) throw std::runtime_error("no output file given (File)");
-    std::filesystem::path folder = std::filesystem::path(write_target(path)).parent_path();
-    if (folder.empty()) folder = ".";
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error))
-        throw std::runtime_error("cannot write \"" + path + "\": the folder \"" + folder.string() + "\" does not exist");
-}
 
 namespace {
 

@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
             // file, or a file a block uses.
             patch->use_file("--save", save_path, true);
             try {
-                mrvhost::write_target(save_path);
+                mrvhost::check_output_file(save_path);
                 patch->check_files();
             } catch (const std::exception& error) {
                 throw mrvhost::PatchError(patch_path + ": " + error.what());

@@ -13,6 +13,7 @@
 
 #include "common/files.h"
 #include "common/live_objects_test.h"
+#include "host/data_files.h"
 #include "host/patch.h"
 #include "host/picture.h"
 

@@ -30,6 +30,10 @@ bool same_file(const std::string& a, const std::string& b);
 // is not a regular file (a folder, a device, a FIFO, a socket): a writer
 // never replaces one, nor waits for a FIFO's reader.
 std::string write_target(const std::string& path);
+// Throws std::runtime_error naming the folder when `path`'s folder is not
+// there, or saying why `path` is no file to write (as write_target), so a
+// writer fails before its work rather than at its end.
+void check_output_file(const std::string& path);
 // Writes a whole file beside the target of `path` and renames it over the
 // target, so that a reader sees the old file or the new one, never half of
 // one. `fill` writes the content and throws when it cannot; nothing is left
