@@ -464,7 +464,8 @@ nlohmann::json save_patch(const Patch& patch, const RunSettings& run, const std:
     for (const auto& library : patch.plugin_paths()) {
         const auto slash = library.rfind('/');
         const std::string name = slash == std::string::npos ? library : library.substr(slash + 1);
-        document["plugins"].push_back(name == "libMrvML.so" ? name : folder.empty() ? library : moved_name(library, folder));
+        const bool moves = !folder.empty() && library[0] != '/';
+        document["plugins"].push_back(name == "libMrvML.so" ? name : moves ? moved_name(library, folder) : library);
     }
     document["blocks"] = json::array();
     for (const auto& block : patch.blocks()) {

@@ -127,5 +127,4 @@ void write_chart(const Chart& chart, const std::string& path);
 // The colour of series `k`.
 inline Rgb series_colour(int k) { return category_colour(k); }
 
-
 }  // namespace mrvhost
