@@ -306,6 +306,7 @@ void Patch::check_files() {
     struct Use {
         std::string user, file;
         bool written, own;
+        std::string slot;  // block.parameter: one slot holds one file at a time
     };
     std::vector<Use> uses;
     for (const auto& block : blocks_)
@@ -315,14 +316,27 @@ void Patch::check_files() {
             const std::string name = convert_or_throw<Mrv::IString>(parameter->GetValue())->GetValue();
             if (name.empty()) continue;
             uses.push_back({"block \"" + block->name + "\" (" + parameter->GetId() + ")",
-                            block_file(*block, block->folder, name), written, false});
+                            block_file(*block, block->folder, name), written, false,
+                            block->name + "." + parameter->GetId()});
         }
-    for (const auto& file : own_files_) uses.push_back({file.user, file.path, file.written, true});
+    // A file name an event gives a block is used from then on.
+    for (const auto& event : events_) {
+        if (!event.value.is_string() || event.value.get_ref<const std::string&>().empty()) continue;
+        BlockNode& block = node(event.block);
+        for (const auto& [parameter, written] : file_parameters(block))
+            if (parameter->GetId() == event.parameter)
+                uses.push_back({"an event setting block \"" + block.name + "\" (" + event.parameter + ")",
+                                block_file(block, block.folder, event.value.get<std::string>()), written, false,
+                                block.name + "." + event.parameter});
+    }
+    for (const auto& file : own_files_) uses.push_back({file.user, file.path, file.written, true, ""});
     for (std::size_t i = 0; i < uses.size(); ++i)
         for (std::size_t j = i + 1; j < uses.size(); ++j) {
             const Use& a = uses[i];
             const Use& b = uses[j];
-            if (!(a.written || b.written) || (a.own && b.own) || !same_file(a.file, b.file)) continue;
+            if (!(a.written || b.written) || (a.own && b.own) || (!a.slot.empty() && a.slot == b.slot) ||
+                !same_file(a.file, b.file))
+                continue;
             if (a.written && b.written)
                 throw PatchError(a.user + " and " + b.user + " both write \"" + a.file + "\"");
             const Use& writer = a.written ? a : b;

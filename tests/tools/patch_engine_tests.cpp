@@ -516,6 +516,12 @@ TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
              add("picture", "host.image_sink", "", {{"File", "run.json"}});
          },
          "block \"picture\" (File) would overwrite \"" + patch_file + "\", which is the patch file"},
+        {"an event's file over a source",
+         [&] {
+             add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
+             patch->schedule({5, "sink", "File", "table.csv", ""});
+         },
+         "an event setting block \"sink\" (File) would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
         {"save over a source", [&] { patch->use_file("--save", table(), true); },
          "--save would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
         {"log over the model", [&] { add("train", "SVMTrain", "", {{"ModelFileName", "m.txt"}, {"LogFileName", "m.txt"}}); },

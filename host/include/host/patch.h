@@ -111,7 +111,8 @@ public:
     void use_file(const std::string& user, const std::string& path, bool written);
     // Throws PatchError naming both users when a file one block (or the
     // patch) writes is read or written by another; two readers are fine.
-    // A block's files are its shown file-name parameters.
+    // A block's files are its shown file-name parameters and the names
+    // events give them.
     void check_files();
     // Orders the blocks and checks the files; throws PatchError for a cycle
     // or an unlinked required input.
