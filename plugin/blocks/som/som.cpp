@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -230,6 +231,7 @@ void CSom::CreateGrid(std::int32_t width, std::int32_t height, std::int32_t acro
     pattern_length_ = length;
     nodes_.clear();
     winner_ = -1;
+    ++revision_;
     const std::size_t count =
         down > 0 && across > 0 ? static_cast<std::size_t>(down) * static_cast<std::size_t>(across) : 0;
     const std::size_t padded = (count + lanes - 1) / lanes * lanes;
@@ -321,6 +323,7 @@ bool CSom::TrainStep(const double* x, std::size_t length, std::int32_t expected_
 #endif
             update_portable(weights_.data(), centre_x_.data(), centre_y_.data(), nodes_.size(), length, x, around);
         if (!std::isnan(around.last_influence)) current_influence_ = around.last_influence;
+        ++revision_;
     }
     if (custom) {
         ++counter_;
@@ -330,6 +333,23 @@ bool CSom::TrainStep(const double* x, std::size_t length, std::int32_t expected_
     learning_rate_ = initial_learning_rate_ * std::exp(-static_cast<double>(counter_) / remaining_);
     ++counter_;
     return true;
+}
+
+void CSom::CopyPlane(std::int32_t p, double* plane) const {
+    const std::size_t nodes = nodes_.size(), stride = lanes * static_cast<std::size_t>(pattern_length_);
+    const double* block = weights_.data() + static_cast<std::size_t>(p) * lanes;
+    std::size_t n = 0;
+    for (; n + lanes <= nodes; n += lanes, block += stride) std::memcpy(plane + n, block, sizeof(double) * lanes);
+    for (std::size_t j = 0; n + j < nodes; ++j) plane[n + j] = block[j];
+}
+
+void CSom::SetPlane(std::int32_t p, const double* plane) {
+    ++revision_;
+    const std::size_t nodes = nodes_.size(), stride = lanes * static_cast<std::size_t>(pattern_length_);
+    double* block = weights_.data() + static_cast<std::size_t>(p) * lanes;
+    std::size_t n = 0;
+    for (; n + lanes <= nodes; n += lanes, block += stride) std::memcpy(block, plane + n, sizeof(double) * lanes);
+    for (std::size_t j = 0; n + j < nodes; ++j) block[j] = plane[n + j];
 }
 
 void CSom::StopTraining() {
@@ -383,28 +403,26 @@ matrix_fit plane_range(const CSom& map, const matrix_view& m, std::int32_t& firs
 
 }  // namespace
 
+// A fitting matrix holds plane after plane, each rows x cols values in the
+// map's row-major node order.
 matrix_fit MapToMatrix(const CSom& map, const matrix_view& m, std::int32_t first, std::int32_t last) {
     const matrix_fit fit = plane_range(map, m, first, last);
     if (fit != matrix_fit::done) return fit;
-    const std::int32_t rows = map.Rows(), cols = map.Cols(), length = map.PatternLength();
-    for (std::int32_t p = first; p <= last; ++p)
-        for (std::int32_t r = 0; r < rows; ++r) {
-            const std::int32_t row = (p - first) * rows + r;
-            for (std::int32_t q = 0; q < cols; ++q)
-                m.at(row, q) = p >= 0 && p < length ? map.Weight(r, q, p) : -1.0;
-        }
+    const std::size_t nodes = map.NodeCount();
+    for (std::int32_t p = first; p <= last; ++p) {
+        double* plane = m.values + static_cast<std::size_t>(p - first) * nodes;
+        if (p >= 0 && p < map.PatternLength()) map.CopyPlane(p, plane);
+        else std::fill(plane, plane + nodes, -1.0);
+    }
     return matrix_fit::done;
 }
 
 matrix_fit MatrixToMap(CSom& map, const matrix_view& m, std::int32_t first, std::int32_t last) {
     const matrix_fit fit = plane_range(map, m, first, last);
     if (fit != matrix_fit::done) return fit;
-    const std::int32_t rows = map.Rows(), cols = map.Cols(), length = map.PatternLength();
-    for (std::int32_t p = std::max(first, 0); p <= last && p < length; ++p)
-        for (std::int32_t r = 0; r < rows; ++r) {
-            const std::int32_t row = (p - first) * rows + r;
-            for (std::int32_t q = 0; q < cols; ++q) map.Weight(r, q, p) = m.at(row, q);
-        }
+    const std::size_t nodes = map.NodeCount();
+    for (std::int32_t p = std::max(first, 0); p <= last && p < map.PatternLength(); ++p)
+        map.SetPlane(p, m.values + static_cast<std::size_t>(p - first) * nodes);
     return matrix_fit::done;
 }
 

@@ -101,10 +101,21 @@ public:
     const CSomNode& Node(std::int32_t r, std::int32_t q) const { return nodes_[Index(r, q)]; }
     const CSomNode& Node(std::size_t index) const { return nodes_[index]; }
     // Weight i of a node, by index in row-major order or by (r, q).
-    double& Weight(std::size_t node, std::int32_t i) { return weights_[WeightIndex(node, i)]; }
+    double& Weight(std::size_t node, std::int32_t i) {
+        ++revision_;
+        return weights_[WeightIndex(node, i)];
+    }
     double Weight(std::size_t node, std::int32_t i) const { return weights_[WeightIndex(node, i)]; }
     double& Weight(std::int32_t r, std::int32_t q, std::int32_t i) { return Weight(Index(r, q), i); }
     double Weight(std::int32_t r, std::int32_t q, std::int32_t i) const { return Weight(Index(r, q), i); }
+
+    // Changes whenever the grid is rebuilt or a weight may have changed.
+    std::uint64_t Revision() const { return revision_; }
+
+    // Weight p of every node, in row-major order (NodeCount() values), out
+    // of the map or into it.
+    void CopyPlane(std::int32_t p, double* plane) const;
+    void SetPlane(std::int32_t p, const double* plane);
 
     // Portable loops or vectors; the fastest the processor has unless
     // changed (the results are the same).
@@ -127,6 +138,7 @@ private:
     std::vector<double> grid_distances_;  // the squared distances between centres, ascending
     std::vector<double> influences_;      // by squared distance, for the current TrainStep
     som_units units_ = FastestSomUnits();
+    std::uint64_t revision_ = 0;
     int winner_ = -1;
     double map_radius_ = 0.0;
     double time_constant_ = 0.0;
