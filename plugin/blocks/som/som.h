@@ -56,8 +56,8 @@ public:
 
     // The node whose weights are nearest to x (squared distance over the
     // node's weights); ties keep the earlier node in row-major order. -1
-    // for an empty grid or when no distance compares (NaN). x must hold at
-    // least PatternLength() values.
+    // for an empty grid or when no distance compares below +infinity (a
+    // NaN or infinite feature). x must hold at least PatternLength() values.
     int FindBestMatch(const double* x) const;
 
     // One training iteration. False, with nothing changed, when
