@@ -138,6 +138,7 @@ constexpr std::size_t search_width = 4;
 MRV_AVX2 int best_match_avx2(const double* weights, std::size_t nodes, std::size_t length, const double* x) {
     const std::size_t blocks = (nodes + lanes - 1) / lanes, stride = lanes * length;
     __m256d best[search_width], index[search_width];
+#pragma GCC unroll 8
     for (std::size_t k = 0; k < search_width; ++k) {
         best[k] = _mm256_set1_pd(std::numeric_limits<double>::infinity());
         index[k] = _mm256_set1_pd(-1.0);
@@ -148,14 +149,17 @@ MRV_AVX2 int best_match_avx2(const double* weights, std::size_t nodes, std::size
     for (; b + search_width <= blocks; b += search_width) {
         const double* w = weights + b * stride;
         __m256d d[search_width];
+#pragma GCC unroll 8
         for (std::size_t k = 0; k < search_width; ++k) d[k] = _mm256_setzero_pd();
         for (std::size_t i = 0; i < length; ++i) {
             const __m256d xi = _mm256_broadcast_sd(x + i);
+#pragma GCC unroll 8
             for (std::size_t k = 0; k < search_width; ++k) {
                 const __m256d difference = _mm256_sub_pd(xi, _mm256_load_pd(w + k * stride + i * lanes));
                 d[k] = _mm256_add_pd(d[k], _mm256_mul_pd(difference, difference));
             }
         }
+#pragma GCC unroll 8
         for (std::size_t k = 0; k < search_width; ++k) {
             const __m256d nearer = _mm256_cmp_pd(best[k], d[k], _CMP_GT_OQ);
             best[k] = _mm256_blendv_pd(best[k], d[k], nearer);
@@ -176,6 +180,7 @@ MRV_AVX2 int best_match_avx2(const double* weights, std::size_t nodes, std::size
         first = _mm256_add_pd(first, block_step);
     }
     alignas(32) double bests[search_width * lanes], indices[search_width * lanes];
+#pragma GCC unroll 8
     for (std::size_t k = 0; k < search_width; ++k) {
         _mm256_store_pd(bests + k * lanes, best[k]);
         _mm256_store_pd(indices + k * lanes, index[k]);
