@@ -1,9 +1,16 @@
 // The map engine linked directly: schedules against hand-computed radii
-// and rates, best-match ties, class decisions, matrix formats, the preset.
+// and rates, best-match ties, class decisions, matrix formats, the preset;
+// the portable and the vector units against plain per-node loops on the
+// example data.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
+#include <set>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "blocks/som/som.h"
@@ -19,13 +26,15 @@ CSom flat_map(int rows, int cols, int iterations, int length, double value) {
     CSom map;
     map.CreateGrid(cols, rows, cols, rows, iterations, 0, length);
     for (std::size_t n = 0; n < map.NodeCount(); ++n)
-        for (int i = 0; i < length; ++i) map.Weights(n)[i] = value;
+        for (int i = 0; i < length; ++i) map.Weight(n, i) = value;
     return map;
 }
 
 std::vector<double> all_weights(const CSom& map) {
-    const double* first = map.Weights(std::size_t{0});
-    return std::vector<double>(first, first + map.NodeCount() * static_cast<std::size_t>(map.PatternLength()));
+    std::vector<double> all;
+    for (std::size_t n = 0; n < map.NodeCount(); ++n)
+        for (int i = 0; i < map.PatternLength(); ++i) all.push_back(map.Weight(n, i));
+    return all;
 }
 
 TEST(Som, CreateGridLaysOutUnitCellsWithRandomWeights) {
@@ -64,10 +73,10 @@ TEST(Som, AutomaticScheduleMakesNMinusOneUpdates) {
     ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
     EXPECT_EQ(map.Winner(), 0);
     EXPECT_EQ(map.CurrentRadius(), 2.0);
-    EXPECT_EQ(map.Weights(0, 0)[0], 0.1);
-    EXPECT_EQ(map.Weights(0, 1)[0], 0.1 * std::exp(-1.0 / 8.0));
-    EXPECT_EQ(map.Weights(1, 1)[0], 0.1 * std::exp(-2.0 / 8.0));
-    EXPECT_EQ(map.Weights(0, 2)[0], 0.0);  // distance 2 is not inside radius 2
+    EXPECT_EQ(map.Weight(0, 0, 0), 0.1);
+    EXPECT_EQ(map.Weight(0, 1, 0), 0.1 * std::exp(-1.0 / 8.0));
+    EXPECT_EQ(map.Weight(1, 1, 0), 0.1 * std::exp(-2.0 / 8.0));
+    EXPECT_EQ(map.Weight(0, 2, 0), 0.0);  // distance 2 is not inside radius 2
     EXPECT_EQ(map.CurrentInfluence(), std::exp(-2.0 / 8.0));
     EXPECT_EQ(map.LearningRate(), 0.1);
     EXPECT_EQ(map.Counter(), 1);
@@ -75,13 +84,13 @@ TEST(Som, AutomaticScheduleMakesNMinusOneUpdates) {
 
     ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
     EXPECT_DOUBLE_EQ(map.CurrentRadius(), 2 * std::exp(-1 / tc));
-    EXPECT_EQ(map.Weights(0, 0)[0], 0.1 + (1 - 0.1) * 0.1);
+    EXPECT_EQ(map.Weight(0, 0, 0), 0.1 + (1 - 0.1) * 0.1);
     EXPECT_EQ(map.LearningRate(), 0.1 * std::exp(-1.0 / 2));
 
-    const double before = map.Weights(0, 0)[0];
+    const double before = map.Weight(0, 0, 0);
     ASSERT_TRUE(map.TrainStep(x, 1, 1, false, 0.0, 0.0));
     EXPECT_DOUBLE_EQ(map.CurrentRadius(), 2 * std::exp(-2 / tc));
-    EXPECT_EQ(map.Weights(0, 0)[0], before + (1 - before) * (0.1 * std::exp(-1.0 / 2)));
+    EXPECT_EQ(map.Weight(0, 0, 0), before + (1 - before) * (0.1 * std::exp(-1.0 / 2)));
     EXPECT_EQ(map.LearningRate(), 0.1 * std::exp(-2.0 / 1));
     EXPECT_FALSE(map.Done());
 
@@ -107,7 +116,7 @@ TEST(Som, SmallGridsHaveInfiniteOrNegativeTimeConstants) {
     EXPECT_LT(single.TimeConstant(), 0.0);
     ASSERT_TRUE(single.TrainStep(x, 1, 1, false, 0.0, 0.0));
     EXPECT_EQ(single.CurrentRadius(), 0.5);
-    EXPECT_EQ(single.Weights(0, 0)[0], 0.1);  // the one node is always updated
+    EXPECT_EQ(single.Weight(0, 0, 0), 0.1);  // the one node is always updated
     ASSERT_TRUE(single.TrainStep(x, 1, 1, false, 0.0, 0.0));
     EXPECT_GT(single.CurrentRadius(), 0.5);
 }
@@ -141,8 +150,8 @@ TEST(Som, CustomScheduleUsesGivenRadiusAndRateAndNeverEnds) {
     EXPECT_EQ(map.LearningRate(), 0.5);
     EXPECT_EQ(map.Remaining(), -4);
     EXPECT_EQ(map.Counter(), 4);
-    EXPECT_EQ(map.Weights(0, 0)[0], 1.0 - std::pow(0.5, 4));
-    EXPECT_EQ(map.Weights(0, 1)[0], 0.0);  // radius 1: the neighbour at 1 is outside
+    EXPECT_EQ(map.Weight(0, 0, 0), 1.0 - std::pow(0.5, 4));
+    EXPECT_EQ(map.Weight(0, 1, 0), 0.0);  // radius 1: the neighbour at 1 is outside
 }
 
 TEST(Som, RestartsAndRatesKeepTheirOwnState) {
@@ -156,7 +165,7 @@ TEST(Som, RestartsAndRatesKeepTheirOwnState) {
     map.RestartTraining(10, 0);
     const double x[] = {1.0};
     map.TrainStep(x, 1, 1, false, 0.0, 0.0);
-    EXPECT_EQ(map.Weights(0, 0)[0], 0.3);
+    EXPECT_EQ(map.Weight(0, 0, 0), 0.3);
     map.CreateGrid(3, 3, 3, 3, 10, 0, 1);
     EXPECT_EQ(map.InitialLearningRate(), 0.1);
     EXPECT_EQ(map.LearningRate(), 0.3);  // the current rate is the block's to set
@@ -164,10 +173,10 @@ TEST(Som, RestartsAndRatesKeepTheirOwnState) {
 
 TEST(Som, BestMatchPrefersTheEarlierOfEqualNodes) {
     CSom map = flat_map(2, 3, 10, 2, -5.0);
-    map.Weights(0, 2)[0] = 2.0;  // (2, 1) and (1, 2): both at squared distance 1 from (1, 1)
-    map.Weights(0, 2)[1] = 1.0;
-    map.Weights(1, 0)[0] = 1.0;
-    map.Weights(1, 0)[1] = 2.0;
+    map.Weight(0, 2, 0) = 2.0;  // (2, 1) and (1, 2): both at squared distance 1 from (1, 1)
+    map.Weight(0, 2, 1) = 1.0;
+    map.Weight(1, 0, 0) = 1.0;
+    map.Weight(1, 0, 1) = 2.0;
     const double x[] = {1.0, 1.0};
     EXPECT_EQ(map.FindBestMatch(x), 2);
     const double nearer_second[] = {1.0, 1.5};
@@ -190,6 +199,111 @@ TEST(Som, StepWithoutWinnerUpdatesNoWeightButCounts) {
     EXPECT_EQ(map.Remaining(), 3);
     EXPECT_EQ(map.Counter(), 2);
     EXPECT_DOUBLE_EQ(map.LearningRate(), 0.1 * std::exp(-1.0 / 3.0));
+}
+
+// The first `features` columns of every row of an example table.
+std::vector<std::vector<double>> example_rows(const std::string& file, int header_rows, int features) {
+    std::ifstream in(std::string(MRV_EXAMPLES) + "/data/" + file);
+    std::vector<std::vector<double>> rows;
+    std::string line;
+    for (int skipped = 0; std::getline(in, line);) {
+        if (skipped++ < header_rows) continue;
+        std::istringstream fields(line);
+        std::vector<double> row;
+        for (std::string field; static_cast<int>(row.size()) < features && std::getline(fields, field, ',');)
+            row.push_back(std::stod(field));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// The plain per-node loops over node-major weights.
+int plain_best_match(const std::vector<double>& weights, std::size_t length, const double* x) {
+    double best = std::numeric_limits<double>::infinity();
+    int result = -1;
+    for (std::size_t n = 0; n * length < weights.size(); ++n) {
+        double d = 0.0;
+        for (std::size_t i = 0; i < length; ++i) d += (x[i] - weights[n * length + i]) * (x[i] - weights[n * length + i]);
+        if (best > d) best = d, result = static_cast<int>(n);
+    }
+    return result;
+}
+
+void plain_update(std::vector<double>& weights, const CSom& map, int winner, double radius, double rate,
+                  const double* x) {
+    const std::size_t length = static_cast<std::size_t>(map.PatternLength());
+    for (std::size_t n = 0; n < map.NodeCount(); ++n) {
+        const double dx = map.Node(static_cast<std::size_t>(winner)).centre_x - map.Node(n).centre_x;
+        const double dy = map.Node(static_cast<std::size_t>(winner)).centre_y - map.Node(n).centre_y;
+        if (!(radius * radius > dx * dx + dy * dy)) continue;
+        const double step = rate * std::exp(-(dx * dx + dy * dy) / (2.0 * radius * radius));
+        for (std::size_t i = 0; i < length; ++i)
+            weights[n * length + i] = weights[n * length + i] + (x[i] - weights[n * length + i]) * step;
+    }
+}
+
+// Each units train a map on each table (one automatic pass, then custom
+// steps with a wide radius) and must pick the plain loops' best match at
+// every step and keep weights to the bit; a 7 x 9 grid leaves a partial
+// block of nodes.
+TEST(Som, UnitsMatchThePlainLoopsOnTheExampleData) {
+    const struct {
+        const char* file;
+        int header_rows, features;
+    } tables[] = {{"iris.csv", 1, 4}, {"wine.csv", 1, 13}, {"digits.csv", 0, 64}};
+    std::vector<Mrv::som_units> units = {Mrv::som_units::portable};
+    if (Mrv::FastestSomUnits() == Mrv::som_units::avx2) units.push_back(Mrv::som_units::avx2);
+    for (const auto& table : tables)
+        for (const auto unit : units) {
+            SCOPED_TRACE(std::string(table.file) + (unit == Mrv::som_units::avx2 ? " avx2" : " portable"));
+            const auto rows = example_rows(table.file, table.header_rows, table.features);
+            ASSERT_GT(rows.size(), 100u);
+            std::srand(7);
+            CSom map;
+            map.UseUnits(unit);
+            map.CreateGrid(9, 7, 9, 7, static_cast<int>(rows.size()), 0, table.features);
+            std::vector<double> plain = all_weights(map);
+            const std::size_t length = static_cast<std::size_t>(table.features);
+            std::set<int> winners;
+            for (std::size_t step = 0; step < 2 * rows.size(); ++step) {
+                const auto& x = rows[step % rows.size()];
+                const bool custom = step >= rows.size();
+                const double rate = custom ? 0.05 : map.LearningRate();
+                const int winner = plain_best_match(plain, length, x.data());
+                ASSERT_EQ(map.FindBestMatch(x.data()), winner);
+                ASSERT_TRUE(map.TrainStep(x.data(), length, table.features, custom, 0.4, 0.05));
+                if (map.Done() && !custom) continue;  // the schedule's last call moves nothing
+                ASSERT_EQ(map.Winner(), winner);
+                winners.insert(winner);
+                plain_update(plain, map, winner, map.CurrentRadius(), rate, x.data());
+            }
+            EXPECT_GT(winners.size(), 10u);
+            EXPECT_EQ(all_weights(map), plain);
+        }
+}
+
+// A NaN or infinite feature matches no node (no distance compares below
+// +inf) and moves nothing.
+TEST(Som, UnitsAgreeOnNonFiniteFeatures) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    for (const auto unit : {Mrv::som_units::portable, Mrv::FastestSomUnits()}) {
+        CSom map = flat_map(3, 5, 10, 6, 0.5);
+        map.UseUnits(unit);
+        const auto before = all_weights(map);
+        for (const double bad : {nan, inf, -inf}) {
+            const std::vector<double> x = {0.1, bad, 0.2, 0.3, 0.4, 0.5};
+            EXPECT_EQ(map.FindBestMatch(x.data()), -1);
+            EXPECT_TRUE(map.TrainStep(x.data(), 6, 6, true, 0.5, 0.1));
+            EXPECT_EQ(map.Winner(), -1);
+            EXPECT_EQ(all_weights(map), before);
+        }
+        // A huge but finite distance still matches; inf - inf is NaN.
+        map.Weight(std::size_t{14}, 1) = inf;
+        const std::vector<double> far = {0.5, 1e150, 0.5, 0.5, 0.5, 0.5};
+        EXPECT_EQ(map.FindBestMatch(far.data()), 0);
+        const std::vector<double> infinite = {0.5, inf, 0.5, 0.5, 0.5, 0.5};
+        EXPECT_EQ(map.FindBestMatch(infinite.data()), -1);
+    }
 }
 
 TEST(Som, ClassPlaneRules) {
@@ -238,7 +352,7 @@ TEST(Som, WeightPlanesRoundTripThroughMatrices) {
     map.CreateGrid(2, 2, 2, 2, 10, 0, 3);
     for (int r = 0; r < 2; ++r)
         for (int q = 0; q < 2; ++q)
-            for (int p = 0; p < 3; ++p) map.Weights(r, q)[p] = 100 * p + 10 * r + q;
+            for (int p = 0; p < 3; ++p) map.Weight(r, q, p) = 100 * p + 10 * r + q;
     EXPECT_EQ(Mrv::MapToMatrix(map, {values.data(), 6, 2}, -1, -1), matrix_fit::done);
     EXPECT_EQ(values, (std::vector<double>{0, 1, 10, 11, 100, 101, 110, 111, 200, 201, 210, 211}));
     std::vector<double> plane(4);
@@ -250,7 +364,7 @@ TEST(Som, WeightPlanesRoundTripThroughMatrices) {
 
     for (double& v : values) v += 0.5;
     EXPECT_EQ(Mrv::MatrixToMap(map, {values.data(), 6, 2}, -1, -1), matrix_fit::done);
-    EXPECT_EQ(map.Weights(1, 0)[2], 210.5);
+    EXPECT_EQ(map.Weight(1, 0, 2), 210.5);
     const auto loaded = all_weights(map);
     EXPECT_EQ(Mrv::MatrixToMap(map, {values.data(), 5, 2}, -1, -1), matrix_fit::mismatch);
     EXPECT_EQ(Mrv::MatrixToMap(map, {values.data(), 0, 2}, 2, 1), matrix_fit::done);  // first > last
@@ -260,7 +374,11 @@ TEST(Som, WeightPlanesRoundTripThroughMatrices) {
 TEST(Som, FourCornerPresetTakesTheFirstNearCorner) {
     CSom map = flat_map(20, 20, 10, 5, 0.5);
     map.ApplyFourCornerPreset();
-    auto weights = [&](int r, int q) { return std::vector<double>(map.Weights(r, q), map.Weights(r, q) + 5); };
+    auto weights = [&](int r, int q) {
+        std::vector<double> w;
+        for (int i = 0; i < 5; ++i) w.push_back(map.Weight(r, q, i));
+        return w;
+    };
     EXPECT_EQ(weights(0, 19), (std::vector<double>{1.0, 1.0, 1.0, 0.58, 0.5}));
     EXPECT_EQ(weights(0, 0), (std::vector<double>{0.59, 0.65, 0.75, 1.0, 0.5}));
     EXPECT_EQ(weights(19, 0), (std::vector<double>{0.0, 0.0, 0.25, 0.0, 0.5}));
@@ -273,7 +391,8 @@ TEST(Som, FourCornerPresetTakesTheFirstNearCorner) {
     // On a small grid the first corner covers everything.
     CSom small = flat_map(5, 5, 10, 2, 0.5);
     small.ApplyFourCornerPreset();
-    EXPECT_EQ(std::vector<double>(small.Weights(0, 0), small.Weights(0, 0) + 2), (std::vector<double>{1.0, 1.0}));
+    EXPECT_EQ(small.Weight(0, 0, 0), 1.0);
+    EXPECT_EQ(small.Weight(0, 0, 1), 1.0);
 }
 
 }  // namespace

@@ -282,6 +282,12 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     before = planes(h);
     ASSERT_TRUE(feed(h, data.next(2)));
     EXPECT_EQ(planes(h), before);
+    EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
+    // A map rebuilt while running shows at the next pattern.
+    EXPECT_TRUE(h.fire("KohonenMapParameterResetMap"));
+    ASSERT_TRUE(feed(h, data.next(2)));
+    EXPECT_NE(planes(h), before);
+    EXPECT_EQ(planes(h), values(matrix(h, "KohonenMapParameterMatrix")));
     EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
     h.stop();
     h.done();

@@ -394,15 +394,21 @@ void CKohonenMap::UpdateClasses(int node, double class_value) {
     }
 }
 
+// A map that did not change since its planes were added (a running map)
+// keeps them: only the time stamp moves.
 void CKohonenMap::PublishPlanes() {
-    if (plane_buffer_->GetHeight() != map_.Rows() || plane_buffer_->GetWidth() != map_.Cols())
-        ShapeMatrix(plane_buffer_.get(), map_.Rows(), map_.Cols());
-    map_output_->Clear();
-    char name[16];
-    for (int32 i = 0; i < map_.PatternLength(); ++i) {
-        MapToMatrix(plane_buffer_.get(), i, i);
-        std::snprintf(name, sizeof name, "%d", i);
-        map_output_->Add(name, plane_buffer_.get());
+    if (!planes_published_ || published_revision_ != map_.Revision()) {
+        if (plane_buffer_->GetHeight() != map_.Rows() || plane_buffer_->GetWidth() != map_.Cols())
+            ShapeMatrix(plane_buffer_.get(), map_.Rows(), map_.Cols());
+        map_output_->Clear();
+        char name[16];
+        for (int32 i = 0; i < map_.PatternLength(); ++i) {
+            MapToMatrix(plane_buffer_.get(), i, i);
+            std::snprintf(name, sizeof name, "%d", i);
+            map_output_->Add(name, plane_buffer_.get());
+        }
+        planes_published_ = true;
+        published_revision_ = map_.Revision();
     }
     map_output_->SetTimeStamp(Now());
 }
@@ -493,6 +499,7 @@ void CKohonenMap::ClampGridSize(const std::string& id) {
 
 void CKohonenMap::ShapeOutputs() {
     const int32 rows = IntValue(Rows), cols = IntValue(Cols);
+    planes_published_ = false;
     if (map_output_) ShapeLabelledSet(map_output_.get(), rows, cols);
     if (plane_buffer_) ShapeMatrix(plane_buffer_.get(), rows, cols);
     if (class_plane_) ShapeMatrix(class_plane_.get(), rows, cols);

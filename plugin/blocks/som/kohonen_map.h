@@ -29,6 +29,7 @@
 //   NotifyError; one that carries no text gets a message of its own.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "blocks/som/som.h"
@@ -97,6 +98,10 @@ private:
     bool ready_ = false;  // Init succeeded and the pins are bound
     bool has_class_information_ = false;
     int32 input_width_ = 0;
+    // The map output holds the planes of this map revision.
+    bool planes_published_ = false;
+    std::uint64_t published_revision_ = 0;
+    TimeStamp last_input_time_ = 0;
 };
 
 }  // namespace Mrv

@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define MRV_SOM_X86 1
+// Compiled for AVX2 beside the portable code and chosen at run time, so
+// the library still runs on any x86-64. No multiply-add is fused: that
+// would change the rounding of the plain loops, and measured no faster.
+#define MRV_AVX2 __attribute__((target("avx2")))
+#endif
 
 namespace Mrv {
 namespace {
@@ -37,6 +47,186 @@ std::int32_t TruncateToInt(double value) {
     return static_cast<std::int32_t>(value);
 }
 
+som_units FastestSomUnits() {
+#if MRV_SOM_X86
+    static const som_units fastest = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? som_units::avx2 : som_units::portable;
+    }();
+    return fastest;
+#else
+    return som_units::portable;
+#endif
+}
+
+namespace {
+
+constexpr std::size_t lanes = 4;
+// Largest squared grid distance up to which influences are looked up.
+constexpr double largest_lookup = 1 << 16;
+constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
+
+// The Gaussian neighbourhood of one training step around the winner's
+// centre. Cells have whole sizes, so squared grid distances are whole
+// numbers and few: each one's influence is computed once per step, with
+// the expression the plain loop evaluates for every node, and looked up.
+struct neighbourhood {
+    double x, y;  // the winner's centre
+    double radius_squared;
+    double rate;
+    const double* influences;  // by squared distance; null: computed per node
+    double last_influence = not_a_number;  // of the last node inside, in grid order
+
+    double influence(double d2) const {
+        return influences ? influences[static_cast<std::size_t>(d2)] : std::exp(-d2 / (2.0 * radius_squared));
+    }
+};
+
+// The earliest node of smallest distance among per-slot candidates (each
+// the earliest best of its own nodes); -1 when none compared below +inf.
+int earliest_best(const double* best, const double* index, std::size_t slots, std::size_t nodes) {
+    int result = -1;
+    double least = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < slots; ++k) {
+        if (!(index[k] >= 0.0 && index[k] < static_cast<double>(nodes))) continue;
+        const int node = static_cast<int>(index[k]);
+        if (best[k] < least || (best[k] == least && node < result)) {
+            least = best[k];
+            result = node;
+        }
+    }
+    return result;
+}
+
+int best_match_portable(const double* weights, std::size_t nodes, std::size_t length, const double* x) {
+    double best = std::numeric_limits<double>::infinity();
+    int result = -1;
+    for (std::size_t n = 0; n < nodes; ++n) {
+        const double* w = weights + n / lanes * lanes * length + n % lanes;
+        double d = 0.0;
+        for (std::size_t i = 0; i < length; ++i) {
+            const double difference = x[i] - w[i * lanes];
+            d += difference * difference;
+        }
+        if (best > d) {
+            best = d;
+            result = static_cast<int>(n);
+        }
+    }
+    return result;
+}
+
+void update_portable(double* weights, const double* centre_x, const double* centre_y, std::size_t nodes,
+                     std::size_t length, const double* x, neighbourhood& around) {
+    for (std::size_t n = 0; n < nodes; ++n) {
+        const double dx = around.x - centre_x[n];
+        const double dy = around.y - centre_y[n];
+        const double distance_squared = dx * dx + dy * dy;
+        if (!(around.radius_squared > distance_squared)) continue;
+        around.last_influence = around.influence(distance_squared);
+        const double step = around.rate * around.last_influence;
+        double* w = weights + n / lanes * lanes * length + n % lanes;
+        for (std::size_t i = 0; i < length; ++i) w[i * lanes] = w[i * lanes] + (x[i] - w[i * lanes]) * step;
+    }
+}
+
+#if MRV_SOM_X86
+// Blocks in flight in the search: independent sums and minima that keep
+// the vector units busy; their loops are unrolled so that they live in
+// registers, not on the stack.
+constexpr std::size_t search_width = 4;
+
+MRV_AVX2 int best_match_avx2(const double* weights, std::size_t nodes, std::size_t length, const double* x) {
+    const std::size_t blocks = (nodes + lanes - 1) / lanes, stride = lanes * length;
+    __m256d best[search_width], index[search_width];
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < search_width; ++k) {
+        best[k] = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+        index[k] = _mm256_set1_pd(-1.0);
+    }
+    __m256d first = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
+    const __m256d block_step = _mm256_set1_pd(static_cast<double>(lanes));
+    std::size_t b = 0;
+    for (; b + search_width <= blocks; b += search_width) {
+        const double* w = weights + b * stride;
+        __m256d d[search_width];
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < search_width; ++k) d[k] = _mm256_setzero_pd();
+        for (std::size_t i = 0; i < length; ++i) {
+            const __m256d xi = _mm256_broadcast_sd(x + i);
+#pragma GCC unroll 8
+            for (std::size_t k = 0; k < search_width; ++k) {
+                const __m256d difference = _mm256_sub_pd(xi, _mm256_load_pd(w + k * stride + i * lanes));
+                d[k] = _mm256_add_pd(d[k], _mm256_mul_pd(difference, difference));
+            }
+        }
+#pragma GCC unroll 8
+        for (std::size_t k = 0; k < search_width; ++k) {
+            const __m256d nearer = _mm256_cmp_pd(best[k], d[k], _CMP_GT_OQ);
+            best[k] = _mm256_blendv_pd(best[k], d[k], nearer);
+            index[k] = _mm256_blendv_pd(index[k], first, nearer);
+            first = _mm256_add_pd(first, block_step);
+        }
+    }
+    for (; b < blocks; ++b) {
+        const double* w = weights + b * stride;
+        __m256d d = _mm256_setzero_pd();
+        for (std::size_t i = 0; i < length; ++i) {
+            const __m256d difference = _mm256_sub_pd(_mm256_broadcast_sd(x + i), _mm256_load_pd(w + i * lanes));
+            d = _mm256_add_pd(d, _mm256_mul_pd(difference, difference));
+        }
+        const __m256d nearer = _mm256_cmp_pd(best[0], d, _CMP_GT_OQ);
+        best[0] = _mm256_blendv_pd(best[0], d, nearer);
+        index[0] = _mm256_blendv_pd(index[0], first, nearer);
+        first = _mm256_add_pd(first, block_step);
+    }
+    alignas(32) double bests[search_width * lanes], indices[search_width * lanes];
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < search_width; ++k) {
+        _mm256_store_pd(bests + k * lanes, best[k]);
+        _mm256_store_pd(indices + k * lanes, index[k]);
+    }
+    return earliest_best(bests, indices, search_width * lanes, nodes);
+}
+
+// Needs the influences looked up (a grid of whole cells).
+MRV_AVX2 void update_avx2(double* weights, const double* centre_x, const double* centre_y, std::size_t nodes,
+                          std::size_t length, const double* x, neighbourhood& around) {
+    const std::size_t blocks = (nodes + lanes - 1) / lanes, stride = lanes * length;
+    const __m256d wx = _mm256_set1_pd(around.x), wy = _mm256_set1_pd(around.y);
+    const __m256d radius_squared = _mm256_set1_pd(around.radius_squared), rate = _mm256_set1_pd(around.rate);
+    __m256d last_influences = _mm256_setzero_pd();
+    int last_inside = 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const __m256d dx = _mm256_sub_pd(wx, _mm256_load_pd(centre_x + b * lanes));
+        const __m256d dy = _mm256_sub_pd(wy, _mm256_load_pd(centre_y + b * lanes));
+        const __m256d distance_squared = _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
+        const __m256d inside = _mm256_cmp_pd(radius_squared, distance_squared, _CMP_GT_OQ);
+        const int mask = _mm256_movemask_pd(inside);
+        if (mask == 0) continue;
+        // Lanes outside are not looked up (their distance may be no index).
+        const __m256d influences = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), around.influences,
+                                                            _mm256_cvttpd_epi32(distance_squared), inside, 8);
+        const __m256d step = _mm256_mul_pd(rate, influences);
+        last_influences = influences;
+        last_inside = mask;
+        double* w = weights + b * stride;
+        for (std::size_t i = 0; i < length; ++i) {
+            const __m256d old = _mm256_load_pd(w + i * lanes);
+            const __m256d moved =
+                _mm256_add_pd(old, _mm256_mul_pd(_mm256_sub_pd(_mm256_broadcast_sd(x + i), old), step));
+            _mm256_store_pd(w + i * lanes, _mm256_blendv_pd(old, moved, inside));
+        }
+    }
+    if (last_inside == 0) return;
+    alignas(32) double last[lanes];
+    _mm256_store_pd(last, last_influences);
+    around.last_influence = last[31 - __builtin_clz(static_cast<unsigned>(last_inside))];
+}
+#endif
+
+}  // namespace
+
 void CSom::CreateGrid(std::int32_t width, std::int32_t height, std::int32_t across, std::int32_t down,
                       std::int32_t iterations, std::int32_t start, std::int32_t length) {
     cell_width_ = TruncateToInt(static_cast<double>(width) / across);
@@ -46,12 +236,16 @@ void CSom::CreateGrid(std::int32_t width, std::int32_t height, std::int32_t acro
     remaining_ = iterations;
     pattern_length_ = length;
     nodes_.clear();
-    weights_.clear();
     winner_ = -1;
+    ++revision_;
     const std::size_t count =
         down > 0 && across > 0 ? static_cast<std::size_t>(down) * static_cast<std::size_t>(across) : 0;
+    const std::size_t padded = (count + lanes - 1) / lanes * lanes;
     nodes_.reserve(count);
-    weights_.reserve(length > 0 ? count * static_cast<std::size_t>(length) : 0);
+    // Lanes past the last node keep NaN: they never match nor move.
+    weights_.assign(length > 0 ? padded * static_cast<std::size_t>(length) : 0, not_a_number);
+    centre_x_.assign(padded, not_a_number);
+    centre_y_.assign(padded, not_a_number);
     for (std::int32_t r = 0; r < down; ++r) {
         for (std::int32_t q = 0; q < across; ++q) {
             CSomNode node;
@@ -61,9 +255,28 @@ void CSom::CreateGrid(std::int32_t width, std::int32_t height, std::int32_t acro
             node.bottom = cell_height_ * (r + 1);
             node.centre_x = node.left + (node.right - node.left) * 0.5;
             node.centre_y = node.top + (node.bottom - node.top) * 0.5;
+            centre_x_[nodes_.size()] = node.centre_x;
+            centre_y_[nodes_.size()] = node.centre_y;
             nodes_.push_back(node);
-            for (std::int32_t i = 0; i < length; ++i) weights_.push_back((std::rand() & random_mask) * random_scale);
+            for (std::int32_t i = 0; i < length; ++i)
+                Weight(nodes_.size() - 1, i) = (std::rand() & random_mask) * random_scale;
         }
+    }
+    // Every squared distance between two centres, when few enough to look
+    // influences up by it.
+    grid_distances_.clear();
+    influences_.clear();
+    const double across_most = static_cast<double>(cell_width_) * std::max(across - 1, 0);
+    const double down_most = static_cast<double>(cell_height_) * std::max(down - 1, 0);
+    if (across_most * across_most + down_most * down_most < largest_lookup) {
+        for (std::int32_t a = 0; a < across; ++a)
+            for (std::int32_t b = 0; b < down; ++b) {
+                const double dx = static_cast<double>(cell_width_) * a, dy = static_cast<double>(cell_height_) * b;
+                grid_distances_.push_back(dx * dx + dy * dy);
+            }
+        std::sort(grid_distances_.begin(), grid_distances_.end());
+        grid_distances_.erase(std::unique(grid_distances_.begin(), grid_distances_.end()), grid_distances_.end());
+        influences_.assign(grid_distances_.empty() ? 0 : static_cast<std::size_t>(grid_distances_.back()) + 1, 0.0);
     }
     // The smaller grid dimension sets the starting neighbourhood.
     map_radius_ = 0.5 * std::min(down, across);
@@ -74,22 +287,11 @@ void CSom::CreateGrid(std::int32_t width, std::int32_t height, std::int32_t acro
 }
 
 int CSom::FindBestMatch(const double* x) const {
-    double best = std::numeric_limits<double>::infinity();
-    int result = -1;
     const std::size_t length = static_cast<std::size_t>(std::max(pattern_length_, 0));
-    const double* w = weights_.data();
-    for (std::size_t n = 0; n < nodes_.size(); ++n, w += length) {
-        double d = 0.0;
-        for (std::size_t i = 0; i < length; ++i) {
-            const double difference = x[i] - w[i];
-            d += difference * difference;
-        }
-        if (best > d) {
-            best = d;
-            result = static_cast<int>(n);
-        }
-    }
-    return result;
+#if MRV_SOM_X86
+    if (units_ == som_units::avx2) return best_match_avx2(weights_.data(), nodes_.size(), length, x);
+#endif
+    return best_match_portable(weights_.data(), nodes_.size(), length, x);
 }
 
 bool CSom::TrainStep(const double* x, std::size_t length, std::int32_t expected_length, bool custom,
@@ -113,22 +315,43 @@ bool CSom::TrainStep(const double* x, std::size_t length, std::int32_t expected_
     if (winner_ >= 0) {
         const CSomNode& winner = nodes_[static_cast<std::size_t>(winner_)];
         const double radius_squared = current_radius_ * current_radius_;
-        double* w = weights_.data();
-        for (std::size_t n = 0; n < nodes_.size(); ++n, w += length) {
-            const double dx = winner.centre_x - nodes_[n].centre_x;
-            const double dy = winner.centre_y - nodes_[n].centre_y;
-            const double distance_squared = dx * dx + dy * dy;
-            if (!(radius_squared > distance_squared)) continue;
-            const double influence = std::exp(-distance_squared / (2.0 * radius_squared));
-            current_influence_ = influence;
-            const double step = learning_rate_ * influence;
-            for (std::size_t i = 0; i < length; ++i) w[i] = w[i] + (x[i] - w[i]) * step;
+        const bool look_up = !influences_.empty();
+        for (const double d2 : grid_distances_) {
+            if (!(radius_squared > d2)) break;
+            influences_[static_cast<std::size_t>(d2)] = std::exp(-d2 / (2.0 * radius_squared));
         }
+        neighbourhood around{winner.centre_x, winner.centre_y, radius_squared, learning_rate_,
+                             look_up ? influences_.data() : nullptr};
+#if MRV_SOM_X86
+        if (units_ == som_units::avx2 && look_up)
+            update_avx2(weights_.data(), centre_x_.data(), centre_y_.data(), nodes_.size(), length, x, around);
+        else
+#endif
+            update_portable(weights_.data(), centre_x_.data(), centre_y_.data(), nodes_.size(), length, x, around);
+        if (!std::isnan(around.last_influence)) current_influence_ = around.last_influence;
+        ++revision_;
     }
     // The rate for the next update.
     if (!custom) learning_rate_ = initial_learning_rate_ * std::exp(-static_cast<double>(counter_) / remaining_);
     if (counter_ < std::numeric_limits<std::int32_t>::max()) ++counter_;
     return true;
+}
+
+void CSom::CopyPlane(std::int32_t p, double* plane) const {
+    const std::size_t nodes = nodes_.size(), stride = lanes * static_cast<std::size_t>(pattern_length_);
+    const double* block = weights_.data() + static_cast<std::size_t>(p) * lanes;
+    std::size_t n = 0;
+    for (; n + lanes <= nodes; n += lanes, block += stride) std::memcpy(plane + n, block, sizeof(double) * lanes);
+    for (std::size_t j = 0; n + j < nodes; ++j) plane[n + j] = block[j];
+}
+
+void CSom::SetPlane(std::int32_t p, const double* plane) {
+    ++revision_;
+    const std::size_t nodes = nodes_.size(), stride = lanes * static_cast<std::size_t>(pattern_length_);
+    double* block = weights_.data() + static_cast<std::size_t>(p) * lanes;
+    std::size_t n = 0;
+    for (; n + lanes <= nodes; n += lanes, block += stride) std::memcpy(block, plane + n, sizeof(double) * lanes);
+    for (std::size_t j = 0; n + j < nodes; ++j) block[j] = plane[n + j];
 }
 
 void CSom::StopTraining() {
@@ -161,8 +384,7 @@ void CSom::ApplyFourCornerPreset() {
             else if (corner_distance(r, q) < preset_reach) rule = 1;
             else if (corner_distance(r - rows_, q) < preset_reach) rule = 2;
             else if (corner_distance(r - rows_, q - cols_) < preset_reach) rule = 3;
-            double* w = Weights(r, q);
-            for (std::int32_t i = 0; i < presets; ++i) w[i] = preset_weights[rule][i];
+            for (std::int32_t i = 0; i < presets; ++i) Weight(r, q, i) = preset_weights[rule][i];
         }
     }
 }
@@ -183,28 +405,26 @@ matrix_fit plane_range(const CSom& map, const matrix_view& m, std::int32_t& firs
 
 }  // namespace
 
+// A fitting matrix holds plane after plane, each rows x cols values in the
+// map's row-major node order.
 matrix_fit MapToMatrix(const CSom& map, const matrix_view& m, std::int32_t first, std::int32_t last) {
     const matrix_fit fit = plane_range(map, m, first, last);
     if (fit != matrix_fit::done) return fit;
-    const std::int32_t rows = map.Rows(), cols = map.Cols(), length = map.PatternLength();
-    for (std::int32_t p = first; p <= last; ++p)
-        for (std::int32_t r = 0; r < rows; ++r) {
-            const std::int32_t row = (p - first) * rows + r;
-            for (std::int32_t q = 0; q < cols; ++q)
-                m.at(row, q) = p >= 0 && p < length ? map.Weights(r, q)[p] : -1.0;
-        }
+    const std::size_t nodes = map.NodeCount();
+    for (std::int32_t p = first; p <= last; ++p) {
+        double* plane = m.values + static_cast<std::size_t>(p - first) * nodes;
+        if (p >= 0 && p < map.PatternLength()) map.CopyPlane(p, plane);
+        else std::fill(plane, plane + nodes, -1.0);
+    }
     return matrix_fit::done;
 }
 
 matrix_fit MatrixToMap(CSom& map, const matrix_view& m, std::int32_t first, std::int32_t last) {
     const matrix_fit fit = plane_range(map, m, first, last);
     if (fit != matrix_fit::done) return fit;
-    const std::int32_t rows = map.Rows(), cols = map.Cols(), length = map.PatternLength();
-    for (std::int32_t p = std::max(first, 0); p <= last && p < length; ++p)
-        for (std::int32_t r = 0; r < rows; ++r) {
-            const std::int32_t row = (p - first) * rows + r;
-            for (std::int32_t q = 0; q < cols; ++q) map.Weights(r, q)[p] = m.at(row, q);
-        }
+    const std::size_t nodes = map.NodeCount();
+    for (std::int32_t p = std::max(first, 0); p <= last && p < map.PatternLength(); ++p)
+        map.SetPlane(p, m.values + static_cast<std::size_t>(p - first) * nodes);
     return matrix_fit::done;
 }
 

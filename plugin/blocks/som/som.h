@@ -2,18 +2,42 @@
 // input vector at a time with a shrinking Gaussian neighbourhood, plus the
 // matrix formats in which the map and its class statistics are kept.
 //
-// The weights of all nodes live in one contiguous array (node after node,
-// pattern-length values each), so that the best-match search and the
-// update run over flat memory; node records keep only their cells. The
-// arithmetic and its order are those of the schedules below, so results do
-// not depend on the layout.
+// The weights live in one array of blocks of four nodes: a block holds
+// weight 0 of its four nodes, then weight 1, and so on. The best-match
+// search and the update then work on four nodes per vector instruction
+// while each node's sum and update keep the order and the operations of
+// the plain per-node loops, so results are the same to the bit whichever
+// units run them. Lanes past the last node hold NaN weights and never
+// match.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace Mrv {
+
+// Storage on 32-byte boundaries, so that a block's vectors are loaded whole.
+template <class T>
+struct vector_aligned {
+    using value_type = T;
+    static constexpr std::align_val_t alignment{32};
+    vector_aligned() = default;
+    template <class U>
+    vector_aligned(const vector_aligned<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), alignment)); }
+    void deallocate(T* p, std::size_t) { ::operator delete(p, alignment); }
+    bool operator==(const vector_aligned&) const { return true; }
+    bool operator!=(const vector_aligned&) const { return false; }
+};
+
+// Which units run the best-match search and the update: plain loops that
+// any x86-64 (or other) processor runs, or AVX2 vectors where the
+// processor has them.
+enum class som_units { portable, avx2 };
+// The fastest units this processor has.
+som_units FastestSomUnits();
 
 // One node's cell on the grid.
 struct CSomNode {
@@ -32,8 +56,8 @@ public:
 
     // The node whose weights are nearest to x (squared distance over the
     // node's weights); ties keep the earlier node in row-major order. -1
-    // for an empty grid or when no distance compares (NaN). x must hold at
-    // least PatternLength() values.
+    // for an empty grid or when no distance compares below +infinity (a
+    // NaN or infinite feature). x must hold at least PatternLength() values.
     int FindBestMatch(const double* x) const;
 
     // One training iteration. False, with nothing changed, when
@@ -82,20 +106,45 @@ public:
     std::size_t NodeCount() const { return nodes_.size(); }
     const CSomNode& Node(std::int32_t r, std::int32_t q) const { return nodes_[Index(r, q)]; }
     const CSomNode& Node(std::size_t index) const { return nodes_[index]; }
-    double* Weights(std::int32_t r, std::int32_t q) { return Weights(Index(r, q)); }
-    const double* Weights(std::int32_t r, std::int32_t q) const { return Weights(Index(r, q)); }
-    double* Weights(std::size_t index) { return weights_.data() + index * Stride(); }
-    const double* Weights(std::size_t index) const { return weights_.data() + index * Stride(); }
+    // Weight i of a node, by index in row-major order or by (r, q).
+    double& Weight(std::size_t node, std::int32_t i) {
+        ++revision_;
+        return weights_[WeightIndex(node, i)];
+    }
+    double Weight(std::size_t node, std::int32_t i) const { return weights_[WeightIndex(node, i)]; }
+    double& Weight(std::int32_t r, std::int32_t q, std::int32_t i) { return Weight(Index(r, q), i); }
+    double Weight(std::int32_t r, std::int32_t q, std::int32_t i) const { return Weight(Index(r, q), i); }
+
+    // Changes whenever the grid is rebuilt or a weight may have changed.
+    std::uint64_t Revision() const { return revision_; }
+
+    // Weight p of every node, in row-major order (NodeCount() values), out
+    // of the map or into it.
+    void CopyPlane(std::int32_t p, double* plane) const;
+    void SetPlane(std::int32_t p, const double* plane);
+
+    // Portable loops or vectors; the fastest the processor has unless
+    // changed (the results are the same).
+    void UseUnits(som_units units) { units_ = units; }
 
 private:
-    // A pattern length below 0 gives nodes without weights.
-    std::size_t Stride() const { return pattern_length_ > 0 ? static_cast<std::size_t>(pattern_length_) : 0; }
+    static constexpr std::size_t lanes = 4;  // nodes per block of weights
+
     std::size_t Index(std::int32_t r, std::int32_t q) const {
         return static_cast<std::size_t>(r) * static_cast<std::size_t>(cols_) + static_cast<std::size_t>(q);
     }
+    std::size_t WeightIndex(std::size_t node, std::int32_t i) const {
+        return (node / lanes * static_cast<std::size_t>(pattern_length_) + static_cast<std::size_t>(i)) * lanes +
+               node % lanes;
+    }
 
     std::vector<CSomNode> nodes_;
-    std::vector<double> weights_;
+    std::vector<double, vector_aligned<double>> weights_;             // blocks of four nodes
+    std::vector<double, vector_aligned<double>> centre_x_, centre_y_;  // NaN past the last node
+    std::vector<double> grid_distances_;  // the squared distances between centres, ascending
+    std::vector<double> influences_;      // by squared distance, for the current TrainStep
+    som_units units_ = FastestSomUnits();
+    std::uint64_t revision_ = 0;
     int winner_ = -1;
     double map_radius_ = 0.0;
     double time_constant_ = 0.0;
