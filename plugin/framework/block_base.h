@@ -175,6 +175,8 @@ protected:
     // The current time of the clock handed to Init (0 before Init).
     TimeStamp Now() const;
     IKernelServices* Kernel() const { return kernel_.get(); }
+    // The name the user gave this block in the patch.
+    std::string InstanceName();
     // Shapes applied to an output (or any datatype object) of that class.
     void ShapeMatrix(IDatatype* target, int32 rows, int32 columns);
     void ShapeIntMatrix(IDatatype* target, int32 rows, int32 columns);
@@ -209,7 +211,6 @@ private:
     bool RunWrapped(const char* method, int32 level, Body&& body);
     void ReportException(log_session& log, const char* type, const char* method, const char* what);
     int32 TraceLevel();
-    std::string InstanceName();
     std::string LoadText(const text& source) const;
     void Notify(int32 level, const char* format, va_list arguments);
     void ClearMessageSets();

@@ -92,26 +92,50 @@ TEST(TrainingRun, TrainsSavesAndReportsWhatStopsIt) {
     std::ifstream before(settings.model_file);
     const std::string saved((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
 
-    settings.C = 0.0;  // libsvm refuses; the model file stays as it was
-    report = set.train_and_save(settings);
+    // Only what would make libsvm write past its arrays is refused; the
+    // model file stays as it was.
+    run_settings one_class = settings;
+    one_class.svm_type = ONE_CLASS;
+    one_class.nu = 1.5;
+    report = set.train_and_save(one_class);
     EXPECT_EQ(report.result, outcome::bad_parameters);
-    EXPECT_EQ(report.detail, "C <= 0");
-    settings.C = 1.0;
+    EXPECT_EQ(report.detail, "nu above 1 for a one-class SVM");
     run_settings elsewhere = settings;
     elsewhere.model_file = "/nonexistent-directory/model.txt";
     EXPECT_EQ(set.train_and_save(elsewhere).result, outcome::save_failed);
     std::ifstream after(settings.model_file);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), saved);
-    std::remove(settings.model_file.c_str());
-
     EXPECT_EQ(training_set(3).train_and_save(settings).result, outcome::empty);
-    const double infinite[] = {1, std::numeric_limits<double>::infinity(), 1};
-    set.add_row(infinite);
-    report = set.train_and_save(settings);
-    EXPECT_EQ(report.result, outcome::not_finite);
-    settings.scale = false;
-    report = set.train_and_save(settings);
-    EXPECT_EQ(report.detail, "sample 5, attribute 1");
+    std::remove(settings.model_file.c_str());
+}
+
+// What libsvm's own parameter check refuses, and values that are not
+// finite, go to svm_train as they are and give a model.
+TEST(TrainingRun, TrainsWhatLibsvmsCheckWouldRefuse) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    const double rows[] = {1, 1, 1, 1, 2, 1, -1, -1, -1, -1, -2, -1, 1, inf, 1, -1, 1, nan};
+    training_set set(3);
+    for (int r = 0; r < 6; ++r) set.add_row(rows + 3 * r);
+    run_settings settings;
+    settings.model_file = temporary_name("svm_training_unchecked");
+    const auto with = [&](auto change) {
+        run_settings changed = settings;
+        change(changed);
+        return changed;
+    };
+    const run_settings cases[] = {
+        settings,
+        with([](run_settings& s) { s.scale = false; }),
+        with([](run_settings& s) { s.C = 0.0; }),
+        with([](run_settings& s) { s.cache_size = 0.0; }),
+        with([](run_settings& s) { s.svm_type = ONE_CLASS, s.probability = true, s.nu = 1.0; }),
+    };
+    for (const run_settings& c : cases) {
+        std::remove(settings.model_file.c_str());
+        EXPECT_EQ(set.train_and_save(c).result, outcome::trained);
+        EXPECT_EQ(::access(settings.model_file.c_str(), R_OK), 0);
+    }
+    std::remove(settings.model_file.c_str());
 }
 
 }  // namespace

@@ -3,9 +3,16 @@
 // portability layers.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
 #include <cmath>
+#include <cstring>
 
 #include "entry/catalog_factory.h"
+#include "common/files.h"
+#include "framework/platform/files.h"
 #include "framework/platform/module.h"
 #include "framework/platform/resources.h"
 #include "framework/property.h"
@@ -165,6 +172,59 @@ TEST(Platform, StringTableByResourceId) {
     EXPECT_EQ(platform::load_string(nullptr, 259, 1033), "A vector containing the computed probabilities for each class.");
     EXPECT_EQ(platform::load_string(nullptr, 200, 1033), "");
     EXPECT_EQ(platform::load_string(nullptr, 1, 1033), "");
+}
+
+// Blocks read and write regular files only: anything else is refused with
+// its kind, before it is opened for good (no wait on a FIFO, no truncation).
+TEST(Platform, FilesAreReadAndWrittenOnlyWhenRegular) {
+    const auto folder = fresh_test_folder("mrv-files");
+    const std::string fifo = (folder / "fifo").string(), socket_name = (folder / "socket").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket_name.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const struct {
+        std::string path, reason;
+    } refused[] = {{folder.string(), "it is a folder"},
+                   {fifo, "it is a FIFO"},
+                   {"/dev/full", "it is a device"},
+                   {"/dev/zero", "it is a device"},
+                   {socket_name, "it is a socket"}};
+    for (const auto& c : refused) {
+        EXPECT_EQ(platform::why_not_writable(c.path), c.reason);
+        for (bool append : {false, true}) {
+            std::string reason;
+            EXPECT_EQ(platform::open_for_writing(c.path, append, &reason), nullptr);
+            EXPECT_EQ(reason, c.reason);
+        }
+        const platform::readable_file file(c.path, 1000);
+        EXPECT_FALSE(file.is_open());
+        EXPECT_EQ(file.reason(), c.reason);
+    }
+    const std::string regular = (folder / "file.txt").string();
+    EXPECT_EQ(platform::why_not_writable(regular), "");
+    EXPECT_TRUE(platform::readable_file(regular, 10).missing());
+    std::ofstream(regular) << "0123456789";
+    EXPECT_EQ(platform::readable_file(regular, 9).reason(), "it is larger than 9 bytes");
+    const platform::readable_file file(regular, 10);
+    ASSERT_TRUE(file.is_open());
+    std::remove(regular.c_str());  // the open file is still read, not the name
+    EXPECT_EQ(read_file(file.reopen_name()), "0123456789");
+    std::FILE* written = platform::open_for_writing(regular, true, nullptr);
+    ASSERT_NE(written, nullptr);
+    std::fputs("a", written);
+    std::fclose(written);
+    written = platform::open_for_writing(regular, true, nullptr);
+    std::fputs("b", written);
+    std::fclose(written);
+    EXPECT_EQ(read_file(regular), "ab");
+    written = platform::open_for_writing(regular, false, nullptr);
+    std::fclose(written);
+    EXPECT_EQ(read_file(regular), "");
+    ::close(listening);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

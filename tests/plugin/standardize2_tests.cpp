@@ -182,13 +182,20 @@ TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
         std::vector<std::string> messages;
     };
     const std::string missing = path("missing.txt");
+    const std::string fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const Case cases[] = {
         {"feature digits", {1, 2}, training, digits, {1, 1, 1}, Mrv::LevelError,
          init_error("The input feature vector and its vector of significant digits should have the same "
                     "dimensions.\n")},
         {"missing training file", {1, 2}, missing, "", {}, Mrv::LevelWarning, {"Cannot open file " + missing + "\n"}},
+        // Refused before reading, with the reason.
         {"training file is a folder", {1, 2}, folder.string(), "", {}, Mrv::LevelWarning,
-         {"Cannot open file " + folder.string() + "\n"}},
+         {"Cannot open file " + folder.string() + "\n", "The file " + folder.string() + " is not read: it is a folder.\n"}},
+        {"training file is /dev/zero", {1, 2}, "/dev/zero", "", {}, Mrv::LevelWarning,
+         {"Cannot open file /dev/zero\n", "The file /dev/zero is not read: it is a device.\n"}},
+        {"training file is a FIFO", {1, 2}, fifo, "", {}, Mrv::LevelWarning,
+         {"Cannot open file " + fifo + "\n", "The file " + fifo + " is not read: it is a FIFO.\n"}},
         {"empty training file", {1, 2}, write("empty.txt", ""), "", {}, Mrv::LevelWarning,
          {"Cannot detect the size of matrix loaded from file " + path("empty.txt") + "\n"}},
         {"only comments", {1, 2}, write("comments.txt", "# a\n# b\n"), "", {}, Mrv::LevelWarning,
@@ -343,7 +350,8 @@ TEST_F(Standardize2, FileNamesAreTriedOnlyWhileRunning) {
         EXPECT_EQ(string_parameter(id), training);
         EXPECT_EQ(harness->messages(Mrv::LevelWarning),
                   (std::vector<std::string>{"Cannot open file " + missing + "\n",
-                                            "Cannot open file " + (folder / id).string() + "\n"}));
+                                            "Cannot open file " + (folder / id).string() + "\n",
+                                            "The file " + (folder / id).string() + " is not read: it is a folder.\n"}));
     }
     if (::geteuid() != 0) {  // root opens it anyway
         const std::string locked = write("locked.txt", training_text);

@@ -2,6 +2,8 @@
 // model files that libsvm itself trains and writes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "common/files.h"
 #include "common/live_objects_test.h"
 
@@ -185,11 +187,12 @@ TEST_F(SVMPredict, ModelsThatCannotGiveProbabilitiesStillPredict) {
     EXPECT_EQ(harness->output_time("ProbVector"), 0u);  // never written
 
     harness.reset();
+    // Probability information is asked first: a one-class model has none.
     ASSERT_TRUE(prepare(model("one.txt", {ONE_CLASS, 1, false}), true, 4, 2, rows));
     EXPECT_EQ(harness->messages(Mrv::LevelError),
-              std::vector<std::string>{
-                  "CSVMBlock::Init -- Cannot return probability values. The loaded model is a one-class model.\n"});
-    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 2);
+              std::vector<std::string>{"CSVMBlock::Init -- Cannot return probability values. The loaded model does not "
+                                       "contain probability information.\n"});
+    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
     ASSERT_TRUE(harness->tick());
     for (double value : harness->output_values("OutputVector")) EXPECT_TRUE(value == 1 || value == -1);
     EXPECT_EQ(harness->output_time("ProbVector"), 0u);
@@ -202,17 +205,31 @@ TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
               (std::vector<std::string>{"CSVMBlock::Init -- Cannot open model file: " + missing.string() + ".\n",
                                         "Block predict: error in method Init\n"}));
     harness.reset();
-    // A model cut short in its support vectors and a data file in its place.
+    // A model cut short in its support vectors, a data file, a second
+    // nr_class after rho (libsvm would predict past its arrays), and names
+    // that are no regular file: none is read into libsvm.
     const fs::path cut = model("cut.txt");
+    fs::resize_file(cut, fs::file_size(cut) - 40);
     const fs::path data = folder / "data.txt";
     std::ofstream(data) << "1 1:0.5 2:3\n";
-    fs::resize_file(cut, fs::file_size(cut) - 40);
-    for (const fs::path& broken : {cut, data}) {
-        EXPECT_FALSE(prepare(broken, false, 4, 2, rows));
+    const fs::path repeated = model("repeated.txt");
+    std::string text = read_file(repeated);
+    std::ofstream(repeated) << text.insert(text.find("label"), "nr_class 2000\n");
+    const fs::path fifo = folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<fs::path, std::string> broken[] = {{cut, "the file holds"},
+                                                       {data, "unknown text \"1\""},
+                                                       {repeated, "the header repeats nr_class"},
+                                                       {fifo, "it is a FIFO"},
+                                                       {folder, "it is a folder"},
+                                                       {"/dev/zero", "it is a device"}};
+    for (const auto& [file, reason] : broken) {
+        EXPECT_FALSE(prepare(file, false, 4, 2, rows));
         const auto errors = harness->messages(Mrv::LevelError);
         ASSERT_EQ(errors.size(), 3u);
-        EXPECT_EQ(errors[0], "CSVMBlock::Init -- Cannot open model file: " + broken.string() + ".\n");
-        EXPECT_EQ(errors[1].rfind("CSVMBlock::Init -- The model file " + broken.string() + " cannot be used: ", 0), 0u)
+        EXPECT_EQ(errors[0], "CSVMBlock::Init -- Cannot open model file: " + file.string() + ".\n");
+        EXPECT_EQ(errors[1].rfind("CSVMBlock::Init -- The model file " + file.string() + " cannot be used: " + reason, 0),
+                  0u)
             << errors[1];
         harness.reset();
     }
@@ -277,14 +294,6 @@ TEST_F(SVMPredict, RefreshWithAnotherClassCountStopsTheProbabilities) {
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_time("ProbVector"), stamped);
     EXPECT_EQ(harness->output_time("OutputVector"), harness->clock().GetCurrentTime());
-
-    // A one-class model: the refresh's one-class text.
-    ASSERT_TRUE(harness->set_string("ModelFileName", model("one.txt", {ONE_CLASS, 1, false}).string()));
-    harness->clear_notifications();
-    ASSERT_TRUE(harness->fire("RefreshModel"));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- Cannot return probability values. The "
-                                       "loaded model is a one-class model.\n"});
 }
 
 TEST_F(SVMPredict, SavedInstanceWithProbabilitiesRestoresItsOutput) {

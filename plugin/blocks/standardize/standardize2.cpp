@@ -2,9 +2,9 @@
 
 #include <fstream>
 #include <type_traits>
-#include <sys/stat.h>
 
 #include "blocks/standardize/matrix_text.h"
+#include "framework/platform/files.h"
 
 namespace Mrv {
 namespace {
@@ -17,6 +17,12 @@ const char* const SdTrainingSetFile = "SdTrainingSetFile";
 const char* const text_files_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 
 const char* const cannot_open_message = "Cannot open file %s\n";
+// Follows the message above when the name leads to something other than a
+// regular file (a FIFO would hang the host, /dev/zero would fill memory)
+// or to a file above the size the block reads.
+const char* const cannot_read_reason_message = "The file %s is not read: %s.\n";
+// A training set or digits file above this size is refused.
+const std::uint64_t largest_matrix_file = std::uint64_t(256) << 20;
 const char* const no_size_message = "Cannot detect the size of matrix loaded from file %s\n";
 const char* const training_parse_message = "Error in reading training set from file.\n";
 const char* const digits_parse_message = "Error in reading significant digits of training set from file.\n";
@@ -56,13 +62,6 @@ declaration digits_file_parameter() {
         .initial_value("");
 }
 
-// A directory opens as a stream that reads nothing; users mean a file.
-bool open_for_reading(const char* name, std::ifstream& file) {
-    struct stat status {};
-    if (::stat(name, &status) == 0 && S_ISDIR(status.st_mode)) return false;
-    file.open(name);
-    return file.is_open();
-}
 
 }  // namespace
 
@@ -96,11 +95,8 @@ void CStandardize2Impl::CheckSignature() {
 // the file can be opened, so a typing slip cannot break a later Reload.
 bool CStandardize2Impl::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     if ((id != TrainingSetFile && id != SdTrainingSetFile) || !IsRunning()) return true;
-    const char* name = CSmartPtr<IString>(new_value)->GetValue();
     std::ifstream file;
-    if (open_for_reading(name, file)) return true;
-    NotifyWarning(cannot_open_message, name);
-    return false;
+    return OpenForReading(CSmartPtr<IString>(new_value)->GetValue(), file);
 }
 
 // host thread, any state (Reload only while running, Mode only in design
@@ -127,14 +123,22 @@ void CStandardize2Impl::OnChangedParameter(const std::string& id) {
 bool CStandardize2Impl::ReadFile(const char* parameter_id, bool reloading, matrix_file& file) {
     file.name = ParameterValue<IString>(parameter_id)->GetValue();
     std::ifstream stream;
-    if (!open_for_reading(file.name.c_str(), stream)) {
-        NotifyWarning(cannot_open_message, file.name.c_str());
-        return false;
-    }
+    if (!OpenForReading(file.name, stream)) return false;
     ReadMatrixText(stream, file.rows, file.columns, file.text);
     if (file.rows != 0 && file.columns != 0) return true;
     if (reloading) NotifyWarning("%s", reload_no_size_message);
     else NotifyWarning(no_size_message, file.name.c_str());
+    return false;
+}
+
+// Opens a regular file of at most the readable size; false after the
+// warnings otherwise.
+bool CStandardize2Impl::OpenForReading(const std::string& name, std::ifstream& stream) {
+    const platform::readable_file file(name, largest_matrix_file);
+    if (file.is_open()) stream.open(file.reopen_name());
+    if (stream.is_open()) return true;
+    NotifyWarning(cannot_open_message, name.c_str());
+    if (!file.is_open() && !file.missing()) NotifyWarning(cannot_read_reason_message, name.c_str(), file.reason().c_str());
     return false;
 }
 

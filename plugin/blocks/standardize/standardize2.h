@@ -3,8 +3,9 @@
 // second file), loaded at Init and again on the Reload trigger.
 //
 // Choices where the behaviour was left open:
-// - A file name that names a directory counts as a file that cannot be
-//   opened.
+// - A file name that leads to a folder, a FIFO, a device or a socket, or to
+//   a file above 256 MiB, counts as a file that cannot be opened, with a
+//   second warning saying why; none of them is opened for reading.
 // - Reload before Init or after Done does nothing: there is no training
 //   set to replace, and the next Init reads the files anyway.
 // - The digits file is reloaded only by a block that rounds (Mode on at
@@ -18,6 +19,7 @@
 //   input while running.
 #pragma once
 
+#include <fstream>
 #include <string>
 
 #include "blocks/standardize/standardize_base.h"
@@ -42,6 +44,7 @@ protected:
 private:
     struct matrix_file;
     bool ReadFile(const char* parameter_id, bool reloading, matrix_file& file);
+    bool OpenForReading(const std::string& name, std::ifstream& stream);
     bool ReadReloadedFile(const char* parameter_id, matrix_file& file);
     template <class Matrix>
     bool Parse(const matrix_file& file, CSmartPtr<Matrix>& parsed);

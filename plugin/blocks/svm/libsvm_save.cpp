@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "blocks/svm/sparse.h"
+#include "framework/platform/files.h"
 
 namespace Mrv {
 namespace {
@@ -18,6 +19,9 @@ const char* const old_file_kept_message =
     "CLibSVMSave::OnChangedParameter -- Cannot open output file %s. The old file will be kept.\n";
 const char* const writing_stopped_message =
     "CLibSVMSave::OnChangedParameter -- Cannot open output file. File writing will be stopped.\n";
+// Follows the cannot-open reports when the name is taken by something that
+// is not a regular file (a device, a FIFO, a folder), which is never opened.
+const char* const not_regular_message = "CLibSVMSave::%s -- %s cannot be written: %s.\n";
 // A full disk or a removed medium: the user learns which file lost the tick.
 const char* const cannot_write_message = "CLibSVMSave::Execute -- Cannot write to output file %s.\n";
 // Shapes are fixed at Init; a host that re-shapes the input while running
@@ -68,8 +72,10 @@ bool CLibSVMSave::Init() {
             rows_ = input_->GetHeight();
             Close();
             const std::string name = ParameterValue<IString>(FileName)->GetValue();
-            if (!Open(name)) {
+            std::string reason;
+            if (!Open(name, &reason)) {
                 NotifyError(cannot_open_at_init_message, name.c_str());
+                if (!reason.empty()) NotifyError(not_regular_message, "Init", name.c_str(), reason.c_str());
                 return false;
             }
             return true;
@@ -114,14 +120,15 @@ void CLibSVMSave::OnChangedParameter(const std::string& id) {
             if (!IsRunning() || (id != FileName && id != SaveMode)) return true;
             Close();
             const std::string name = ParameterValue<IString>(FileName)->GetValue();
-            const bool opened = Open(name);
+            std::string reason;
+            const bool opened = Open(name, &reason);
             if (id == FileName) {
                 if (opened) {
                     open_name_ = name;
                     return true;
                 }
                 const std::string previous = open_name_;
-                const bool reopened = !previous.empty() && Open(previous);
+                const bool reopened = !previous.empty() && Open(previous, nullptr);
                 ParameterValue<IString>(FileName)->SetValue(previous.c_str());
                 NotifyParameterChanged(FileName);
                 if (reopened) NotifyError(old_file_kept_message, name.c_str());
@@ -129,6 +136,8 @@ void CLibSVMSave::OnChangedParameter(const std::string& id) {
             } else if (!opened) {
                 NotifyError("%s", writing_stopped_message);
             }
+            if (!opened && !reason.empty())
+                NotifyError(not_regular_message, "OnChangedParameter", name.c_str(), reason.c_str());
             return true;
         },
         true);
@@ -145,8 +154,8 @@ void CLibSVMSave::DoneSignature() { input_ = nullptr; }
 
 bool CLibSVMSave::Overwriting() { return ParameterValue<IInt>(SaveMode)->GetValue() != append_mode; }
 
-bool CLibSVMSave::Open(const std::string& name) {
-    file_ = std::fopen(name.c_str(), Overwriting() ? "w" : "a");
+bool CLibSVMSave::Open(const std::string& name, std::string* reason) {
+    file_ = platform::open_for_writing(name, !Overwriting(), reason);
     if (file_) open_name_ = name;
     return file_ != nullptr;
 }

@@ -5,6 +5,9 @@
 // - Overwrite mode leaves exactly the last tick in the file: after writing
 //   from the start, the file is cut at the end of the new text, so no rows
 //   of an earlier, longer tick stay behind for svm-train to read.
+// - Only a regular file is written: a device, a FIFO, a socket or a folder
+//   of that name is refused with the reason (never a hang on a FIFO nor a
+//   tick lost in /dev/full).
 // - Every tick's text is flushed to the file before Execute returns, so a
 //   host that is killed keeps every tick it wrote.
 #pragma once
@@ -33,8 +36,10 @@ protected:
 
 private:
     bool Overwriting();
-    // Opens `name` for the current save mode; false when it cannot be opened.
-    bool Open(const std::string& name);
+    // Opens `name` for the current save mode; false when it cannot be
+    // opened, with why in `reason` when something other than a regular
+    // file has that name.
+    bool Open(const std::string& name, std::string* reason);
     void Close();
 
     CSmartPtr<IDoubleMatrix> input_;

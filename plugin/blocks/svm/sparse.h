@@ -39,7 +39,8 @@ std::string temporary_path_beside(const std::string& path);
 // svm_save_model into a temporary file beside `path`, flushed to disk and
 // then renamed over `path`: readers see the old model or the new one,
 // never a part. Returns 0 on success, like svm_save_model; on failure
-// `path` is untouched and no temporary file is left.
+// `path` is untouched and no temporary file is left. A `path` that is not
+// a regular file (a device, a FIFO, a folder) is never replaced.
 int save_model_replacing(const std::string& path, const svm_model* model);
 
 // Why a file is not a model that libsvm can load and this catalog can use,

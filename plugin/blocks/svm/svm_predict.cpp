@@ -3,6 +3,7 @@
 #include <new>
 
 #include "blocks/svm/sparse.h"
+#include "framework/platform/files.h"
 
 namespace Mrv {
 namespace {
@@ -19,6 +20,9 @@ const char* const cannot_allocate_message = "CSVMBlock::Init -- Cannot allocate 
 const char* const cannot_open_at_refresh_message =
     "CSVMBlock::OnChangedParameter -- Cannot open model file: %s. The old model will be kept.\n";
 const char* const model_updated_message = "CSVMBlock::OnChangedParameter -- SVM model updated.\n";
+// Model files above this size are refused: libsvm reads a model whole.
+const std::uint64_t largest_model_file = std::uint64_t(256) << 20;
+
 // Follows the cannot-open report when the file exists but is no model.
 const char* const unusable_model_message = "CSVMBlock::%s -- The model file %s cannot be used: %s.\n";
 const char* const class_count_changed_message =
@@ -159,11 +163,14 @@ void CSVMPredict::DoneSignature() { ReleasePins(); }
 
 svm_model* CSVMPredict::LoadModel(const char* method, const char* cannot_open_message) {
     const std::string name = ParameterValue<IString>(ModelFileName)->GetValue();
-    std::string problem;
-    svm_model* loaded = sparse::load_model_checked(name, &problem);
+    // Checked and loaded through the descriptor opened here: the name cannot
+    // lead libsvm to another file (a FIFO it would wait on) in between.
+    const platform::readable_file file(name, largest_model_file);
+    std::string problem = file.reason();
+    svm_model* loaded = file.is_open() ? sparse::load_model_checked(file.reopen_name(), &problem) : nullptr;
     if (!loaded) {
         NotifyError(cannot_open_message, name.c_str());
-        if (!problem.empty() && problem != "the file cannot be opened")
+        if (!file.missing() && !problem.empty())
             NotifyError(unusable_model_message, method, name.c_str(), problem.c_str());
     }
     return loaded;
@@ -171,15 +178,14 @@ svm_model* CSVMPredict::LoadModel(const char* method, const char* cannot_open_me
 
 int32 CSVMPredict::CheckProbabilities(const svm_model* model, const char* method) {
     const probability_messages& messages = std::string(method) == "Init" ? init_messages : refresh_messages;
-    if (svm_get_svm_type(model) == ONE_CLASS) {
-        NotifyError("%s", messages.one_class);
-        probability_flag_ = false;
-        return 2;
-    }
     if (!svm_check_probability_model(model)) {
         NotifyError("%s", messages.no_probability);
         probability_flag_ = false;
         return 1;
+    }
+    if (svm_get_svm_type(model) == ONE_CLASS) {
+        NotifyError("%s", messages.one_class);
+        probability_flag_ = false;
     }
     return sparse::probability_width(model);
 }

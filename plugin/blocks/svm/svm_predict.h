@@ -2,13 +2,12 @@
 // read from a file, and, on request, the class probabilities of each row.
 //
 // Choices where the block's description leaves them open:
-// - A one-class model is reported as such when probabilities are asked for,
-//   whatever libsvm says about its probability information (libsvm keeps
-//   none for one-class models, so the one-class report would never show).
 // - A model file that libsvm could not read safely (truncated, edited, not
 //   a model, or built on a precomputed kernel, which feature rows cannot
 //   feed) is refused like a missing one, with a second report saying why;
-//   libsvm's own loader trusts the file and can read out of bounds.
+//   libsvm's own loader trusts the file and can read out of bounds. So is
+//   a name that leads to a folder, a FIFO, a device or a socket (never
+//   waited on nor read), and a file above 256 MiB.
 // - A refreshed model whose class count differs from the columns Init gave
 //   ProbVector stops the probabilities with an error that says so; they
 //   come back with the next Init or with a refresh to a matching model.

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "blocks/svm/sparse.h"
+#include "framework/platform/files.h"
 #include "framework/platform/local_time.h"
 #include "support/worker_thread.h"
 
@@ -47,11 +48,11 @@ const char* const lower_above_upper_message =
     "CSVMTrain::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will be kept.\n";
 const char* const upper_below_lower_message =
     "CSVMTrain::OnChangingParameter -- The upper bound is lower than the lower bound. The old values will be kept.\n";
-const char* const max_size_message =
-    "CSVMTrain::OnChangingParameter -- The maximum size of the training set must be at least 1. The old values will "
-    "be kept.\n";
 const char* const log_file_message =
     "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n";
+// A device, a FIFO, a socket or a folder where a file is to be written: the
+// log follows the message above with this, the model file fails Init alone.
+const char* const not_regular_message = "CSVMTrain::Init -- %s cannot be written: %s.\n";
 // A label column alone trains (every sample empty); without it there is nothing to learn from.
 const char* const too_few_columns_message = "CSVMTrain::Init -- The input matrix needs a label column; it has %d columns.\n";
 const char* const allocation_message = "CSVMTrain::Execute -- Cannot allocate memory for input data.\n";
@@ -60,12 +61,15 @@ const char* const shape_changed_message =
 const char* const train_failed_message = "CSVMTrain::Execute -- Error in training the SVM.\n";
 const char* const save_failed_message = "CSVMTrain::Execute -- Error in saving the SVM model.\n";
 const char* const save_failed_detail = "CSVMTrain::Execute -- The model file %s could not be written.\n";
-const char* const empty_set_message = "CSVMTrain::Execute -- The training set is empty; the SVM is not trained.\n";
-const char* const not_finite_message =
-    "CSVMTrain::Execute -- The training set holds a NaN or infinite value (%s); the SVM is not trained.\n";
-const char* const bad_parameters_message = "CSVMTrain::Execute -- libsvm refuses the parameters: %s.\n";
-const char* const one_class_message =
-    "CSVMTrain::Execute -- The training set holds one class only; the model gives that class to every sample.\n";
+// A warning: the model file keeps the last model (a one-shot run empties
+// the set, so a second run queued behind it finds nothing).
+const char* const empty_set_message =
+    "CSVMTrain::Execute -- The training set is empty; the SVM is not trained and the model file is left as it "
+    "was.\n";
+const char* const bad_parameters_message = "CSVMTrain::Execute -- The parameters cannot be trained with: %s.\n";
+const char* const dropped_runs_message =
+    "CSVMTrain::Done -- Block %s: the run ended with %d training run(s) still queued; they were dropped, so %s "
+    "holds no model of the last samples.\n";
 const char* const log_header_format = "Training started on %d-%d-%d, %d:%d:%d. \n";
 
 const filename_layout text_file_layout{text_filter, {true, false, false}};
@@ -148,18 +152,12 @@ void CSVMTrain::DeriveCodes() {
     kernel_type_ = svm_training::kernel_type_code(ParameterValue<IInt>(KernelType)->GetValue());
 }
 
-// host thread, any state: keeps the bounds ordered and the maximum size usable.
+// host thread, any state: keeps the bounds ordered.
 bool CSVMTrain::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     return TraceExceptions(
         [&] {
-            if (!BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
-                                   upper_below_lower_message))
-                return false;
-            if (id == MaxSize && CSmartPtr<IInt>(new_value)->GetValue() < 1) {
-                NotifyError("%s", max_size_message);
-                return false;
-            }
-            return true;
+            return BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
+                                     upper_below_lower_message);
         },
         false);
 }
@@ -249,10 +247,18 @@ bool CSVMTrain::Init() {
                 std::fclose(log_);
                 log_ = nullptr;
             }
+            const std::string model_file = ParameterValue<IString>(ModelFileName)->GetValue();
+            if (const std::string reason = platform::why_not_writable(model_file); !reason.empty()) {
+                NotifyError(not_regular_message, model_file.c_str(), reason.c_str());
+                return false;
+            }
             if (ParameterValue<IBool>(EnableLog)->GetValue()) {
-                log_ = std::fopen(ParameterValue<IString>(LogFileName)->GetValue(), "w");
+                const std::string log_file = ParameterValue<IString>(LogFileName)->GetValue();
+                std::string reason;
+                log_ = platform::open_for_writing(log_file, false, &reason);
                 if (log_ == nullptr) {
                     NotifyError("%s", log_file_message);
+                    if (!reason.empty()) NotifyError(not_regular_message, log_file.c_str(), reason.c_str());
                     return false;
                 }
             }
@@ -369,17 +375,11 @@ void CSVMTrain::TrainingRun(const run_request& request) {
     char line[512];
     switch (report.result) {
         case svm_training::outcome::trained:
-            if (report.classes == 1 && (request.settings.svm_type == C_SVC || request.settings.svm_type == NU_SVC))
-                pending_reports_.emplace_back(LevelWarning, one_class_message);
             model_ready_ = true;
             if (request.one_shot) set_.clear();
             break;
         case svm_training::outcome::empty:
-            report_error(empty_set_message);
-            break;
-        case svm_training::outcome::not_finite:
-            std::snprintf(line, sizeof line, not_finite_message, report.detail.c_str());
-            report_error(line);
+            pending_reports_.emplace_back(LevelWarning, empty_set_message);
             break;
         case svm_training::outcome::bad_parameters:
             report_error(train_failed_message);
@@ -423,6 +423,11 @@ void CSVMTrain::Done() {
     ReportPending();
     {
         boost::lock_guard<boost::mutex> lock(mutex_);
+        // Each run counts itself out as it ends: what is left never ran.
+        if (outstanding_runs_ > 0)
+            NotifyWarning(dropped_runs_message, InstanceName().c_str(), outstanding_runs_,
+                          ParameterValue<IString>(ModelFileName)->GetValue());
+        outstanding_runs_ = 0;
         set_ = svm_training::training_set();
         model_ready_ = false;
         if (log_ != nullptr) {

@@ -15,8 +15,22 @@
 //   when complete: a failed save leaves the old model readable.
 // - A run's reports are sent from the host's thread by the next Execute
 //   (the block asks the host for one), never from the worker thread.
-// - Samples with NaN or infinite values, an empty set and parameters libsvm
-//   refuses are reported and not trained; MaxSize below 1 is refused.
+// - NaN and infinite values are trained as they are, and the parameters go
+//   to svm_train without libsvm's own check (C, Epsilon or CacheSize 0
+//   train, so does a one-class SVM with Probability on). Refused, with an
+//   error, is only what would make libsvm write out of bounds: Nu above 1
+//   for a one-class SVM, whose start vector libsvm sizes as Nu x samples.
+//   Nothing else keeps libsvm from returning: its solver stops at its
+//   iteration limit.
+// - An empty training set is not trained (libsvm would make a model with
+//   no classes and the save would replace a good model): a warning says
+//   so and the model file keeps the last model. A second one-shot run
+//   queued behind a successful one meets exactly this.
+// - ModelFileName and LogFileName that name a device, a FIFO, a socket or
+//   a folder fail Init with the reason; neither is ever opened or replaced.
+// - A run that ends while training runs are still queued (Done abandons
+//   them, as it must not wait) warns, naming the block, how many were
+//   dropped and the model file they would have written.
 // - Degree is rounded to the integer degree libsvm takes.
 // - TrainModel pressed outside Init..Done has no rows to train and is ignored.
 // - The rows of an input are taken once, however often the block executes;

@@ -49,11 +49,11 @@ svm_parameter make_parameter(const run_settings& settings, int highest_index);
 // block does for such an attribute.
 double scale_value(double value, double minimum, double maximum, double lower, double upper);
 
-enum class outcome { trained, empty, not_finite, bad_parameters, train_failed, save_failed };
+enum class outcome { trained, empty, bad_parameters, train_failed, save_failed };
 
 struct run_report {
     outcome result = outcome::trained;
-    std::string detail;  // libsvm's objection, or where the bad value is
+    std::string detail;  // why the parameters were refused
     int classes = 0;     // classes of a trained classifier
 };
 
@@ -79,7 +79,9 @@ public:
     double label(std::size_t i) const { return labels_[i]; }
 
     // Trains on the set (scaled copies when settings.scale) and saves the
-    // model over settings.model_file. The set is left as it was.
+    // model over settings.model_file. The set is left as it was. NaN and
+    // infinite values train as they are; an empty set and parameters that
+    // would make libsvm write out of bounds are not trained.
     run_report train_and_save(const run_settings& settings) const;
 
 private:
