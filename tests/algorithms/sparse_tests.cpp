@@ -111,6 +111,11 @@ TEST_F(ModelFiles, SaveReplacesTheModelAndLeavesNoTemporaryFile) {
     EXPECT_EQ(text.rfind("svm_type c_svc\nkernel_type rbf\n", 0), 0u);
     EXPECT_EQ(files(), std::vector<std::string>{"model.txt"});
     EXPECT_EQ(model_file_problem((folder / "model.txt").string()), "");
+    // Through a symbolic link the model replaces the file it leads to.
+    fs::create_symlink("model.txt", folder / "link.txt");
+    EXPECT_EQ(save_model_replacing((folder / "link.txt").string(), model), 0);
+    EXPECT_TRUE(fs::is_symlink(folder / "link.txt"));
+    EXPECT_EQ(read_file(folder / "model.txt"), text);
     svm_model* loaded = load_model_checked((folder / "model.txt").string());
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(probability_width(loaded), 3);

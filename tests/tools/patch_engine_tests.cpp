@@ -530,6 +530,8 @@ TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
          [&] {
              add("z", "Standardize2", "", {{"TrainingSetFile", here}});
              add("again", "host.csv_source", "", {{"File", table()}});
+             add("svm", "SVM", "", {{"ModelFileName", "m.txt"}});
+             add("svm2", "SVM", "", {{"ModelFileName", "m.txt"}});
          },
          ""},
         {"a log that is not kept",

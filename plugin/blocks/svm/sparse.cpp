@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -71,9 +72,13 @@ std::string temporary_path_beside(const std::string& path) {
     return path + ".saving-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-int save_model_replacing(const std::string& path, const svm_model* model) {
+int save_model_replacing(const std::string& name, const svm_model* model) {
+    // A symbolic link stays: the model replaces the file it leads to.
+    std::error_code ignored;
+    const std::string path =
+        std::filesystem::is_symlink(name, ignored) ? std::filesystem::weakly_canonical(name, ignored).string() : name;
     // A rename would replace a device or a FIFO itself.
-    if (!platform::why_not_writable(path).empty()) return -1;
+    if (path.empty() || !platform::why_not_writable(path).empty()) return -1;
     std::string temporary;
     // A name nobody else uses; created here so the umask applies as usual.
     for (int attempt = 0; attempt < 16 && temporary.empty(); ++attempt) {

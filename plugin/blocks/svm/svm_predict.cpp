@@ -53,7 +53,9 @@ const declaration signature_table[] = {
     output(OutputVector, 168, 169, "double-matrix"),
     parameter(ModelFileName, 170, 171, "string")
         .initial_value("MyModel.txt")
-        .layout(filename_layout{text_file_filter, {true, false, false}}),
+        // No mode flag: the model is only read, so the host lets several
+        // predictions share one model file.
+        .layout(filename_layout{text_file_filter, {false, true, false}}),
     parameter(RefreshModel, 172, 173, "trigger").attribute(2, false).attribute(3, true),
     parameter(Probabilities, 256, 257, "bool").initial_value(false).attribute(3, false),
 };
