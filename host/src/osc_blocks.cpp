@@ -71,16 +71,16 @@ int port_parameter(int port, int low) {
     return port;
 }
 
-// Host (or interface address) and port as socket addresses; throws the
-// resolver's reason.
+// A host and port as socket addresses; an interface to listen on must be
+// given as its address. Throws the resolver's reason.
 struct Resolved {
-    explicit Resolved(const std::string& host, int port, bool passive) {
+    explicit Resolved(const std::string& host, int port, bool listening) {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_DGRAM;
-        hints.ai_flags = AI_NUMERICSERV | (passive ? AI_PASSIVE : 0);
+        hints.ai_flags = AI_NUMERICSERV | (listening ? AI_PASSIVE | AI_NUMERICHOST : 0);
         const int error = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-        if (error != 0) throw std::runtime_error("unknown host \"" + host + "\": " + ::gai_strerror(error));
+        if (error != 0) throw std::runtime_error(::gai_strerror(error));
     }
     ~Resolved() {
         if (list) ::freeaddrinfo(list);
@@ -226,7 +226,7 @@ private:
         try {
             resolved = std::make_unique<Resolved>(bind, port, true);
         } catch (const std::runtime_error& error) {
-            throw std::runtime_error("cannot listen on " + where + ": " + error.what());
+            throw std::runtime_error("Bind \"" + bind + "\" is not an IP address: " + error.what());
         }
         const addrinfo& first = *resolved->list;
         socket_ = ::socket(first.ai_family, first.ai_socktype | SOCK_CLOEXEC, first.ai_protocol);
@@ -319,7 +319,7 @@ public:
 
 protected:
     void declare(Signature& s) override {
-        s.AddInput("Input", "Input", "The value sent", "kernel", datatype_.c_str(), true, false, 0);
+        s.AddInput("Input", "Input", "The value sent", catalog_of(datatype_).c_str(), datatype_.c_str(), true, false, 0);
         add_parameter(s, "Host", "The host sent to", "string");
         add_parameter(s, "Port", "The UDP port sent to", "int");
         add_parameter(s, "Address", "The OSC address of the messages", "string");
@@ -336,7 +336,11 @@ protected:
         if (type != "f" && type != "d") throw std::runtime_error("unknown Type \"" + type + "\" (f or d)");
         doubles_ = type == "d";
         const std::string host = string_parameter("Host");
-        host_ = Resolved(host, port, false).numeric_host();
+        try {
+            host_ = Resolved(host, port, false).numeric_host();
+        } catch (const std::runtime_error& error) {
+            throw std::runtime_error("unknown Host \"" + host + "\": " + error.what());
+        }
         port_ = std::to_string(port);
         target_ = lo_address_new(host_.c_str(), port_.c_str());
         if (!target_) throw std::runtime_error("liblo cannot send to " + host_ + " port " + port_);
