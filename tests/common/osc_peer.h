@@ -9,8 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 // One message as received: its address, type tags, and its arguments as
@@ -33,10 +33,7 @@ public:
         ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
-    ~OscPeer() {
-        ::close(socket_);
-        if (target_) lo_address_free(target_);
-    }
+    ~OscPeer() { ::close(socket_); }
     OscPeer(const OscPeer&) = delete;
     OscPeer& operator=(const OscPeer&) = delete;
 
@@ -45,10 +42,10 @@ public:
 
     // Sends a message (freed here) or raw bytes to 127.0.0.1:`port`.
     void send(int port, const char* path, lo_message message) {
-        if (target_ && target_port_ != port) lo_address_free(std::exchange(target_, nullptr));
-        if (!target_) target_ = lo_address_new("127.0.0.1", std::to_string(port).c_str());
-        target_port_ = port;
-        lo_send_message(target_, path, message);
+        std::size_t size = 0;
+        void* data = lo_message_serialise(message, path, nullptr, &size);
+        send_raw(port, data, size);
+        std::free(data);
         lo_message_free(message);
     }
     void send_raw(int port, const void* data, std::size_t size) {
@@ -86,8 +83,6 @@ public:
 private:
     int socket_ = -1;
     int port_ = 0;
-    lo_address target_ = nullptr;
-    int target_port_ = 0;
 };
 
 // A message of numbers: "f" floats, "d" doubles, "i" ints, "h" 64-bit ints,
