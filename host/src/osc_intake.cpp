@@ -1,12 +1,13 @@
 #include <lo/lo.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <stdexcept>
 
-#include "host/datatypes.h"
 #include "host/osc.h"
 
 namespace mrvhost {
@@ -94,9 +95,11 @@ void OscIntake::accept(const char* path, const char* types, void* const* argumen
     }
     if (count == 0) return reject(wrong_count, "0");
     const double first = numbers[0];
-    if (datatype_ == "int" && !(std::trunc(first) == first && first >= std::numeric_limits<Mrv::int32>::min() &&
-                                first <= std::numeric_limits<Mrv::int32>::max()))
-        return reject(not_of_class, format_double(first));
+    if (datatype_ == "int" && !(std::trunc(first) == first && first >= std::numeric_limits<std::int32_t>::min() &&
+                                first <= std::numeric_limits<std::int32_t>::max())) {
+        char text[32];
+        return reject(not_of_class, std::string(text, std::to_chars(text, text + sizeof text, first).ptr));
+    }
     if (datatype_ == "bool" && std::isnan(first)) return reject(not_of_class, "nan");
     values_->push_back({first});
 }
