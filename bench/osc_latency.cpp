@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -35,6 +36,14 @@ using nlohmann::json;
 constexpr int pixels = 64;
 
 void silent(const char*) {}
+
+// OSC aligns arguments on 4 bytes only: copied out, not read as lo_arg.
+template <class T>
+T first_argument(lo_message message) {
+    T value;
+    std::memcpy(&value, lo_message_get_argv(message)[0], sizeof value);
+    return value;
+}
 
 std::vector<std::vector<double>> digit_rows() {
     std::vector<std::vector<double>> rows;
@@ -197,7 +206,7 @@ void Rescale(benchmark::State& state) {
     stream(
         state, patch, answers, [](long k) { return std::vector<double>{double(k), 1, 2, 3}; },
         [](const char*, lo_message answer) {
-            return lo_message_get_argc(answer) == 4 ? std::lround(lo_message_get_argv(answer)[0]->d) : -1L;
+            return lo_message_get_argc(answer) == 4 ? std::lround(first_argument<double>(answer)) : -1L;
         });
 }
 BENCHMARK(Rescale)->Args({1000, 10})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -227,7 +236,7 @@ void Digits(benchmark::State& state) {
         },
         [&](const char*, lo_message answer) {
             const long k = answered++;
-            right += lo_message_get_argv(answer)[0]->f == rows[static_cast<std::size_t>(k) % rows.size()][pixels];
+            right += first_argument<float>(answer) == rows[static_cast<std::size_t>(k) % rows.size()][pixels];
             return k;
         });
     state.counters["right"] = static_cast<double>(right);

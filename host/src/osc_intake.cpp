@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -16,6 +17,15 @@ namespace {
 int on_message(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* intake) {
     static_cast<OscIntake*>(intake)->accept(path, types, reinterpret_cast<void* const*>(argv), argc);
     return 0;
+}
+
+// An argument as liblo unpacked it: OSC aligns arguments on 4 bytes only,
+// so an 8-byte one is copied out rather than read through lo_arg.
+template <class T>
+T argument(const void* at) {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
 }
 
 // liblo's reasons for refusing a datagram.
@@ -76,15 +86,14 @@ void OscIntake::reject(Kind kind, const std::string& what) {
 
 void OscIntake::accept(const char* path, const char* types, void* const* arguments, int count) {
     if (address_ != path) return reject(other_address, quoted(path));
-    auto* const* argv = reinterpret_cast<lo_arg* const*>(arguments);
     std::vector<double> numbers;
     numbers.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         switch (types[i]) {
-        case LO_INT32: numbers.push_back(argv[i]->i); break;
-        case LO_INT64: numbers.push_back(static_cast<double>(argv[i]->h)); break;
-        case LO_FLOAT: numbers.push_back(argv[i]->f); break;
-        case LO_DOUBLE: numbers.push_back(argv[i]->d); break;
+        case LO_INT32: numbers.push_back(argument<std::int32_t>(arguments[i])); break;
+        case LO_INT64: numbers.push_back(static_cast<double>(argument<std::int64_t>(arguments[i]))); break;
+        case LO_FLOAT: numbers.push_back(argument<float>(arguments[i])); break;
+        case LO_DOUBLE: numbers.push_back(argument<double>(arguments[i])); break;
         default: return reject(not_numeric, quoted(types));
         }
     }

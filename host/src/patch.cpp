@@ -390,12 +390,16 @@ void Patch::run(long ticks, const std::function<void(long)>& on_tick, bool until
             if (wait_until_) return wait_until_(due);
             while (!stop_requested() && clock::now() < due) {
                 wakeup_.arm();
-                if (!stop_requested()) wakeup_.wait(due);
+                if (stop_requested()) wakeup_.disarm();
+                else wakeup_.wait(due);
             }
         } else if (live) {
             for (;;) {
                 wakeup_.arm();
-                if (stop_requested() || any_pending(order_)) break;
+                if (stop_requested() || any_pending(order_)) {
+                    wakeup_.disarm();
+                    break;
+                }
                 wakeup_.wait(clock::now() + idle_report);
                 if (on_tick && !stop_requested() && !any_pending(order_)) on_tick(ticks_);
             }

@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,11 +71,16 @@ public:
         received.path = data.data();
         received.types = lo_message_get_types(message);
         lo_arg** argv = lo_message_get_argv(message);
+        // Arguments are aligned on 4 bytes only: copied out, not read as lo_arg.
+        auto copied = [&](std::size_t i, auto value) {
+            std::memcpy(&value, argv[i], sizeof value);
+            return static_cast<double>(value);
+        };
         for (std::size_t i = 0; i < received.types.size(); ++i) switch (received.types[i]) {
-            case LO_INT32: received.numbers.push_back(argv[i]->i); break;
-            case LO_FLOAT: received.numbers.push_back(argv[i]->f); break;
-            case LO_DOUBLE: received.numbers.push_back(argv[i]->d); break;
-            case LO_STRING: received.texts.push_back(&argv[i]->s); break;
+            case LO_INT32: received.numbers.push_back(copied(i, std::int32_t{})); break;
+            case LO_FLOAT: received.numbers.push_back(copied(i, float{})); break;
+            case LO_DOUBLE: received.numbers.push_back(copied(i, double{})); break;
+            case LO_STRING: received.texts.push_back(reinterpret_cast<const char*>(argv[i])); break;
             default: break;
             }
         lo_message_free(message);

@@ -21,6 +21,8 @@ public:
     // for after arm() and before wait(), so that a notification between the
     // check and the wait is not lost.
     void arm() noexcept { waiting_.store(true); }
+    // Not waiting after all (what was waited for is there).
+    void disarm() noexcept { waiting_.store(false); }
     void wait(std::chrono::steady_clock::time_point deadline);
 
 private:
