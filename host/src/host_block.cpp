@@ -11,6 +11,7 @@
 
 #include "host/data_files.h"
 #include "host/datatypes.h"
+#include "host/osc.h"
 #include "host/picture.h"
 
 namespace mrvhost {
@@ -676,7 +677,7 @@ const std::vector<HostBlockClass>& host_block_classes() {
     static const std::vector<HostBlockClass> classes = [] {
         std::vector<std::string> constants = all_datatypes_but_trigger();
         constants.push_back("trigger");
-        return std::vector<HostBlockClass>{
+        std::vector<HostBlockClass> classes{
             {"host.csv_source", "Reads a table of numbers from a text file and sends it a row, a window of rows or "
                                 "the whole table at a time; with a scalar datatype, one value of one column per row",
              {"double-matrix", "double", "int", "bool"}, make<CsvSource>},
@@ -693,6 +694,8 @@ const std::vector<HostBlockClass>& host_block_classes() {
                                "the optional X values, when the run ends and every EveryTicks ticks",
              {"double-matrix"}, make<PlotSink>},
         };
+        for (auto& osc : osc_block_classes()) classes.push_back(std::move(osc));
+        return classes;
     }();
     return classes;
 }

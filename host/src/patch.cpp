@@ -359,6 +359,12 @@ void Patch::validate() {
 bool Patch::start() {
     validate();
     failure_.clear();
+    stop_requested_.store(false);
+    for (BlockNode* block : order_) {
+        // A block's worker thread or a live source may ask while the engine waits.
+        block->status().execution_request().set_wakeup(&wakeup_);
+        if (block->host_block) block->host_block->set_paced(period_.count() > 0);
+    }
     // Each stage runs over every block before the next begins; the first
     // failure ends the start, with the block's own account of it.
     auto stage = [&](const char* verb, const std::function<bool(BlockNode&)>& call) {
@@ -457,22 +463,53 @@ void Patch::set_period(std::chrono::milliseconds period, Waiter wait_until) {
     wait_until_ = std::move(wait_until);
 }
 
-void Patch::run(long ticks, const std::function<void(long)>& on_tick) {
-    const auto begun = std::chrono::steady_clock::now();
+namespace {
+// How often a waiting live run reports its progress.
+constexpr auto idle_report = std::chrono::milliseconds(250);
+}  // namespace
+
+void Patch::run(long ticks, const std::function<void(long)>& on_tick, bool until_stopped) {
+    using clock = std::chrono::steady_clock;
+    const auto begun = clock::now();
     long paced = 0;
-    auto step = [&] {
+    bool live = until_stopped;
+    for (const auto& block : blocks_) live = live || (block->host_block && block->host_block->live());
+    // Waits for the next tick's time, or in a live patch for a block to ask
+    // for an execution; a stop request cuts the wait short.
+    auto wait = [&] {
         if (period_.count() > 0) {
             const auto due = begun + period_ * paced++;
-            if (wait_until_) wait_until_(due);
-            else std::this_thread::sleep_until(due);
+            if (wait_until_) return wait_until_(due);
+            while (!stop_requested() && clock::now() < due) {
+                wakeup_.arm();
+                if (stop_requested()) wakeup_.disarm();
+                else wakeup_.wait(due);
+            }
+        } else if (live) {
+            for (;;) {
+                wakeup_.arm();
+                if (stop_requested() || any_pending(order_)) {
+                    wakeup_.disarm();
+                    break;
+                }
+                wakeup_.wait(clock::now() + idle_report);
+                if (on_tick && !stop_requested() && !any_pending(order_)) on_tick(ticks_);
+            }
         }
+    };
+    auto step = [&] {
         tick();
         if (on_tick) on_tick(ticks_);
     };
-    if (ticks > 0) {
-        for (long i = 0; i < ticks; ++i) step();
-    } else {
-        while (!sources_exhausted() || any_pending(order_)) step();
+    auto more = [&](long done) {
+        if (stop_requested()) return false;
+        if (ticks > 0) return done < ticks;
+        return until_stopped || !sources_exhausted() || any_pending(order_);
+    };
+    for (long done = 0; more(done); ++done) {
+        wait();
+        if (stop_requested()) break;
+        step();
     }
     bool end_events = false;
     for (const auto& event : events_)
@@ -480,8 +517,13 @@ void Patch::run(long ticks, const std::function<void(long)>& on_tick) {
             apply(event);
             end_events = true;
         }
-    // Let the blocks answer what the end events asked of them.
-    for (long extra = 0; end_events && extra < max_tail_ticks && (extra == 0 || any_pending(order_)); ++extra) step();
+    // Let the blocks answer what the end events asked of them, without
+    // waiting for live input.
+    live = false;
+    for (long extra = 0; end_events && extra < max_tail_ticks && (extra == 0 || any_pending(order_)); ++extra) {
+        if (!stop_requested()) wait();
+        step();
+    }
 }
 
 void Patch::stop() {
@@ -499,6 +541,7 @@ void Patch::stop() {
 
 void Patch::close() {
     for (auto& block : blocks_) {
+        if (block->instance) block->status().execution_request().set_wakeup(nullptr);
         if (block->instance) {
             try {
                 block->block->DoneInstance();
@@ -511,6 +554,20 @@ void Patch::close() {
     }
     order_.clear();
     blocks_.clear();
+}
+
+long Patch::messages_in() const {
+    long count = 0;
+    for (const auto& block : blocks_)
+        if (block->host_block) count += block->host_block->messages_in();
+    return count;
+}
+
+long Patch::messages_out() const {
+    long count = 0;
+    for (const auto& block : blocks_)
+        if (block->host_block) count += block->host_block->messages_out();
+    return count;
 }
 
 std::string Patch::progress() const {

@@ -269,8 +269,8 @@ constexpr long max_period_ms = 86'400'000;  // a day
 
 RunSettings read_run(const FileContext& context, const json& run) {
     const std::string expected =
-        "expected {\"ticks\": N} with N from 1, or {\"until\": \"exhausted\"}, either with \"period_ms\": P from 1 "
-        "to " + std::to_string(max_period_ms);
+        "expected {\"ticks\": N} with N from 1, {\"until\": \"exhausted\"} or {\"until\": \"stopped\"}, each with "
+        "\"period_ms\": P from 1 to " + std::to_string(max_period_ms);
     if (!run.is_object()) context.fail("run", expected);
     context.keys(run, "run", {"ticks", "until", "period_ms"});
     RunSettings settings;
@@ -279,6 +279,8 @@ RunSettings read_run(const FileContext& context, const json& run) {
         const auto ticks = integer_in(run["ticks"], 1, std::numeric_limits<long>::max());
         if (!ticks) context.fail("run", expected + "; \"ticks\" is " + json_excerpt(run["ticks"]));
         settings.ticks = *ticks;
+    } else if (run["until"] == "stopped") {
+        settings.until_stopped = true;
     } else if (run["until"] != "exhausted") {
         context.fail("run", expected);
     }
@@ -512,7 +514,7 @@ nlohmann::json save_patch(const Patch& patch, const RunSettings& run, const std:
         document["events"].push_back(entry);
     }
     if (run.ticks > 0) document["run"] = {{"ticks", run.ticks}};
-    else document["run"] = {{"until", "exhausted"}};
+    else document["run"] = {{"until", run.until_stopped ? "stopped" : "exhausted"}};
     if (run.period_ms > 0) document["run"]["period_ms"] = run.period_ms;
     return document;
 }

@@ -2,7 +2,9 @@
 // blocks report.
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -57,6 +59,27 @@ std::string plugin_beside(const char* argv0) {
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     return folder + "/../lib/libMrvML.so";
+}
+
+// The running patch, for the signal handler.
+std::atomic<mrvhost::Patch*> running_patch{nullptr};
+volatile std::sig_atomic_t stop_signal = 0;
+
+// The first SIGINT or SIGTERM lets the tick in progress finish, then the
+// run ends as it would have (end events, --save, summary); a second SIGINT
+// ends the process at once.
+extern "C" void on_stop_signal(int signal_number) {
+    if (stop_signal != 0 && signal_number == SIGINT) _exit(130);
+    stop_signal = signal_number;
+    if (mrvhost::Patch* patch = running_patch.load()) patch->request_stop();
+}
+
+void catch_stop_signals() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 // A whole number from `low`, read whole and within range.
@@ -128,6 +151,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    catch_stop_signals();
     const auto started = std::chrono::steady_clock::now();
     long errors = 0, warnings = 0;
     try {
@@ -167,14 +191,26 @@ int main(int argc, char** argv) {
         }
         const bool show_progress = isatty(STDERR_FILENO) && !quiet;
         auto last_report = started;
+        long last_in = 0, last_out = 0;
+        running_patch.store(patch.get());
+        if (stop_signal != 0) patch->request_stop();
         patch->run(run.ticks, [&](long tick) {
             if (!show_progress) return;
             const auto now = std::chrono::steady_clock::now();
             if (now - started < std::chrono::seconds(1) || now - last_report < std::chrono::milliseconds(200)) return;
+            const double elapsed = std::chrono::duration<double>(now - last_report).count();
             last_report = now;
-            std::cerr << "\rtick " << tick << "  " << patch->progress() << "  "
-                      << std::chrono::duration<double>(now - started).count() << " s   " << std::flush;
-        });
+            std::cerr << "\rtick " << tick << "  ";
+            // A live patch shows its traffic.
+            const long in = patch->messages_in(), out = patch->messages_out();
+            if (in + out > 0)
+                std::fprintf(stderr, "in %.0f/s  out %.0f/s  ", (in - last_in) / elapsed, (out - last_out) / elapsed);
+            last_in = in;
+            last_out = out;
+            std::cerr << patch->progress() << "  " << std::chrono::duration<double>(now - started).count() << " s   "
+                      << std::flush;
+        }, run.until_stopped && ticks_option <= 0);
+        running_patch.store(nullptr);
         patch->stop();
         if (show_progress && std::chrono::steady_clock::now() - started >= std::chrono::seconds(1)) std::cerr << "\n";
         if (!save_path.empty() && !save(*patch, run, save_path)) return 1;
@@ -183,6 +219,9 @@ int main(int argc, char** argv) {
         std::snprintf(numbers, sizeof numbers, "%ld ticks, %zu blocks, %ld errors, %ld warnings, %.3f s",
                       patch->ticks_done(), patch->blocks().size(), errors, warnings, seconds);
         print_line(STDERR_FILENO, std::string("mrv-run: ") + (errors ? "failed" : "ok") + ": " + numbers +
+                                      (stop_signal == SIGINT    ? ", stopped by SIGINT"
+                                       : stop_signal == SIGTERM ? ", stopped by SIGTERM"
+                                                                : "") +
                                       (patch->progress().empty() ? "" : "; " + patch->progress()));
         return errors ? 1 : 0;
     } catch (const mrvhost::PatchError& error) {

@@ -540,7 +540,7 @@ TEST_F(Tools, InspectDescribesHostBlocksFromTheirInstances) {
     for (const char* id : {"host.csv_source", "host.constant", "host.pick", "host.csv_sink", "host.print",
                            "host.image_sink", "host.plot_sink"})
         EXPECT_NE(all.output.find(std::string("Block class ") + id + " (host block)\n"), std::string::npos) << id;
-    EXPECT_NE(all.output.find("Host blocks (7):\n"), std::string::npos);
+    EXPECT_NE(all.output.find("Host blocks (9):\n"), std::string::npos);
     EXPECT_NE(all.output.find("    X  kernel/double-matrix  optional\n"), std::string::npos);
     EXPECT_NE(all.output.find("    EveryTicks  kernel/int\n"), std::string::npos);
     EXPECT_NE(all.output.find("datatypes    double-matrix, int-matrix, labeled_set"), std::string::npos);

@@ -53,6 +53,14 @@ public:
     virtual bool exhausted() const { return true; }
     // A short account for the run summary ("150 rows read").
     virtual std::string progress() const { return ""; }
+    // Blocks fed from outside while the patch runs (OSC): the engine waits
+    // for them to ask for an execution instead of ticking on.
+    virtual bool live() const { return false; }
+    // Messages taken in and sent out so far, for the rates a live run shows.
+    virtual long messages_in() const { return 0; }
+    virtual long messages_out() const { return 0; }
+    // Whether the patch ticks on the clock rather than on each message.
+    void set_paced(bool paced) { paced_ = paced; }
     // The name the patch gives the block (pictures are titled with it).
     void set_name(std::string name) { name_ = std::move(name); }
     const std::string& name() const { return name_; }
@@ -85,6 +93,7 @@ protected:
     Ref<Status> status_;
     // The class of the value the block carries.
     const std::string datatype_;
+    bool paced_ = false;
 
 private:
     // Runs one of the block's own steps; what it throws becomes an error

@@ -2,6 +2,7 @@
 // outputs to inputs, a clock, and the tick-by-tick schedule.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -68,11 +69,14 @@ std::vector<FileParameter> file_parameters(BlockNode& node);
 // name goes through here.
 std::string block_file(const BlockNode& node, const std::string& patch_folder, const std::string& name);
 
-// How a patch runs: `ticks` ticks (0: until the sources are exhausted),
-// each `period_ms` milliseconds of wall-clock time apart (0: at once).
+// How a patch runs: `ticks` ticks (0: until the sources are exhausted, or
+// with `until_stopped` until a stop is asked for), each `period_ms`
+// milliseconds of wall-clock time apart (0: at once, or for a live patch as
+// soon as a block asks for an execution).
 struct RunSettings {
     long ticks = 0;
     long period_ms = 0;
+    bool until_stopped = false;
 };
 
 class Patch {
@@ -124,10 +128,21 @@ public:
     // One tick: advance the clock, apply the tick's events, execute every
     // block that has newer input or asked for an execution.
     void tick();
-    // Runs `ticks` ticks (0: until every source is exhausted), then the end
-    // events and as many ticks as the blocks keep asking for. An event the
-    // block refuses is reported as an error notification naming the event.
-    void run(long ticks, const std::function<void(long)>& on_tick = nullptr);
+    // Runs `ticks` ticks (0: until every source is exhausted, or with
+    // `until_stopped` until request_stop()), then the end events and as many
+    // ticks as the blocks keep asking for. An event the block refuses is
+    // reported as an error notification naming the event. A stop request
+    // ends the run after the tick in progress. A live patch (one with a live
+    // block, or run until stopped) without a period ticks only when a block
+    // asks for an execution, and calls `on_tick` a few times a second while
+    // it waits.
+    void run(long ticks, const std::function<void(long)>& on_tick = nullptr, bool until_stopped = false);
+    // Async-signal-safe.
+    void request_stop() noexcept {
+        stop_requested_.store(true);
+        wakeup_.notify();
+    }
+    bool stop_requested() const { return stop_requested_.load(); }
     // Paces run(): tick k starts `period` after the run's start times k, as
     // a live host ticks, so that work blocks do on their own threads keeps
     // up with the run. `wait_until` replaces the sleep (for tests).
@@ -148,6 +163,9 @@ public:
     KernelServices& kernel() { return *kernel_; }
     Clock& clock() { return *clock_; }
     std::string progress() const;
+    // Messages the host blocks took in and sent out so far.
+    long messages_in() const;
+    long messages_out() const;
 
 private:
     Mrv::ILibraryObjectClassInfo* find_class(const std::string& class_id);
@@ -177,6 +195,8 @@ private:
     std::string failure_;
     std::chrono::milliseconds period_{0};
     Waiter wait_until_;
+    Wakeup wakeup_;
+    std::atomic<bool> stop_requested_{false};
 };
 
 // Patch files (JSON). Loading reports bad files as PatchError naming the

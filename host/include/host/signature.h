@@ -10,6 +10,7 @@
 
 #include "host/datatypes.h"
 #include "host/editing.h"
+#include "host/wakeup.h"
 #include "mrv/signature.h"
 
 namespace mrvhost {
@@ -194,7 +195,10 @@ public:
     void Request() override {
         ++count_;
         pending_ = true;
+        if (Wakeup* wakeup = wakeup_.load()) wakeup->notify();
     }
+    // Whom a request wakes (null: nobody); set while a patch runs.
+    void set_wakeup(Wakeup* wakeup) { wakeup_.store(wakeup); }
     bool pending() const { return pending_; }
     // Requests since creation, taken or not.
     long count() const { return count_; }
@@ -204,6 +208,7 @@ public:
 private:
     std::atomic<bool> pending_{false};
     std::atomic<long> count_{0};
+    std::atomic<Wakeup*> wakeup_{nullptr};
 };
 
 class Status : public Object<Mrv::IStatus> {
