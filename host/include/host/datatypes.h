@@ -24,6 +24,9 @@ std::string catalog_of(const std::string& class_id);
 
 // The sample rate of a host temporal value (0 for another host's object).
 double sample_rate(const Mrv::ITemporalData& value);
+// Gives a host temporal value a new shape, every sample 0; another host's
+// object is a cast error.
+void reshape_temporal(Mrv::ITemporalData& value, Mrv::int32 channels, Mrv::int32 samples, double rate);
 
 // Shortest text that reads back as the same double ("nan", "inf", "-inf").
 std::string format_double(double value);

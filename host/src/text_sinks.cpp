@@ -1,0 +1,91 @@
+// host.csv_sink and host.print: values written out as text.
+#include <memory>
+
+#include <boost/algorithm/string.hpp>
+
+#include "host/data_files.h"
+#include "host/datatypes.h"
+#include "host_block_kit.h"
+
+namespace mrvhost {
+namespace {
+
+// Consumers of one input of the block's datatype.
+class Sink : public Consumer {
+public:
+    using Consumer::Consumer;
+
+protected:
+    void declare(Signature& s) override {
+        s.AddInput("Input", "Input", "The value consumed", catalog_of(datatype_).c_str(), datatype_.c_str(), true,
+                   false, 0);
+    }
+};
+
+class CsvSink : public Sink {
+public:
+    using Sink::Sink;
+    std::string progress() const override { return std::to_string(lines_) + " lines written"; }
+
+protected:
+    void declare(Signature& s) override {
+        Sink::declare(s);
+        declare_file(s, "The CSV file written: per tick, the tick and then the value's fields", csv_filter, true);
+    }
+    bool init() override {
+        lines_ = 0;
+        check_output_file(file_parameter());  // a missing folder, a device or a FIFO is refused now
+        return Consumer::init();
+    }
+    // Opened only once every block has initialised, so a patch that fails
+    // to start leaves the last run's output as it was.
+    void start() override { writer_ = std::make_unique<TickWriter>(file_parameter()); }
+    void consume(Mrv::IDatatype& value) override {
+        // After a failed write the file is given up, not retried every tick.
+        if (!writer_) return;
+        const std::string number = std::to_string(tick());
+        const std::vector<std::string> lines = csv_lines(value);
+        std::string text;
+        for (const auto& line : lines) text += number + (line.empty() ? "" : "," + line) + "\n";
+        try {
+            writer_->write(text);
+        } catch (const std::exception&) {
+            writer_.reset();
+            throw;
+        }
+        lines_ += static_cast<long>(lines.size());
+    }
+    void done() override {
+        if (auto writer = std::move(writer_)) writer->close();
+    }
+
+private:
+    std::unique_ptr<TickWriter> writer_;
+    long lines_ = 0;
+};
+
+class Printer : public Sink {
+public:
+    using Sink::Sink;
+
+protected:
+    void consume(Mrv::IDatatype& value) override {
+        std::string text = value_to_text(value);
+        boost::algorithm::replace_all(text, "\n", "; ");
+        report(Mrv::LevelMessage, "tick " + std::to_string(tick()) + ": " + text);
+    }
+};
+
+}  // namespace
+
+std::vector<HostBlockClass> text_sink_classes() {
+    std::vector<std::string> printed = all_datatypes_but_trigger();
+    printed.push_back("trigger");
+    return {
+        {"host.csv_sink", "Writes each value it receives to a CSV file, a line per row or element, the tick first",
+         all_datatypes_but_trigger(), make<CsvSink>},
+        {"host.print", "Prints each value it receives as a message", printed, make<Printer>},
+    };
+}
+
+}  // namespace mrvhost
