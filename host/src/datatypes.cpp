@@ -1,4 +1,5 @@
 #include "host/datatypes.h"
+#include "host/names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -580,8 +581,7 @@ std::string unknown_key(const nlohmann::json& object, const std::vector<std::str
     if (!object.is_object()) return "";
     for (const auto& item : object.items())
         if (std::find(known.begin(), known.end(), item.key()) == known.end())
-            return "unknown key " + json_excerpt(item.key()) + " (the nearest known key is \"" +
-                   nearest_name(item.key(), known) + "\")";
+            return "unknown key " + json_excerpt(item.key()) + did_you_mean(item.key(), known, "keys");
     return "";
 }
 

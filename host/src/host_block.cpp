@@ -190,6 +190,7 @@ protected:
                       "Zero-based columns to keep, e.g. \"0,2,4-6\"; empty keeps all (a scalar datatype needs one)",
                       "string");
         add_parameter(s, "HeaderRows", "Header rows", "Rows skipped at the top of the file", "int");
+        add_parameter(s, "Rows", "Rows", "Rows read after the header rows; 0 reads every row", "int");
         set_string(s, "Mode", "row");
         set_int(s, "Window", 1);
     }
@@ -202,6 +203,7 @@ protected:
             throw std::runtime_error("a " + datatype_ + " source sends one row per tick: Mode must be \"row\"");
         const int header = int_parameter("HeaderRows"), window = int_parameter("Window");
         if (header < 0) throw std::runtime_error("HeaderRows must be from 0");
+        if (int_parameter("Rows") < 0) throw std::runtime_error("Rows must be from 0");
         if (mode == "window" && window < 1) throw std::runtime_error("Window must be from 1");
         read(file, header);
         if (rows_.empty()) throw std::runtime_error("\"" + file + "\" holds no rows");
@@ -254,7 +256,8 @@ private:
         auto fail = [&](const std::string& what) -> std::runtime_error {
             return std::runtime_error(file + ":" + std::to_string(number) + ": " + what);
         };
-        for (std::string line; std::getline(in, line);) {
+        const auto limit = static_cast<std::size_t>(int_parameter("Rows"));
+        for (std::string line; (limit == 0 || rows_.size() < limit) && std::getline(in, line);) {
             if (++number <= header) continue;
             std::vector<std::string> fields;
             try {
@@ -426,7 +429,7 @@ protected:
 class CsvSink : public Sink {
 public:
     using Sink::Sink;
-    std::string progress() const override { return std::to_string(lines_) + " lines written"; }
+    std::string progress() const override { return std::to_string(lines_) + (lines_ == 1 ? " line written" : " lines written"); }
 
 protected:
     void declare(Signature& s) override {
@@ -483,7 +486,7 @@ protected:
 class PictureSink : public Consumer {
 public:
     using Consumer::Consumer;
-    std::string progress() const override { return std::to_string(pictures_) + " pictures written"; }
+    std::string progress() const override { return std::to_string(pictures_) + (pictures_ == 1 ? " picture written" : " pictures written"); }
 
 protected:
     void declare(Signature& s) override {
