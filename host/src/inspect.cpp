@@ -76,12 +76,19 @@ std::string layout_text(Mrv::IDatatypeLayout* layout) {
 // Matrices of more cells than this are shown by shape and first values.
 constexpr Mrv::int32 shown_cells = 16;
 
+// How much of a large matrix to show: all of it, its first values, or
+// only its shape (the reference: a map's random weights are no default
+// worth reading).
+enum class Shown { all, first, shape };
+
 template <class M, class Format>
-std::string matrix_text(M& matrix, bool full, Format format) {
+std::string matrix_text(M& matrix, Shown shown_as, Format format) {
+    const bool full = shown_as == Shown::all;
     const Mrv::int32 rows = matrix.GetHeight(), columns = matrix.GetWidth();
     const std::string shape = std::to_string(rows) + " x " + std::to_string(columns);
     if (rows == 0 || columns == 0) return shape + " (empty)";
     const bool cut = !full && rows * columns > shown_cells;
+    if (cut && shown_as == Shown::shape) return shape + " matrix";
     std::string text = shape + (cut ? ", first values: " : ": ");
     Mrv::int32 shown = 0;
     for (Mrv::int32 r = 0; r < rows; ++r) {
@@ -95,11 +102,11 @@ std::string matrix_text(M& matrix, bool full, Format format) {
 }
 
 // A value on one line: a large matrix by its shape and first values.
-std::string value_line(Mrv::IDatatype& value, bool full) {
+std::string value_line(Mrv::IDatatype& value, Shown shown) {
     if (auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(&value))
-        return matrix_text(*m, full, [](double x) { return format_double(x); });
+        return matrix_text(*m, shown, [](double x) { return format_double(x); });
     if (auto* m = Mrv::interface_cast<Mrv::IIntMatrix>(&value))
-        return matrix_text(*m, full, [](Mrv::int32 x) { return std::to_string(x); });
+        return matrix_text(*m, shown, [](Mrv::int32 x) { return std::to_string(x); });
     if (auto* set = Mrv::interface_cast<Mrv::ILabelledSet>(&value))
         return std::to_string(set->GetCount()) + " elements";
     std::string text = value_to_text(value);
@@ -113,6 +120,11 @@ std::string attribute_words(Mrv::IParameter& parameter) {
     const bool design = parameter.GetAttribute(Mrv::AttrDesignChange);
     const bool running = parameter.GetAttribute(Mrv::AttrRunChange);
     std::string words = parameter.GetAttribute(Mrv::AttrVisible) ? "visible" : "hidden";
+    if (std::string(parameter.GetDatatypeClassId()) == "trigger")
+        return words + (design && running ? ", may fire while running"
+                        : design          ? ", may not fire while running"
+                        : running         ? ", fires only while running"
+                                          : ", may not fire");
     words += design && running ? ", may change while running"
              : design          ? ", may not change while running"
              : running         ? ", may change only while running"
@@ -143,7 +155,7 @@ struct BlockFacts {
     std::vector<ParameterFacts> parameters;
 };
 
-BlockFacts facts_of(Mrv::IBlock& block, bool full) {
+BlockFacts facts_of(Mrv::IBlock& block, Shown shown) {
     BlockFacts facts;
     Mrv::ISignature* signature = block.GetSignature();
     std::vector<std::string> driving;
@@ -168,7 +180,7 @@ BlockFacts facts_of(Mrv::IBlock& block, bool full) {
         entry.name = text_of(parameter->GetName());
         entry.description = text_of(parameter->GetDescription());
         entry.datatype = std::string(parameter->GetDatatypeCatalogId()) + "/" + parameter->GetDatatypeClassId();
-        entry.value = value_line(*parameter->GetValue(), full);
+        entry.value = value_line(*parameter->GetValue(), shown);
         entry.domain = parameter->GetDomain() ? domain_words(parameter->GetDomain()) : "-";
         Mrv::IDatatypeLayout* layout = block.GetLayout()->GetLayout(parameter->GetId());
         entry.layout = layout_text(layout);
@@ -180,12 +192,19 @@ BlockFacts facts_of(Mrv::IBlock& block, bool full) {
     return facts;
 }
 
+// A description's further lines, indented under its first.
+std::string indented(const std::string& text) {
+    std::string result;
+    for (char c : text) result += c == '\n' ? std::string("\n        ") : std::string(1, c);
+    return result;
+}
+
 void print_pins(std::ostream& out, const char* title, const std::vector<PinFacts>& pins, bool inputs) {
     out << "  " << title << " (" << pins.size() << "):\n";
     for (const auto& pin : pins) {
         out << "    " << pin.id << "  " << pin.datatype;
         if (inputs) out << (pin.required ? "  required" : "  optional") << (pin.driving ? ", drives execution" : "");
-        out << "\n      \"" << pin.name << "\" - " << pin.description << "\n";
+        out << "\n      \"" << pin.name << "\" - " << indented(pin.description) << "\n";
     }
 }
 
@@ -205,7 +224,7 @@ void print_facts(std::ostream& out, const BlockFacts& facts) {
     out << "  Parameters (" << facts.parameters.size() << "):\n";
     for (const auto& parameter : facts.parameters) {
         out << "    " << parameter.id << "  " << parameter.datatype << "\n";
-        out << "      \"" << parameter.name << "\" - " << parameter.description << "\n";
+        out << "      \"" << parameter.name << "\" - " << indented(parameter.description) << "\n";
         out << "      value       " << parameter.value << "\n";
         out << "      domain      " << parameter.domain << "\n";
         out << "      layout      " << parameter.layout << "\n";
@@ -377,7 +396,7 @@ void print_block_class(std::ostream& out, Plugin& plugin, const std::string& cla
     // A real instance declares its pins and parameters.
     BlockHarness instance(info, "inspect");
     instance.init_instance();
-    print_facts(out, facts_of(*instance.block(), full));
+    print_facts(out, facts_of(*instance.block(), full ? Shown::all : Shown::first));
 }
 
 const HostBlockClass& host_block_class(const std::string& class_id) {
@@ -399,7 +418,7 @@ void print_host_block_class(std::ostream& out, const std::string& class_id, bool
     Ref<KernelServices> kernel = KernelServices::create();
     Ref<HostBlock> instance = create_host_block(*kernel, class_id, "", "");
     instance->InitInstance(nullptr, nullptr, nullptr);
-    print_facts(out, facts_of(*instance, full));
+    print_facts(out, facts_of(*instance, full ? Shown::all : Shown::first));
     instance->DoneInstance();
 }
 
@@ -417,7 +436,7 @@ void print_configured_block(std::ostream& out, const BlockNode& node, const std:
     out << "Block \"" << node.name << "\" (class " << node.class_id
         << (node.datatype.empty() ? "" : ", datatype " + node.datatype) << ") as " << patch_path
         << " configures it\n\n";
-    print_facts(out, facts_of(*node.block, full));
+    print_facts(out, facts_of(*node.block, full ? Shown::all : Shown::first));
 }
 
 void print_markdown(std::ostream& out, Plugin& plugin, const std::string& notes_path) {
@@ -468,7 +487,7 @@ void print_markdown(std::ostream& out, Plugin& plugin, const std::string& notes_
             << note(id) << "\n\n";
         BlockHarness instance(info, "inspect");
         instance.init_instance();
-        markdown_facts(out, facts_of(*instance.block(), false));
+        markdown_facts(out, facts_of(*instance.block(), Shown::shape));
     }
     out << "## Host blocks\n\n";
     for (const auto& host_class : host_classes) {
@@ -481,7 +500,7 @@ void print_markdown(std::ostream& out, Plugin& plugin, const std::string& notes_
         Ref<KernelServices> kernel = KernelServices::create();
         Ref<HostBlock> instance = create_host_block(*kernel, host_class.id, "", "");
         instance->InitInstance(nullptr, nullptr, nullptr);
-        markdown_facts(out, facts_of(*instance, false));
+        markdown_facts(out, facts_of(*instance, Shown::shape));
         instance->DoneInstance();
     }
     if (!notes.empty())

@@ -65,6 +65,10 @@ std::vector<std::string> near_names(const std::string& given, const std::vector<
         scored.emplace_back(score, name);
     }
     std::stable_sort(scored.begin(), scored.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The same name in another case is surely the one meant.
+    if (!scored.empty() && scored.front().first == 0)
+        scored.erase(std::find_if(scored.begin(), scored.end(), [](const auto& entry) { return entry.first > 0; }),
+                     scored.end());
     std::vector<std::string> result;
     for (const auto& entry : scored) {
         if (result.size() == limit) break;

@@ -8,8 +8,8 @@
 namespace mrvhost {
 
 // The known names close to `given`, best first, at most `limit`: the same
-// name in another case, then names a few letters away (ignoring case),
-// then names that contain it or that it contains.
+// name in another case (then only those), else names a few letters away
+// (ignoring case), then names that contain it or that it contains.
 std::vector<std::string> near_names(const std::string& given, const std::vector<std::string>& known,
                                     std::size_t limit = 3);
 
