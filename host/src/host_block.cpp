@@ -429,7 +429,9 @@ protected:
 class CsvSink : public Sink {
 public:
     using Sink::Sink;
-    std::string progress() const override { return std::to_string(lines_) + (lines_ == 1 ? " line written" : " lines written"); }
+    std::string progress() const override {
+        return std::to_string(lines_) + (lines_ == 1 ? " line written" : " lines written");
+    }
 
 protected:
     void declare(Signature& s) override {
@@ -486,7 +488,9 @@ protected:
 class PictureSink : public Consumer {
 public:
     using Consumer::Consumer;
-    std::string progress() const override { return std::to_string(pictures_) + (pictures_ == 1 ? " picture written" : " pictures written"); }
+    std::string progress() const override {
+        return std::to_string(pictures_) + (pictures_ == 1 ? " picture written" : " pictures written");
+    }
 
 protected:
     void declare(Signature& s) override {

@@ -290,11 +290,13 @@ TEST_F(HostBlocks, WindowAndAllModesAndColumnSelection) {
     EXPECT_EQ(copy_table({{"Mode", "window"}, {"Window", 2}, {"Columns", "0,2"}}),
               (std::vector<std::string>{"1,1,3", "1,4,6", "2,7,9"}));
     EXPECT_EQ(copy_table({{"Mode", "all"}, {"Columns", "1-2"}}), (std::vector<std::string>{"1,2,3", "1,5,6", "1,8,9"}));
+    EXPECT_EQ(copy_table({{"Mode", "all"}, {"Rows", 2}}), (std::vector<std::string>{"1,1,2,3", "1,4,5,6"}));
 }
 
 TEST_F(HostBlocks, BadSourceSettingsFailAtInit) {
     const std::string start = "block \"source\" failed to initialise: ";
     EXPECT_EQ(copy_table({{"Columns", "5"}}), std::vector<std::string>{start + table() + ":2: bad column list \"5\" among columns 0 to 2"});
+    EXPECT_EQ(copy_table({{"Rows", -1}}), std::vector<std::string>{start + "Rows must be from 0"});
     EXPECT_EQ(copy_table({{"Mode", "sideways"}}),
               std::vector<std::string>{start + "unknown Mode \"sideways\" (row, window or all)"});
     // Column lists and windows are checked against the file before anything is allocated.
