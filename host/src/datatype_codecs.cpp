@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "host/datatypes.h"
+#include "host/names.h"
 
 namespace mrvhost {
 namespace {
@@ -105,40 +106,11 @@ std::string json_excerpt(const nlohmann::json& value, std::size_t limit) {
     return text;
 }
 
-std::string nearest_name(const std::string& word, const std::vector<std::string>& candidates) {
-    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-    // Only the beginning of a long word counts: messages quote no more.
-    const std::string given = word.substr(0, 64);
-    std::string best;
-    std::size_t best_distance = std::numeric_limits<std::size_t>::max();
-    for (const auto& candidate : candidates) {
-        // Edit distance, one row at a time.
-        std::vector<std::size_t> row(candidate.size() + 1);
-        for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
-        for (std::size_t i = 1; i <= given.size(); ++i) {
-            std::size_t diagonal = row[0];
-            row[0] = i;
-            for (std::size_t j = 1; j < row.size(); ++j) {
-                const std::size_t above = row[j];
-                row[j] = std::min({row[j] + 1, row[j - 1] + 1,
-                                   diagonal + (lower(given[i - 1]) == lower(candidate[j - 1]) ? 0 : 1)});
-                diagonal = above;
-            }
-        }
-        if (row.back() < best_distance) {
-            best_distance = row.back();
-            best = candidate;
-        }
-    }
-    return best;
-}
-
 std::string unknown_key(const nlohmann::json& object, const std::vector<std::string>& known) {
     if (!object.is_object()) return "";
     for (const auto& item : object.items())
         if (std::find(known.begin(), known.end(), item.key()) == known.end())
-            return "unknown key " + json_excerpt(item.key()) + " (the nearest known key is \"" +
-                   nearest_name(item.key(), known) + "\")";
+            return "unknown key " + json_excerpt(item.key()) + did_you_mean(item.key(), known, "keys");
     return "";
 }
 

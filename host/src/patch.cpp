@@ -9,6 +9,8 @@
 #include "host/data_files.h"
 #include "host/datatypes.h"
 #include "host/event.h"
+#include "host/inspect.h"
+#include "host/names.h"
 
 namespace mrvhost {
 namespace {
@@ -32,7 +34,28 @@ Parameter* find_parameter(BlockNode& node, const std::string& id) {
     std::vector<std::string> ids;
     for (const auto& parameter : node.signature().parameters().items()) ids.push_back(parameter->GetId());
     throw PatchError("block \"" + node.name + "\" has no parameter " + json_excerpt(id) +
-                     (ids.empty() ? "" : " (the nearest is \"" + nearest_name(id, ids) + "\")"));
+                     did_you_mean(id, ids, "parameters"));
+}
+
+std::vector<std::string> pin_ids(Mrv::IPinCollection& pins) {
+    std::vector<std::string> ids;
+    for (Mrv::int32 i = 0; i < pins.GetCount(); ++i) ids.push_back(pins.GetItem(i)->GetId());
+    return ids;
+}
+
+// Why the block refused a value: what its attributes forbid, else the
+// first error or warning it sent about it.
+std::string refusal_reason(BlockNode& target, Parameter& parameter, const std::vector<Notification>& said) {
+    const bool running = target.status().GetStatus() == Mrv::StatusRunning;
+    if (!parameter.GetAttribute(running ? Mrv::AttrRunChange : Mrv::AttrDesignChange))
+        return running ? "it may not change while the patch runs" : "it may not be changed";
+    for (const auto& notification : said)
+        if (notification.kind == Notification::Message && notification.level >= Mrv::LevelWarning) {
+            std::string text = boost::algorithm::trim_copy(notification.text);
+            boost::algorithm::replace_all(text, "\n", " ");
+            return text;
+        }
+    return "the block gave no reason";
 }
 
 // Upper bound on the extra ticks a run gives blocks that keep asking for
@@ -64,6 +87,16 @@ void Patch::add_plugin(const std::string& path) {
     plugin_paths_.push_back(path);
 }
 
+std::vector<std::string> Patch::class_ids() {
+    std::vector<std::string> ids;
+    for (const auto& host_class : host_block_classes()) ids.push_back(host_class.id);
+    for (auto& plugin : plugins_) {
+        auto* blocks = plugin->signature(1033)->GetBlockClasses();
+        for (Mrv::int32 i = 0; i < blocks->GetCount(); ++i) ids.push_back(blocks->GetItem(i)->GetClassId());
+    }
+    return ids;
+}
+
 Mrv::ILibraryObjectClassInfo* Patch::find_class(const std::string& class_id) {
     for (auto& plugin : plugins_) {
         auto* blocks = plugin->signature(1033)->GetBlockClasses();
@@ -91,7 +124,9 @@ BlockNode& Patch::add_block(const std::string& name, const std::string& class_id
             node->block = Ref<Mrv::IBlock>(node->host_block.get());
         } else {
             Mrv::ILibraryObjectClassInfo* info = find_class(class_id);
-            if (!info) throw PatchError("block \"" + name + "\": no block class \"" + class_id + "\" in the loaded libraries");
+            if (!info)
+                throw PatchError("block \"" + name + "\": no block class " + json_excerpt(class_id) +
+                                 " in the loaded libraries" + did_you_mean(class_id, class_ids(), "block classes"));
             const Mrv::CreationContext context{next_object_id(), 0, nullptr, kernel_.get()};
             node->block = Ref<Mrv::IBlock>::adopt(info->CreateObject(&context));
             if (!node->block) throw PatchError("block \"" + name + "\": the library created no block");
@@ -116,7 +151,9 @@ BlockNode& Patch::add_block(const std::string& name, const std::string& class_id
 BlockNode& Patch::node(const std::string& name) const {
     for (const auto& existing : blocks_)
         if (existing->name == name) return *existing;
-    throw PatchError("no block \"" + name + "\"");
+    std::vector<std::string> names;
+    for (const auto& existing : blocks_) names.push_back(existing->name);
+    throw PatchError("no block " + json_excerpt(name) + did_you_mean(name, names, "blocks"));
 }
 
 void Patch::link(const std::string& from_block, const std::string& from_pin, const std::string& to_block,
@@ -124,9 +161,13 @@ void Patch::link(const std::string& from_block, const std::string& from_pin, con
     BlockNode& from = node(from_block);
     BlockNode& to = node(to_block);
     Pin* output = from.signature().find_output(from_pin);
-    if (!output) throw PatchError("block \"" + from_block + "\" has no output \"" + from_pin + "\"");
+    if (!output)
+        throw PatchError("block \"" + from_block + "\" has no output " + json_excerpt(from_pin) +
+                         did_you_mean(from_pin, pin_ids(from.signature().outputs()), "outputs"));
     Pin* input = to.signature().find_input(to_pin);
-    if (!input) throw PatchError("block \"" + to_block + "\" has no input \"" + to_pin + "\"");
+    if (!input)
+        throw PatchError("block \"" + to_block + "\" has no input " + json_excerpt(to_pin) +
+                         did_you_mean(to_pin, pin_ids(to.signature().inputs()), "inputs"));
     if (input->IsConnected()) throw PatchError("input " + to_block + "." + to_pin + " is linked twice");
     try {
         input->connect(*output);
@@ -148,9 +189,13 @@ Ref<Mrv::IDatatype> Patch::proposed_value(BlockNode& target, Parameter& paramete
     // A combo item may be named by its label as well as by its index.
     if (given.is_string() && std::string(parameter.GetDatatypeClassId()) == "int")
         if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(target.layout().GetLayout(id.c_str()))) {
+            std::vector<std::string> items;
+            for (Mrv::int32 i = 0; i < combo->GetItemCount(); ++i) items.push_back(combo->GetItem(i));
             for (Mrv::int32 i = 0; given.is_string() && i < combo->GetItemCount(); ++i)
-                if (given.get<std::string>() == combo->GetItem(i)) given = i;
-            if (given.is_string()) throw PatchError(where + ": no item " + json_excerpt(given));
+                if (given.get<std::string>() == items[static_cast<std::size_t>(i)]) given = i;
+            if (given.is_string())
+                throw PatchError(where + ": no item " + json_excerpt(given) +
+                                 did_you_mean(given.get<std::string>(), items, "items"));
         }
     try {
         value_from_json(*value, given);
@@ -158,14 +203,21 @@ Ref<Mrv::IDatatype> Patch::proposed_value(BlockNode& target, Parameter& paramete
         throw PatchError(where + ": " + error.what());
     }
     if (Mrv::IDomain* domain = parameter.GetDomain())
-        if (!domain->Accepts(value.get())) throw PatchError(where + ": " + json_excerpt(json) + " is outside its domain");
+        if (!domain->Accepts(value.get()))
+            throw PatchError(where + ": " + json_excerpt(json) + " is outside its domain (" + domain_words(domain) + ")");
     return value;
 }
 
 void Patch::set_parameter(const std::string& block, const std::string& id, const nlohmann::json& json) {
     BlockNode& target = node(block);
-    if (!propose(target, *find_parameter(target, id), json))
-        throw PatchError("block \"" + block + "\", parameter \"" + id + "\": the block refused " + json_excerpt(json));
+    Parameter& parameter = *find_parameter(target, id);
+    const std::size_t heard = kernel_->sink().events().size();
+    if (propose(target, parameter, json)) return;
+    std::vector<Notification> said;
+    for (std::size_t i = heard; i < kernel_->sink().events().size(); ++i)
+        if (kernel_->sink().events()[i].block == target.block.get()) said.push_back(kernel_->sink().events()[i]);
+    throw PatchError("block \"" + block + "\", parameter \"" + id + "\": the block refused " + json_excerpt(json) +
+                     ": " + refusal_reason(target, parameter, said));
 }
 
 bool Patch::propose(BlockNode& target, Parameter& parameter, const nlohmann::json& json) {
@@ -210,17 +262,23 @@ void Patch::set_parameters(const std::string& block, const std::vector<std::pair
     }
     if (waiting.empty()) return;
     Waiting& first = waiting.front();
+    const std::string reason = refusal_reason(target, *first.parameter, first.said);
     kernel_->sink().hear(std::move(first.said));
     throw PatchError("block \"" + block + "\", parameter \"" + first.parameter->GetId() + "\": the block refused " +
-                     json_excerpt(*first.value));
+                     json_excerpt(*first.value) + ": " + reason);
 }
 
 void Patch::schedule(ScheduledEvent event) {
     BlockNode& target = node(event.block);
     Parameter* parameter = find_parameter(target, event.parameter);
     const bool trigger = std::string(parameter->GetDatatypeClassId()) == "trigger";
-    if (event.value.is_null() && !trigger)
-        throw PatchError("\"" + event.parameter + "\" of block \"" + event.block + "\" is not a trigger");
+    if (event.value.is_null() && !trigger) {
+        std::vector<std::string> triggers;
+        for (const auto& item : target.signature().parameters().items())
+            if (std::string(item->GetDatatypeClassId()) == "trigger") triggers.push_back(item->GetId());
+        throw PatchError("\"" + event.parameter + "\" of block \"" + event.block + "\" is not a trigger" +
+                         did_you_mean(event.parameter, triggers, "triggers"));
+    }
     if (!event.value.is_null() && trigger)
         throw PatchError("\"" + event.parameter + "\" of block \"" + event.block + "\" is a trigger: fire it");
     if (!trigger) proposed_value(target, *parameter, event.value);
@@ -294,8 +352,8 @@ std::vector<FileParameter> file_parameters(BlockNode& node) {
     return files;
 }
 
-std::string block_file(const BlockNode& node, const std::string& patch_folder, const std::string& name) {
-    return resolve_path(node.host_block ? patch_folder : "", name);
+std::string block_file(const BlockNode&, const std::string& patch_folder, const std::string& name) {
+    return resolve_path(patch_folder, name);
 }
 
 void Patch::use_file(const std::string& user, const std::string& path, bool written) {
@@ -373,11 +431,12 @@ bool Patch::start() {
             if (call(*block)) continue;
             std::string reason = "it gave no reason";
             const auto& events = kernel_->sink().events();
-            // The first error is the cause; what follows tends to be the
+            // The first error or warning is the cause (some blocks give
+            // their reason as a warning); what follows tends to be the
             // framework's general "error in method Init".
             for (std::size_t i = heard; i < events.size(); ++i)
                 if (events[i].block == block->block.get() && events[i].kind == Notification::Message &&
-                    events[i].level >= Mrv::LevelError) {
+                    events[i].level >= Mrv::LevelWarning) {
                     reason = boost::algorithm::trim_copy(events[i].text);
                     boost::algorithm::replace_all(reason, "\n", " ");
                     break;

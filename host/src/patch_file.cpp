@@ -316,18 +316,20 @@ std::string moved_name(const std::string& path, const std::string& folder) {
 }  // namespace
 
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
-                                  const std::function<void(const Notification&)>& listener) {
-    const FileContext context(path);
+                                  const std::function<void(const Notification&)>& listener,
+                                  const std::string& shown) {
+    const std::string name = shown.empty() ? path : shown;
+    const FileContext context(name);
     std::ifstream in;
     const std::string reason = open_regular_file(in, path);
-    if (!reason.empty()) throw PatchError(path + ": cannot open the patch file: " + reason);
+    if (!reason.empty()) throw PatchError(name + ": cannot open the patch file: " + reason);
     json document;
     try {
         document = parse_patch(in);
     } catch (const json::parse_error& error) {
-        throw PatchError(path + ": not valid JSON: " + error.what());
+        throw PatchError(name + ": not valid JSON: " + error.what());
     } catch (const BadDocument& bad) {
-        throw PatchError(path + ": " + bad.what);
+        throw PatchError(name + ": " + bad.what);
     }
     if (!document.is_object()) context.fail("", "the patch must be a JSON object");
     context.keys(document, "", {"plugins", "blocks", "links", "events", "run"});
@@ -418,7 +420,7 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
             const json& entry = document["events"][i];
             context.keys(entry, where, {"at", "block", "set", "value", "fire"});
             ScheduledEvent event;
-            event.origin = path + ": " + where;
+            event.origin = name + ": " + where;
             const json& at = context.member(entry, "at", where);
             if (at == "end") event.tick = 0;
             else if (auto tick = integer_in(at, 1, std::numeric_limits<long>::max())) event.tick = *tick;

@@ -16,7 +16,9 @@ namespace {
 class PictureSink : public Consumer {
 public:
     using Consumer::Consumer;
-    std::string progress() const override { return std::to_string(pictures_) + " pictures written"; }
+    std::string progress() const override {
+        return std::to_string(pictures_) + (pictures_ == 1 ? " picture written" : " pictures written");
+    }
 
 protected:
     void declare(Signature& s) override {

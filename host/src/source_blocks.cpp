@@ -66,6 +66,7 @@ protected:
                       "Zero-based columns to keep, e.g. \"0,2,4-6\"; empty keeps all (a scalar datatype needs one)",
                       "string");
         add_parameter(s, "HeaderRows", "Header rows", "Rows skipped at the top of the file", "int");
+        add_parameter(s, "Rows", "Rows", "Rows read after the header rows; 0 reads every row", "int");
         set_string(s, "Mode", "row");
         set_int(s, "Window", 1);
     }
@@ -78,6 +79,7 @@ protected:
             throw std::runtime_error("a " + datatype_ + " source sends one row per tick: Mode must be \"row\"");
         const int header = int_parameter("HeaderRows"), window = int_parameter("Window");
         if (header < 0) throw std::runtime_error("HeaderRows must be from 0");
+        if (int_parameter("Rows") < 0) throw std::runtime_error("Rows must be from 0");
         if (mode == "window" && window < 1) throw std::runtime_error("Window must be from 1");
         read(file, header);
         if (rows_.empty()) throw std::runtime_error("\"" + file + "\" holds no rows");
@@ -130,7 +132,8 @@ private:
         auto fail = [&](const std::string& what) -> std::runtime_error {
             return std::runtime_error(file + ":" + std::to_string(number) + ": " + what);
         };
-        for (std::string line; std::getline(in, line);) {
+        const auto limit = static_cast<std::size_t>(int_parameter("Rows"));
+        for (std::string line; (limit == 0 || rows_.size() < limit) && std::getline(in, line);) {
             if (++number <= header) continue;
             std::vector<std::string> fields;
             try {

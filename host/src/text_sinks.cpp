@@ -25,7 +25,9 @@ protected:
 class CsvSink : public Sink {
 public:
     using Sink::Sink;
-    std::string progress() const override { return std::to_string(lines_) + " lines written"; }
+    std::string progress() const override {
+        return std::to_string(lines_) + (lines_ == 1 ? " line written" : " lines written");
+    }
 
 protected:
     void declare(Signature& s) override {

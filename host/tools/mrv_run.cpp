@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -151,6 +152,22 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Every relative file name in a patch, a host block's or a catalog
+    // block's, names a file in the patch's folder: the patch runs there.
+    // Names given on the command line are the user's, from where they are.
+    std::string patch_file = patch_path;
+    if (!save_path.empty()) save_path = std::filesystem::absolute(save_path).string();
+    plugin = std::filesystem::absolute(plugin).string();
+    const std::string folder = std::filesystem::path(patch_path).parent_path().string();
+    if (!folder.empty()) {
+        if (::chdir(folder.c_str()) != 0) {
+            print_line(STDERR_FILENO, "mrv-run: " + patch_path + ": cannot open the patch file: cannot enter its folder: " +
+                                          std::strerror(errno));
+            return 1;
+        }
+        patch_file = std::filesystem::path(patch_path).filename().string();
+    }
+
     catch_stop_signals();
     const auto started = std::chrono::steady_clock::now();
     long errors = 0, warnings = 0;
@@ -166,7 +183,7 @@ int main(int argc, char** argv) {
             print_line(STDOUT_FILENO, "[" + std::string(level_name(n.level)) + "] " + n.instance_name + ": " + text);
         };
         mrvhost::RunSettings run;
-        std::unique_ptr<mrvhost::Patch> patch = mrvhost::load_patch(patch_path, plugin, &run, listener);
+        std::unique_ptr<mrvhost::Patch> patch = mrvhost::load_patch(patch_file, plugin, &run, listener, patch_path);
         if (ticks_option > 0) run.ticks = ticks_option;
         if (!save_path.empty()) {
             // Refused now rather than after the run: a target that is no

@@ -87,12 +87,22 @@ TEST_F(PatchEngine, BlockRunsOnlyForANewerTimeStamp) {
     EXPECT_EQ(patch->node("rescale").executions, 2);
 }
 
+// A refusal while running says why: the block's own reason, or that the
+// parameter is fixed while the patch runs.
 TEST_F(PatchEngine, RunParametersWhileRunningFollowTheirPermissions) {
     build(true);
+    patch->add_block("train", "SVMTrain");
+    patch->set_parameter("train", "EnableLog", false);
+    patch->link("vector", "Output", "train", "InputMatrix");
     ASSERT_TRUE(patch->start());
     patch->tick();
     patch->set_parameter("rescale", "OutputHighBound", 2.0);
-    EXPECT_THROW(patch->set_parameter("rescale", "OutputHighBound", -5.0), mrvhost::PatchError);
+    EXPECT_EQ(failure_of([&] { patch->set_parameter("rescale", "OutputHighBound", -5.0); }),
+              "block \"rescale\", parameter \"OutputHighBound\": the block refused -5.0: CVectorRescaler::"
+              "OnChangingParameter -- The upper bound is lower than the lower bound. The old values will be kept.");
+    EXPECT_EQ(failure_of([&] { patch->set_parameter("train", "ScaleValues", false); }),
+              "block \"train\", parameter \"ScaleValues\": the block refused false: it may not change while the "
+              "patch runs");
     patch->stop();
     patch->close();
 }
@@ -135,9 +145,11 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
          "block \"rescale\", parameter \"OutputHighBound\": expected a number, not \"high\""},
         {{3, "ranges", "Value", json::parse("[[1, 2], [3]]"), ""},
          "block \"ranges\", parameter \"Value\": matrix rows differ in length"},
-        {{3, "rescale", "Gain", 1.0, ""}, "block \"rescale\" has no parameter \"Gain\" (the nearest is \"OutputLowBound\")"},
-        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\""},
-        {{0, "rescale", "OutputHighBound", nullptr, ""}, "\"OutputHighBound\" of block \"rescale\" is not a trigger"},
+        {{3, "rescale", "OutputHighBond", 1.0, ""},
+         "block \"rescale\" has no parameter \"OutputHighBond\" (did you mean \"OutputHighBound\"?)"},
+        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\" (the blocks are \"vector\", \"ranges\", \"rescale\" and \"go\")"},
+        {{0, "rescale", "OutputHighBound", nullptr, ""},
+         "\"OutputHighBound\" of block \"rescale\" is not a trigger (there are no triggers)"},
         {{0, "go", "Value", 1, ""}, "\"Value\" of block \"go\" is a trigger: fire it"},
     };
     for (const auto& [event, message] : cases) EXPECT_EQ(failure_of([&] { patch->schedule(event); }), message);
@@ -157,7 +169,9 @@ TEST_F(PatchEngine, AnEventTheBlockRefusesIsReportedNamingTheEvent) {
     EXPECT_EQ(heard.back().instance_name, "rescale");
     EXPECT_EQ(heard.back().level, Mrv::LevelError);
     EXPECT_EQ(heard.back().text,
-              "run.json: events[0]: block \"rescale\", parameter \"OutputLowBound\": the block refused 5.0\n");
+              "run.json: events[0]: block \"rescale\", parameter \"OutputLowBound\": the block refused 5.0: "
+              "CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper bound. The old values "
+              "will be kept.\n");
 }
 
 // A patch file's values for one block are set together: a bound above the
@@ -175,7 +189,8 @@ TEST_F(PatchEngine, BoundsValidTogetherAreSetTogether) {
         {"SVMTrain", {{"LowerBound", 2.0}, {"UpperBound", 3.0}}, "", {}},
         {"SVMTrain", {{"UpperBound", -3.0}, {"LowerBound", -5.0}}, "", {}},
         {"VectorRescaler", {{"OutputLowBound", 5.0}, {"OutputHighBound", 3.0}},
-         "block \"b\", parameter \"OutputLowBound\": the block refused 5.0",
+         "block \"b\", parameter \"OutputLowBound\": the block refused 5.0: CVectorRescaler::OnChangingParameter -- "
+         "The lower bound is greater than the upper bound. The old values will be kept.",
          {"CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will "
           "be kept.\n"}},
     };
@@ -275,11 +290,13 @@ TEST_F(HostBlocks, WindowAndAllModesAndColumnSelection) {
     EXPECT_EQ(copy_table({{"Mode", "window"}, {"Window", 2}, {"Columns", "0,2"}}),
               (std::vector<std::string>{"1,1,3", "1,4,6", "2,7,9"}));
     EXPECT_EQ(copy_table({{"Mode", "all"}, {"Columns", "1-2"}}), (std::vector<std::string>{"1,2,3", "1,5,6", "1,8,9"}));
+    EXPECT_EQ(copy_table({{"Mode", "all"}, {"Rows", 2}}), (std::vector<std::string>{"1,1,2,3", "1,4,5,6"}));
 }
 
 TEST_F(HostBlocks, BadSourceSettingsFailAtInit) {
     const std::string start = "block \"source\" failed to initialise: ";
     EXPECT_EQ(copy_table({{"Columns", "5"}}), std::vector<std::string>{start + table() + ":2: bad column list \"5\" among columns 0 to 2"});
+    EXPECT_EQ(copy_table({{"Rows", -1}}), std::vector<std::string>{start + "Rows must be from 0"});
     EXPECT_EQ(copy_table({{"Mode", "sideways"}}),
               std::vector<std::string>{start + "unknown Mode \"sideways\" (row, window or all)"});
     // Column lists and windows are checked against the file before anything is allocated.
@@ -482,10 +499,9 @@ TEST_F(HostBlocks, WritersRefuseATargetThatIsNotAFile) {
 }
 
 // The patch's file check: host blocks' files, catalog file-name parameters
-// (read or written as their layout says; catalog blocks open relative
-// names from the working directory), the patch file and the save target.
+// (read or written as their layout says; relative names from the patch's
+// folder, as for host blocks), the patch file and the save target.
 TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
-    const std::string here = std::filesystem::relative(folder / "table.csv").string();
     const std::string patch_file = (folder / "run.json").string();
     struct Case {
         const char* name;
@@ -501,12 +517,12 @@ TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
              add("again", "host.csv_sink", "", {{"File", (folder / "copy.csv").string()}});
          },
          "block \"sink\" (File) and block \"again\" (File) both write \"" + (folder / "copy.csv").string() + "\""},
-        {"model over the training data", [&] { add("train", "SVMTrain", "", {{"ModelFileName", here}}); },
-         "block \"train\" (ModelFileName) would overwrite \"" + here + "\", which block \"source\" (File) reads"},
+        {"model over the training data", [&] { add("train", "SVMTrain", "", {{"ModelFileName", "table.csv"}}); },
+         "block \"train\" (ModelFileName) would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
         {"sink over a training set",
          [&] {
              patch->set_parameter("source", "File", "other.csv");
-             add("z", "Standardize2", "", {{"TrainingSetFile", here}});
+             add("z", "Standardize2", "", {{"TrainingSetFile", "table.csv"}});
              add("sink", "host.csv_sink", "", {{"File", "table.csv"}});
          },
          "block \"sink\" (File) would overwrite \"" + table() + "\", which block \"z\" (TrainingSetFile) reads"},
@@ -525,17 +541,18 @@ TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
         {"save over a source", [&] { patch->use_file("--save", table(), true); },
          "--save would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
         {"log over the model", [&] { add("train", "SVMTrain", "", {{"ModelFileName", "m.txt"}, {"LogFileName", "m.txt"}}); },
-         "block \"train\" (ModelFileName) and block \"train\" (LogFileName) both write \"m.txt\""},
+         "block \"train\" (ModelFileName) and block \"train\" (LogFileName) both write \"" + (folder / "m.txt").string() +
+             "\""},
         {"two readers",
          [&] {
-             add("z", "Standardize2", "", {{"TrainingSetFile", here}});
+             add("z", "Standardize2", "", {{"TrainingSetFile", "table.csv"}});
              add("again", "host.csv_source", "", {{"File", table()}});
              add("svm", "SVM", "", {{"ModelFileName", "m.txt"}});
              add("svm2", "SVM", "", {{"ModelFileName", "m.txt"}});
          },
          ""},
         {"a log that is not kept",
-         [&] { add("train", "SVMTrain", "", {{"EnableLog", false}, {"LogFileName", here}, {"ModelFileName", "m.txt"}}); },
+         [&] { add("train", "SVMTrain", "", {{"EnableLog", false}, {"LogFileName", "table.csv"}, {"ModelFileName", "m.txt"}}); },
          ""},
         {"a patch saved over itself",
          [&] {

@@ -64,9 +64,10 @@ struct FileParameter {
 };
 std::vector<FileParameter> file_parameters(BlockNode& node);
 // Where `node` opens the relative file name `name` when its patch file is
-// in `patch_folder`: host blocks take it from that folder, catalog blocks
-// as given, from the working directory. Every file check and every saved
-// name goes through here.
+// in `patch_folder`: every block, host or catalog, takes it from that
+// folder. Host blocks are told the folder; catalog blocks open names as
+// given, so a patch runs with its folder as the working directory (mrv-run
+// changes into it). Every file check and every saved name goes through here.
 std::string block_file(const BlockNode& node, const std::string& patch_folder, const std::string& name);
 
 // How a patch runs: `ticks` ticks (0: until the sources are exhausted, or
@@ -169,6 +170,8 @@ public:
 
 private:
     Mrv::ILibraryObjectClassInfo* find_class(const std::string& class_id);
+    // The host's block classes and those of the loaded libraries.
+    std::vector<std::string> class_ids();
     void order_blocks();
     bool should_execute(BlockNode& node);
     Ref<Mrv::IDatatype> proposed_value(BlockNode& target, Parameter& parameter, const nlohmann::json& json);
@@ -203,8 +206,11 @@ private:
 // file and the place at fault; plug-ins named in the file are resolved
 // against the file's folder, then `default_plugin`. `listener` hears every
 // notification from the moment the first block is created.
+// Messages name the file `shown` when it is given (the path the user typed
+// when the patch is loaded from its own folder).
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
-                                  const std::function<void(const Notification&)>& listener = nullptr);
+                                  const std::function<void(const Notification&)>& listener = nullptr,
+                                  const std::string& shown = "");
 // The patch with every parameter's current value and each block's saved
 // declaration, so that loading it restores the blocks. With the file it
 // goes to, relative file names and libraries are rewritten to name the
