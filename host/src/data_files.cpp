@@ -1,6 +1,7 @@
 #include "host/data_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -25,12 +26,12 @@ std::string resolve_path(const std::string& base, const std::string& file) {
     return (fs::path(base) / file).lexically_normal().string();
 }
 
-std::string open_regular_file(std::ifstream& in, const std::string& path) {
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (error) return error.message();
-    switch (status.type()) {
-    case fs::file_type::regular: break;
+namespace {
+
+// Why something of this type is no file to read or write; "" for a file.
+std::string not_a_file(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::regular: return "";
     case fs::file_type::directory: return "it is a directory";
     case fs::file_type::character: return "it is a character device, not a file";
     case fs::file_type::block: return "it is a block device, not a file";
@@ -38,6 +39,29 @@ std::string open_regular_file(std::ifstream& in, const std::string& path) {
     case fs::file_type::socket: return "it is a socket, not a file";
     default: return "it is not a file";
     }
+}
+
+fs::file_type type_of(const struct stat& status) {
+    if (S_ISREG(status.st_mode)) return fs::file_type::regular;
+    if (S_ISDIR(status.st_mode)) return fs::file_type::directory;
+    if (S_ISCHR(status.st_mode)) return fs::file_type::character;
+    if (S_ISBLK(status.st_mode)) return fs::file_type::block;
+    if (S_ISFIFO(status.st_mode)) return fs::file_type::fifo;
+    if (S_ISSOCK(status.st_mode)) return fs::file_type::socket;
+    return fs::file_type::unknown;
+}
+
+[[noreturn]] void cannot_write(const std::string& path, const std::string& reason) {
+    throw std::runtime_error("cannot write \"" + path + "\": " + reason);
+}
+
+}  // namespace
+
+std::string open_regular_file(std::ifstream& in, const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) return error.message();
+    if (std::string reason = not_a_file(status.type()); !reason.empty()) return reason;
     errno = 0;
     in.open(path);
     return in ? "" : errno ? std::strerror(errno) : "unreadable";
@@ -54,6 +78,66 @@ bool same_file(const std::string& a, const std::string& b) {
     std::error_code error;
     if (fs::exists(a, error) && fs::exists(b, error)) return fs::equivalent(a, b, error);
     return fs::weakly_canonical(fs::absolute(a), error) == fs::weakly_canonical(fs::absolute(b), error);
+}
+
+std::string write_target(const std::string& path) {
+    fs::path target = path;
+    std::error_code error;
+    // As the system follows links, at most 40 deep.
+    for (int links = 0; fs::is_symlink(fs::symlink_status(target, error)); ++links) {
+        if (links == 40) cannot_write(path, std::strerror(ELOOP));
+        const fs::path next = fs::read_symlink(target, error);
+        if (error) cannot_write(path, error.message());
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    const fs::file_status status = fs::symlink_status(target, error);
+    if (fs::exists(status))
+        if (std::string reason = not_a_file(status.type()); !reason.empty()) cannot_write(path, reason);
+    return target.string();
+}
+
+void check_output_file(const std::string& path) {
+    if (path.empty()) throw std::runtime_error("no output file given (File)");
+    fs::path folder = fs::path(write_target(path)).parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        throw std::runtime_error("cannot write \"" + path + "\": the folder \"" + folder.string() + "\" does not exist");
+}
+
+void replace_file(const std::string& path, const std::function<void(std::FILE*)>& fill) {
+    const std::string target = write_target(path);
+    std::string temporary = target + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) cannot_write(path, std::strerror(errno));
+    // mkstemp makes the file private; give it the mode of a file the
+    // process creates.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        cannot_write(path, std::strerror(error));
+    }
+    try {
+        fill(file);
+    } catch (...) {
+        std::fclose(file);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    errno = 0;
+    const bool flushed = std::fflush(file) == 0 && !std::ferror(file);
+    const int error = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!flushed || !closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int reason = !flushed ? (error ? error : EIO) : errno;
+        ::unlink(temporary.c_str());
+        cannot_write(path, std::strerror(reason));
+    }
 }
 
 namespace {
@@ -96,29 +180,32 @@ std::vector<int> parse_column_list(const std::string& text, int width) {
     return columns;
 }
 
-// Trimmed, then cut at each run of separators (a leading or trailing run
-// leaves an empty field). Written out rather than with a generic splitter:
-// a large table spends most of its load time here.
+// Written out rather than with a generic splitter: a large table spends
+// most of its load time here.
 std::vector<std::string> split_fields(const std::string& line) {
     std::vector<std::string> fields;
-    const auto is_space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    const auto is_separator = [](char c) { return c == ',' || c == ';' || c == ' ' || c == '\t'; };
-    std::size_t begin = 0, end = line.size();
-    while (begin < end && is_space(line[begin])) ++begin;
-    while (end > begin && is_space(line[end - 1])) --end;
-    if (begin == end) return fields;
-    std::size_t start = begin;
-    for (std::size_t i = begin; i < end;) {
-        if (!is_separator(line[i])) {
-            ++i;
-            continue;
-        }
+    const auto is_blank = [](char c) { return c == ' ' || c == '\r' || c == '\v' || c == '\f'; };
+    const auto is_separator = [](char c) { return c == ',' || c == ';' || c == '\t'; };
+    std::size_t i = 0, end = line.size();
+    while (i < end && (is_blank(line[i]) || line[i] == '\t')) ++i;
+    if (i == end) return fields;  // a line of white space holds no row
+    i = 0;
+    while (i < end && is_blank(line[i])) ++i;
+    while (end > i && is_blank(line[end - 1])) --end;
+    auto empty = [&] { return std::invalid_argument("column " + std::to_string(fields.size()) + " is empty"); };
+    for (;;) {
+        const std::size_t start = i;
+        while (i < end && !is_blank(line[i]) && !is_separator(line[i])) ++i;
+        if (i == start) throw empty();
         fields.emplace_back(line, start, i - start);
-        while (i < end && is_separator(line[i])) ++i;
-        start = i;
+        while (i < end && is_blank(line[i])) ++i;
+        if (i == end) return fields;
+        if (is_separator(line[i])) {
+            ++i;
+            while (i < end && is_blank(line[i])) ++i;
+            if (i == end) throw empty();
+        }
     }
-    fields.emplace_back(line, start, end - start);
-    return fields;
 }
 
 std::string csv_field(const std::string& text) {
@@ -188,8 +275,22 @@ std::vector<std::string> csv_lines(const Mrv::IDatatype& constant) {
 }
 
 TickWriter::TickWriter(std::string path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) fail(errno);
+    const std::string target = write_target(path_);
+    // Not emptied before it is known to be a file; without a reader a FIFO
+    // refuses at once instead of blocking the open.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) fail(errno);
+    struct stat status {};
+    std::string reason;
+    if (::fstat(fd, &status) != 0) reason = std::strerror(errno);
+    else reason = not_a_file(type_of(status));
+    if (reason.empty() && (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0))
+        reason = std::strerror(errno);
+    if (!reason.empty()) {
+        ::close(fd);
+        cannot_write(path_, reason);
+    }
+    fd_ = fd;
 }
 
 TickWriter::~TickWriter() {

@@ -1,5 +1,7 @@
 #include "host/datatypes.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -546,6 +548,43 @@ std::string json_excerpt(const nlohmann::json& value, std::size_t limit) {
     return text;
 }
 
+std::string nearest_name(const std::string& word, const std::vector<std::string>& candidates) {
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    // Only the beginning of a long word counts: messages quote no more.
+    const std::string given = word.substr(0, 64);
+    std::string best;
+    std::size_t best_distance = std::numeric_limits<std::size_t>::max();
+    for (const auto& candidate : candidates) {
+        // Edit distance, one row at a time.
+        std::vector<std::size_t> row(candidate.size() + 1);
+        for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+        for (std::size_t i = 1; i <= given.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j < row.size(); ++j) {
+                const std::size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                                   diagonal + (lower(given[i - 1]) == lower(candidate[j - 1]) ? 0 : 1)});
+                diagonal = above;
+            }
+        }
+        if (row.back() < best_distance) {
+            best_distance = row.back();
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+std::string unknown_key(const nlohmann::json& object, const std::vector<std::string>& known) {
+    if (!object.is_object()) return "";
+    for (const auto& item : object.items())
+        if (std::find(known.begin(), known.end(), item.key()) == known.end())
+            return "unknown key " + json_excerpt(item.key()) + " (the nearest known key is \"" +
+                   nearest_name(item.key(), known) + "\")";
+    return "";
+}
+
 Mrv::IDatatype* create_datatype(const std::string& catalog_id, const std::string& class_id) {
     if (catalog_id == "kernel") {
         if (class_id == "double") return new Double("double");
@@ -677,6 +716,8 @@ void value_from_json(Mrv::IDatatype& value, const nlohmann::json& json) {
         for (const auto& item : json) {
             if (!item.is_object() || !item.contains("name") || !item.contains("matrix") || !item["name"].is_string())
                 throw std::invalid_argument("expected {\"name\": ..., \"matrix\": ...}, not " + json_excerpt(item));
+            if (std::string unknown = unknown_key(item, {"name", "matrix"}); !unknown.empty())
+                throw std::invalid_argument(unknown);
             matrix_from_json<Mrv::IDoubleMatrix, double>(*element, item["matrix"]);
             set->Add(item["name"].get<std::string>().c_str(), element.get());
         }
@@ -686,6 +727,8 @@ void value_from_json(Mrv::IDatatype& value, const nlohmann::json& json) {
         const char* expected = "expected {\"rate\": R, \"channels\": [[samples], ...]}, not ";
         if (!json.is_object() || !json.contains("channels") || !json["channels"].is_array())
             throw std::invalid_argument(expected + json_excerpt(json));
+        if (std::string unknown = unknown_key(json, {"rate", "channels"}); !unknown.empty())
+            throw std::invalid_argument(unknown);
         const nlohmann::json& channels = json["channels"];
         const std::size_t samples = channels.empty() || !channels[0].is_array() ? 0 : channels[0].size();
         for (const auto& channel : channels)

@@ -1,7 +1,10 @@
 #include "host/host_block.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 
 #include <boost/algorithm/string.hpp>
@@ -89,6 +92,13 @@ std::string HostBlock::string_parameter(const std::string& id) {
 int HostBlock::int_parameter(const std::string& id) { return convert_or_throw<Mrv::IInt>(parameter(id))->GetValue(); }
 std::string HostBlock::file_parameter() { return resolve_path(base_directory_, string_parameter("File")); }
 
+void HostBlock::declare_file(Signature& s, const char* description, const char* filter, bool written) {
+    s.AddParameter("File", "File", description, "kernel", "string", "", "", 0, 0);
+    auto* layout = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(layout_->SetLayout("File", "kernel", "filename"));
+    layout->SetFilter(filter);
+    layout->SetOptions(written, !written, false);
+}
+
 void HostBlock::report(Mrv::int32 level, const std::string& text) {
     const std::string line = text.empty() || text.back() == '\n' ? text : text + "\n";
     kernel_.sink().Message(this, level, line.c_str());
@@ -105,6 +115,8 @@ void set_int(Signature& signature, const char* id, int value) {
 void add_parameter(Signature& s, const char* id, const char* name, const char* description, const char* class_id) {
     s.AddParameter(id, name, description, "kernel", class_id, "", "", 0, 0);
 }
+
+const char* const csv_filter = "CSV files (*.csv)|*.csv|Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 
 bool is_scalar(const std::string& class_id) { return class_id == "double" || class_id == "int" || class_id == "bool"; }
 
@@ -132,12 +144,26 @@ double read_field(const std::string& field, const std::string& class_id) {
         if (boost::algorithm::iequals(field, "true")) return 1.0;
         if (boost::algorithm::iequals(field, "false")) return 0.0;
     }
-    double value = 0.0;
-    if (!parse_double(field, value))
-        throw std::invalid_argument("\"" + field.substr(0, 40) + "\" is not " +
+    const std::string quoted = "\"" + field.substr(0, 40) + "\"";
+    // strtod also reads hexadecimal, and turns a number beyond a double's
+    // range into inf: neither is what the file's writer meant.
+    const std::size_t digits = field[0] == '-' || field[0] == '+' ? 1 : 0;
+    if (field.compare(digits, 2, "0x") == 0 || field.compare(digits, 2, "0X") == 0)
+        throw std::invalid_argument(quoted + " is hexadecimal, not a decimal number");
+    const char* begin = field.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || end != begin + field.size())
+        throw std::invalid_argument(quoted + " is not " +
                                     (class_id == "int" ? "an int" : class_id == "bool" ? "a bool" : "a number"));
+    if (errno == ERANGE && std::isinf(value)) throw std::invalid_argument(quoted + " is beyond the range of a double");
     return value;
 }
+
+// The whole table is held in memory, a double per field: a bigger file is
+// refused rather than read until memory runs out.
+constexpr std::uintmax_t max_table_bytes = std::uintmax_t(1) << 30;
 
 // Rows of a numeric table, sent a row, a window of rows or the whole table
 // at a time; with a scalar datatype, one value of the one selected column.
@@ -148,14 +174,13 @@ public:
     std::string progress() const override {
         return std::to_string(std::min(next_, rows_.size())) + " of " + std::to_string(rows_.size()) + " rows";
     }
-    std::string file_read() override { return file_parameter(); }
 
 protected:
     void declare(Signature& s) override {
         s.AddOutput("Output", "Output", is_scalar(datatype_) ? "The value of the selected column, one row per tick"
                                                               : "The rows read from the file",
                     "kernel", datatype_.c_str(), "", "", 0);
-        add_parameter(s, "File", "File", "The table to read, relative to the patch file", "string");
+        declare_file(s, "The table to read, relative to the patch file", csv_filter, false);
         add_parameter(s, "Mode", "Mode",
                       "\"row\": one row per tick; \"window\": Window rows per tick; \"all\": the whole file at once",
                       "string");
@@ -213,6 +238,10 @@ protected:
 private:
     void read(const std::string& file, int header) {
         std::ifstream in = open_data_file(file);
+        std::error_code error;
+        if (const auto bytes = std::filesystem::file_size(file, error); !error && bytes > max_table_bytes)
+            throw std::runtime_error("\"" + file + "\" holds " + std::to_string(bytes) +
+                                     " bytes; a table may hold at most 1 GiB");
         const Ref<Mrv::IDatatype> check = Ref<Mrv::IDatatype>::adopt(
             create_datatype("kernel", is_scalar(datatype_) ? datatype_ : "double"));
         // Only ints and bools can refuse a number that parsed.
@@ -226,7 +255,12 @@ private:
         };
         for (std::string line; std::getline(in, line);) {
             if (++number <= header) continue;
-            const std::vector<std::string> fields = split_fields(line);
+            std::vector<std::string> fields;
+            try {
+                fields = split_fields(line);
+            } catch (const std::invalid_argument& error) {
+                throw fail(error.what());
+            }
             if (fields.empty()) continue;
             if (rows_.empty()) {
                 // The first row fixes the width the column list is checked against.
@@ -392,16 +426,15 @@ class CsvSink : public Sink {
 public:
     using Sink::Sink;
     std::string progress() const override { return std::to_string(lines_) + " lines written"; }
-    std::string file_written() override { return file_parameter(); }
 
 protected:
     void declare(Signature& s) override {
         Sink::declare(s);
-        add_parameter(s, "File", "File", "The CSV file written: per tick, the tick and then the value's fields",
-                      "string");
+        declare_file(s, "The CSV file written: per tick, the tick and then the value's fields", csv_filter, true);
     }
     bool init() override {
         lines_ = 0;
+        check_output_file(file_parameter());  // a missing folder, a device or a FIFO is refused now
         return Consumer::init();
     }
     // Opened only once every block has initialised, so a patch that fails
@@ -450,18 +483,17 @@ class PictureSink : public Consumer {
 public:
     using Consumer::Consumer;
     std::string progress() const override { return std::to_string(pictures_) + " pictures written"; }
-    std::string file_written() override { return file_parameter(); }
 
 protected:
     void declare(Signature& s) override {
-        add_parameter(s, "File", "File", "The PNG file written, relative to the patch file", "string");
+        declare_file(s, "The PNG file written, relative to the patch file", "PNG files (*.png)|*.png||", true);
         add_parameter(s, "EveryTicks", "Every ticks",
                       "Also draw a new value once this many ticks have passed since the last picture (the first at "
                       "once); 0 draws only when the run ends",
                       "int");
     }
     bool init() override {
-        check_output_folder(file_parameter());
+        check_output_file(file_parameter());
         if (int_parameter("EveryTicks") < 0) throw std::runtime_error("EveryTicks must be from 0");
         pictures_ = 0;
         drawn_at_ = 0;

@@ -29,8 +29,25 @@ Notification make(Notification::Kind kind, Mrv::IBlock* block) {
 
 void NotificationSink::record(Notification notification) {
     notification.instance_name = kernel_.GetInstanceName(notification.block);
+    if (holding_) return held_.push_back(std::move(notification));
     events_.push_back(std::move(notification));
     if (listener) listener(events_.back());
+}
+
+std::vector<Notification> NotificationSink::release(bool hand_on) {
+    holding_ = false;
+    std::vector<Notification> held = std::move(held_);
+    held_.clear();
+    if (!hand_on) return held;
+    hear(std::move(held));
+    return {};
+}
+
+void NotificationSink::hear(std::vector<Notification> notifications) {
+    for (auto& notification : notifications) {
+        events_.push_back(std::move(notification));
+        if (listener) listener(events_.back());
+    }
 }
 
 void NotificationSink::Message(Mrv::IBlock* block, Mrv::int32 level, const char* text) {

@@ -25,6 +25,16 @@ Mrv::uint64 next_object_id() {
     return ++id;
 }
 
+// The block's parameter `id`; throws PatchError naming the nearest id when
+// there is none.
+Parameter* find_parameter(BlockNode& node, const std::string& id) {
+    if (Parameter* parameter = node.signature().find_parameter(id)) return parameter;
+    std::vector<std::string> ids;
+    for (const auto& parameter : node.signature().parameters().items()) ids.push_back(parameter->GetId());
+    throw PatchError("block \"" + node.name + "\" has no parameter " + json_excerpt(id) +
+                     (ids.empty() ? "" : " (the nearest is \"" + nearest_name(id, ids) + "\")"));
+}
+
 // Upper bound on the extra ticks a run gives blocks that keep asking for
 // an execution after the end events.
 constexpr long max_tail_ticks = 10000;
@@ -73,6 +83,7 @@ BlockNode& Patch::add_block(const std::string& name, const std::string& class_id
     node->name = name;
     node->class_id = class_id;
     node->datatype = datatype;
+    node->folder = base_directory;
     try {
         if (is_host_block_class(class_id)) {
             node->host_block = create_host_block(*kernel_, class_id, datatype, base_directory);
@@ -153,19 +164,60 @@ Ref<Mrv::IDatatype> Patch::proposed_value(BlockNode& target, Parameter& paramete
 
 void Patch::set_parameter(const std::string& block, const std::string& id, const nlohmann::json& json) {
     BlockNode& target = node(block);
-    Parameter* parameter = target.signature().find_parameter(id);
-    if (!parameter) throw PatchError("block \"" + block + "\" has no parameter \"" + id + "\"");
-    Ref<Mrv::IDatatype> value = proposed_value(target, *parameter, json);
-    if (std::string(parameter->GetDatatypeClassId()) == "trigger") value->SetTimeStamp(clock_->GetCurrentTime() + 1);
-    Ref<Event> event = Event::parameter_change(parameter, value.get());
-    if (!target.events || !target.events->HandleEvent(event.get()))
+    if (!propose(target, *find_parameter(target, id), json))
         throw PatchError("block \"" + block + "\", parameter \"" + id + "\": the block refused " + json_excerpt(json));
+}
+
+bool Patch::propose(BlockNode& target, Parameter& parameter, const nlohmann::json& json) {
+    Ref<Mrv::IDatatype> value = proposed_value(target, parameter, json);
+    if (std::string(parameter.GetDatatypeClassId()) == "trigger") value->SetTimeStamp(clock_->GetCurrentTime() + 1);
+    Ref<Event> event = Event::parameter_change(&parameter, value.get());
+    return target.events && target.events->HandleEvent(event.get());
+}
+
+void Patch::set_parameters(const std::string& block, const std::vector<std::pair<std::string, nlohmann::json>>& values) {
+    BlockNode& target = node(block);
+    struct Waiting {
+        Parameter* parameter;
+        const nlohmann::json* value;
+        std::vector<Notification> said;  // on the first refusal (a block says a text once)
+    };
+    std::vector<Waiting> waiting;
+    for (const auto& [id, value] : values) waiting.push_back({find_parameter(target, id), &value, {}});
+    // Each round proposes what is still refused; a round that sets nothing
+    // ends it.
+    for (bool progress = true; progress && !waiting.empty();) {
+        progress = false;
+        std::vector<Waiting> refused;
+        for (auto& entry : waiting) {
+            kernel_->sink().hold();
+            bool accepted = false;
+            try {
+                accepted = propose(target, *entry.parameter, *entry.value);
+            } catch (...) {
+                kernel_->sink().release(true);
+                throw;
+            }
+            std::vector<Notification> said = kernel_->sink().release(accepted);
+            if (accepted) {
+                progress = true;
+                continue;
+            }
+            if (entry.said.empty()) entry.said = std::move(said);
+            refused.push_back(std::move(entry));
+        }
+        waiting = std::move(refused);
+    }
+    if (waiting.empty()) return;
+    Waiting& first = waiting.front();
+    kernel_->sink().hear(std::move(first.said));
+    throw PatchError("block \"" + block + "\", parameter \"" + first.parameter->GetId() + "\": the block refused " +
+                     json_excerpt(*first.value));
 }
 
 void Patch::schedule(ScheduledEvent event) {
     BlockNode& target = node(event.block);
-    Parameter* parameter = target.signature().find_parameter(event.parameter);
-    if (!parameter) throw PatchError("block \"" + event.block + "\" has no parameter \"" + event.parameter + "\"");
+    Parameter* parameter = find_parameter(target, event.parameter);
     const bool trigger = std::string(parameter->GetDatatypeClassId()) == "trigger";
     if (event.value.is_null() && !trigger)
         throw PatchError("\"" + event.parameter + "\" of block \"" + event.block + "\" is not a trigger");
@@ -232,27 +284,66 @@ void Patch::order_blocks() {
     }
 }
 
+std::vector<FileParameter> file_parameters(BlockNode& node) {
+    std::vector<FileParameter> files;
+    for (const auto& parameter : node.signature().parameters().items()) {
+        if (std::string(parameter->GetDatatypeClassId()) != "string") continue;
+        if (auto* layout = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(node.layout().GetLayout(parameter->GetId())))
+            files.push_back({parameter.get(), layout->GetOption(0)});
+    }
+    return files;
+}
+
+std::string block_file(const BlockNode& node, const std::string& patch_folder, const std::string& name) {
+    return resolve_path(node.host_block ? patch_folder : "", name);
+}
+
+void Patch::use_file(const std::string& user, const std::string& path, bool written) {
+    own_files_.push_back({user, path, written});
+}
+
 void Patch::check_files() {
     struct Use {
-        const BlockNode* block;
-        std::string file;
+        std::string user, file;
+        bool written, own;
+        std::string slot;  // block.parameter: one slot holds one file at a time
     };
-    std::vector<Use> reads, writes;
-    for (const auto& block : blocks_) {
-        if (!block->host_block) continue;
-        if (std::string file = block->host_block->file_read(); !file.empty()) reads.push_back({block.get(), file});
-        if (std::string file = block->host_block->file_written(); !file.empty()) writes.push_back({block.get(), file});
+    std::vector<Use> uses;
+    for (const auto& block : blocks_)
+        for (const auto& [parameter, written] : file_parameters(*block)) {
+            // A hidden parameter is one the block does not use as it is set.
+            if (!parameter->GetAttribute(Mrv::AttrVisible)) continue;
+            const std::string name = convert_or_throw<Mrv::IString>(parameter->GetValue())->GetValue();
+            if (name.empty()) continue;
+            uses.push_back({"block \"" + block->name + "\" (" + parameter->GetId() + ")",
+                            block_file(*block, block->folder, name), written, false,
+                            block->name + "." + parameter->GetId()});
+        }
+    // A file name an event gives a block is used from then on.
+    for (const auto& event : events_) {
+        if (!event.value.is_string() || event.value.get_ref<const std::string&>().empty()) continue;
+        BlockNode& block = node(event.block);
+        for (const auto& [parameter, written] : file_parameters(block))
+            if (parameter->GetId() == event.parameter)
+                uses.push_back({"an event setting block \"" + block.name + "\" (" + event.parameter + ")",
+                                block_file(block, block.folder, event.value.get<std::string>()), written, false,
+                                block.name + "." + event.parameter});
     }
-    for (std::size_t w = 0; w < writes.size(); ++w) {
-        for (const Use& read : reads)
-            if (same_file(writes[w].file, read.file))
-                throw PatchError("block \"" + writes[w].block->name + "\" would overwrite \"" + writes[w].file +
-                                 "\", which block \"" + read.block->name + "\" reads");
-        for (std::size_t other = w + 1; other < writes.size(); ++other)
-            if (same_file(writes[w].file, writes[other].file))
-                throw PatchError("blocks \"" + writes[w].block->name + "\" and \"" + writes[other].block->name +
-                                 "\" both write \"" + writes[w].file + "\"");
-    }
+    for (const auto& file : own_files_) uses.push_back({file.user, file.path, file.written, true, ""});
+    for (std::size_t i = 0; i < uses.size(); ++i)
+        for (std::size_t j = i + 1; j < uses.size(); ++j) {
+            const Use& a = uses[i];
+            const Use& b = uses[j];
+            if (!(a.written || b.written) || (a.own && b.own) || (!a.slot.empty() && a.slot == b.slot) ||
+                !same_file(a.file, b.file))
+                continue;
+            if (a.written && b.written)
+                throw PatchError(a.user + " and " + b.user + " both write \"" + a.file + "\"");
+            const Use& writer = a.written ? a : b;
+            const Use& reader = a.written ? b : a;
+            throw PatchError(writer.user + " would overwrite \"" + writer.file + "\", which " +
+                             (reader.own ? "is " + reader.user : reader.user + " reads"));
+        }
 }
 
 void Patch::validate() {

@@ -1,8 +1,10 @@
 // Patch files: JSON in, JSON out.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "host/data_files.h"
@@ -32,6 +34,11 @@ public:
         if (!object.is_object()) fail(where, "expected an object");
         if (!object.contains(key)) fail(where, std::string("missing \"") + key + "\"");
         return object.at(key);
+    }
+    // Refuses a key that is not `known`: a misspelt key would otherwise be
+    // ignored without a word.
+    void keys(const json& object, const std::string& where, const std::vector<std::string>& known) const {
+        if (std::string unknown = unknown_key(object, known); !unknown.empty()) fail(where, unknown);
     }
     std::string text(const json& object, const char* key, const std::string& where) const {
         const json& value = member(object, key, where);
@@ -106,12 +113,14 @@ json layout_to_json(Layout& layout) {
 Ref<Layout> layout_from_json(const FileContext& context, const json& saved, const std::string& where) {
     Ref<Layout> layout = Layout::create();
     if (!saved.is_object()) context.fail(where, "expected an object");
+    context.keys(saved, where, {"first", "parameters"});
     try {
         if (saved.contains("first"))
             for (const auto& id : saved["first"]) layout->AddParameter(id.get<std::string>().c_str());
         const json& parameters = context.member(saved, "parameters", where);
         if (!parameters.is_object()) context.fail(where, "\"parameters\" must be an object");
         for (const auto& [id, entry] : parameters.items()) {
+            context.keys(entry, where + ".parameters." + id, {"class", "items", "filter", "options", "option", "pairs"});
             Mrv::IDatatypeLayout* chosen = layout->SetLayout(id.c_str(), "kernel", context.text(entry, "class", where).c_str());
             if (auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(chosen)) {
                 const json& items = context.member(entry, "items", where);
@@ -141,16 +150,24 @@ Ref<Layout> layout_from_json(const FileContext& context, const json& saved, cons
 
 Ref<Signature> signature_from_json(const FileContext& context, const json& saved, const std::string& where) {
     Ref<Signature> signature = Signature::create();
+    context.keys(saved, where, {"inputs", "outputs", "parameters", "layouts"});
+    const std::vector<std::string> pin_keys = {"id", "name", "description", "catalog", "class", "required"};
     try {
-        for (const auto& pin : context.member(saved, "inputs", where))
+        for (const auto& pin : context.member(saved, "inputs", where)) {
+            context.keys(pin, where + ".inputs", pin_keys);
             signature->AddInput(context.text(pin, "id", where).c_str(), pin.value("name", "").c_str(),
                                 pin.value("description", "").c_str(), context.text(pin, "catalog", where).c_str(),
                                 context.text(pin, "class", where).c_str(), pin.value("required", false), false, 0);
-        for (const auto& pin : context.member(saved, "outputs", where))
+        }
+        for (const auto& pin : context.member(saved, "outputs", where)) {
+            context.keys(pin, where + ".outputs", pin_keys);
             signature->AddOutput(context.text(pin, "id", where).c_str(), pin.value("name", "").c_str(),
                                  pin.value("description", "").c_str(), context.text(pin, "catalog", where).c_str(),
                                  context.text(pin, "class", where).c_str(), "", "", 0);
+        }
         for (const auto& entry : context.member(saved, "parameters", where)) {
+            context.keys(entry, where + ".parameters",
+                         {"id", "name", "description", "catalog", "class", "domain", "attributes", "value"});
             const std::string id = context.text(entry, "id", where);
             const std::string domain = entry.value("domain", "");
             signature->AddParameter(id.c_str(), entry.value("name", "").c_str(), entry.value("description", "").c_str(),
@@ -177,11 +194,60 @@ Ref<Signature> signature_from_json(const FileContext& context, const json& saved
 // is what would exhaust the stack when the value is copied or walked.
 constexpr int max_nesting = 100;
 
-struct TooDeep {};
+// What the parser callback refuses; the text says where.
+struct BadDocument {
+    std::string what;
+};
 
-json parse_limited(std::istream& in) {
-    return json::parse(in, [](int depth, json::parse_event_t, json&) {
-        if (depth > max_nesting) throw TooDeep{};
+// Parses a patch, refusing what a JSON library would take silently: a key
+// given twice in one object (the last would win), a NUL inside a string
+// (cut short wherever it is read as C text), and nesting deep enough to
+// exhaust the stack when the value is copied or walked.
+json parse_patch(std::istream& in) {
+    struct Container {
+        bool object;
+        std::set<std::string> keys;
+        std::string key;     // objects: the member being read
+        std::size_t count = 0;  // arrays: the elements begun
+    };
+    std::vector<Container> open;
+    // Where the parser is, as messages name places: blocks[0].parameters.
+    auto place = [&] {
+        std::string text;
+        for (const auto& container : open) {
+            if (container.object && !container.key.empty()) text += (text.empty() ? "" : ".") + container.key;
+            else if (!container.object && container.count > 0) text += "[" + std::to_string(container.count - 1) + "]";
+        }
+        return text.empty() ? std::string("the top level") : text;
+    };
+    auto no_nul = [&](const json& value) {
+        if (value.is_string() && value.get_ref<const std::string&>().find('\0') != std::string::npos)
+            throw BadDocument{place() + ": a string holds a NUL character"};
+    };
+    return json::parse(in, [&](int depth, json::parse_event_t event, json& parsed) {
+        if (depth > max_nesting) throw BadDocument{"not a patch: values nest deeper than " + std::to_string(max_nesting) + " levels"};
+        const bool begins_value = event == json::parse_event_t::object_start ||
+                                  event == json::parse_event_t::array_start || event == json::parse_event_t::value;
+        if (begins_value && !open.empty() && !open.back().object) ++open.back().count;
+        switch (event) {
+        case json::parse_event_t::object_start: open.push_back({true, {}, "", 0}); break;
+        case json::parse_event_t::array_start: open.push_back({false, {}, "", 0}); break;
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end: open.pop_back(); break;
+        case json::parse_event_t::key: {
+            const std::string& key = parsed.get_ref<const std::string&>();
+            Container& object = open.back();
+            object.key.clear();
+            no_nul(parsed);
+            object.key = key;
+            if (!object.keys.insert(key).second) {
+                object.key.clear();
+                throw BadDocument{place() + ": the key " + json_excerpt(key) + " is given twice"};
+            }
+            break;
+        }
+        case json::parse_event_t::value: no_nul(parsed); break;
+        }
         return true;
     });
 }
@@ -206,9 +272,7 @@ RunSettings read_run(const FileContext& context, const json& run) {
         "expected {\"ticks\": N} with N from 1, or {\"until\": \"exhausted\"}, either with \"period_ms\": P from 1 "
         "to " + std::to_string(max_period_ms);
     if (!run.is_object()) context.fail("run", expected);
-    for (const auto& [key, value] : run.items())
-        if (key != "ticks" && key != "until" && key != "period_ms")
-            context.fail("run", "unknown setting " + json_excerpt(key) + "; " + expected);
+    context.keys(run, "run", {"ticks", "until", "period_ms"});
     RunSettings settings;
     if (run.contains("ticks") == run.contains("until")) context.fail("run", expected);
     if (run.contains("ticks")) {
@@ -238,6 +302,15 @@ std::vector<std::string> parameter_order(BlockNode& block, const json& values) {
     return ids;
 }
 
+// `path` (relative to the working directory or absolute) as a name relative
+// to `folder`, which is absolute or relative to the working directory.
+std::string moved_name(const std::string& path, const std::string& folder) {
+    namespace fs = std::filesystem;
+    const fs::path from = fs::absolute(path).lexically_normal();
+    const fs::path relative = from.lexically_relative(fs::absolute(folder).lexically_normal());
+    return relative.empty() ? from.string() : relative.string();
+}
+
 }  // namespace
 
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
@@ -248,13 +321,14 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
     if (!reason.empty()) throw PatchError(path + ": cannot open the patch file: " + reason);
     json document;
     try {
-        document = parse_limited(in);
+        document = parse_patch(in);
     } catch (const json::parse_error& error) {
         throw PatchError(path + ": not valid JSON: " + error.what());
-    } catch (const TooDeep&) {
-        throw PatchError(path + ": not a patch: values nest deeper than " + std::to_string(max_nesting) + " levels");
+    } catch (const BadDocument& bad) {
+        throw PatchError(path + ": " + bad.what);
     }
     if (!document.is_object()) context.fail("", "the patch must be a JSON object");
+    context.keys(document, "", {"plugins", "blocks", "links", "events", "run"});
     const std::string folder = folder_of(path);
     auto patch = std::make_unique<Patch>();
     patch->kernel().sink().listener = listener;
@@ -288,6 +362,7 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const std::string where = "blocks[" + std::to_string(i) + "]";
         const json& block = blocks[i];
+        context.keys(block, where, {"name", "class", "datatype", "parameters", "saved"});
         const std::string name = context.text(block, "name", where);
         const std::string class_id = context.text(block, "class", where);
         const std::string datatype = block.contains("datatype") ? context.text(block, "datatype", where) : "";
@@ -309,12 +384,12 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
     }
     for (const auto& [index, values] : parameters) {
         const std::string name = blocks[index]["name"].get<std::string>();
-        for (const auto& id : parameter_order(patch->node(name), *values)) {
-            try {
-                patch->set_parameter(name, id, values->at(id));
-            } catch (const PatchError& error) {
-                context.fail("blocks[" + std::to_string(index) + "]", error.what());
-            }
+        std::vector<std::pair<std::string, json>> ordered;
+        for (const auto& id : parameter_order(patch->node(name), *values)) ordered.emplace_back(id, values->at(id));
+        try {
+            patch->set_parameters(name, ordered);
+        } catch (const PatchError& error) {
+            context.fail("blocks[" + std::to_string(index) + "]", error.what());
         }
     }
 
@@ -323,6 +398,7 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         for (std::size_t i = 0; i < document["links"].size(); ++i) {
             const std::string where = "links[" + std::to_string(i) + "]";
             const json& link = document["links"][i];
+            context.keys(link, where, {"from", "to"});
             const auto from = split_pin(context, context.text(link, "from", where), where);
             const auto to = split_pin(context, context.text(link, "to", where), where);
             try {
@@ -338,6 +414,7 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         for (std::size_t i = 0; i < document["events"].size(); ++i) {
             const std::string where = "events[" + std::to_string(i) + "]";
             const json& entry = document["events"][i];
+            context.keys(entry, where, {"at", "block", "set", "value", "fire"});
             ScheduledEvent event;
             event.origin = path + ": " + where;
             const json& at = context.member(entry, "at", where);
@@ -362,6 +439,7 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
         }
     }
 
+    patch->use_file("the patch file", path, false);
     try {
         patch->check_files();
     } catch (const PatchError& error) {
@@ -377,7 +455,8 @@ std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& de
     return patch;
 }
 
-nlohmann::json save_patch(const Patch& patch, const RunSettings& run) {
+nlohmann::json save_patch(const Patch& patch, const RunSettings& run, const std::string& target) {
+    const std::string folder = target.empty() ? "" : folder_of(target);
     json document;
     // The catalog beside the tool is saved by name, so the file works from
     // any folder; other libraries keep the path they were loaded from.
@@ -385,7 +464,8 @@ nlohmann::json save_patch(const Patch& patch, const RunSettings& run) {
     for (const auto& library : patch.plugin_paths()) {
         const auto slash = library.rfind('/');
         const std::string name = slash == std::string::npos ? library : library.substr(slash + 1);
-        document["plugins"].push_back(name == "libMrvML.so" ? name : library);
+        const bool moves = !folder.empty() && library[0] != '/';
+        document["plugins"].push_back(name == "libMrvML.so" ? name : moves ? moved_name(library, folder) : library);
     }
     document["blocks"] = json::array();
     for (const auto& block : patch.blocks()) {
@@ -400,6 +480,19 @@ nlohmann::json save_patch(const Patch& patch, const RunSettings& run) {
         if (!block->host_block) {
             entry["saved"] = signature_to_json(signature);
             entry["saved"]["layouts"] = layout_to_json(block->layout());
+        }
+        // Relative file names follow the patch to its new folder.
+        for (const auto& file : folder.empty() ? std::vector<FileParameter>{} : file_parameters(*block)) {
+            const std::string id = file.parameter->GetId();
+            const std::string name = Mrv::interface_cast<Mrv::IString>(file.parameter->GetValue())->GetValue();
+            if (name.empty() || name[0] == '/') continue;
+            // The folder the block would take a name from in the new place.
+            const std::string base = folder_of(block_file(*block, folder, "file"));
+            const std::string moved = moved_name(block_file(*block, block->folder, name), base);
+            entry["parameters"][id] = moved;
+            if (entry.contains("saved"))
+                for (auto& saved : entry["saved"]["parameters"])
+                    if (saved["id"] == id) saved["value"] = moved;
         }
         document["blocks"].push_back(entry);
     }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "host/data_files.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 // Fontconfig, which Cairo's text loads, keeps its configuration for the
 // life of the process; LeakSanitizer would report it at every exit.
@@ -152,14 +154,6 @@ const Rgb nan_colour{0xff, 0x00, 0xff};
 const Rgb infinite_colour{0xff, 0x00, 0x00};
 const Rgb tie_colour{0x80, 0x80, 0x80};
 
-void check_output_folder(const std::string& path) {
-    if (path.empty()) throw std::runtime_error("no output file given (File)");
-    std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (folder.empty()) folder = ".";
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error))
-        throw std::runtime_error("cannot write \"" + path + "\": the folder \"" + folder.string() + "\" does not exist");
-}
 
 namespace {
 
@@ -201,24 +195,11 @@ cairo_status_t write_to_file(void* closure, const unsigned char* data, unsigned 
 // Written beside the target and renamed over it, so a reader sees the old
 // picture or the new one, never half of one.
 void write_png(cairo_surface_t* surface, const std::string& path) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) throw std::runtime_error("cannot write \"" + path + "\": " + std::strerror(errno));
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        throw std::runtime_error("cannot write \"" + path + "\"");
-    }
-    // mkstemp makes the file private; a picture is for everyone to read.
-    ::fchmod(fd, 0644);
-    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, write_to_file, file);
-    const bool closed = std::fclose(file) == 0;
-    if (status != CAIRO_STATUS_SUCCESS || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        throw std::runtime_error("cannot write \"" + path + "\"" +
-                                 (status != CAIRO_STATUS_SUCCESS ? std::string(": ") + cairo_status_to_string(status) : ""));
-    }
+    replace_file(path, [&](std::FILE* file) {
+        const cairo_status_t status = cairo_surface_write_to_png_stream(surface, write_to_file, file);
+        if (status != CAIRO_STATUS_SUCCESS)
+            throw std::runtime_error("cannot write \"" + path + "\": " + cairo_status_to_string(status));
+    });
 }
 
 struct Canvas {

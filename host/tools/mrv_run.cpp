@@ -36,6 +36,19 @@ const char* level_name(int level) {
     }
 }
 
+// Whole lines, each handed to the system in one write: with stdout and
+// stderr in one file no line lands inside another, and a run that is killed
+// keeps every line it printed.
+void print_line(int fd, std::string line) {
+    if (line.empty() || line.back() != '\n') line += '\n';
+    for (std::size_t done = 0; done < line.size();) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 // The catalog built beside this tool: ../lib/libMrvML.so.
 std::string plugin_beside(const char* argv0) {
     char self[4096];
@@ -56,17 +69,12 @@ bool parse_number(const char* text, long low, long& value) {
 // Written beside the target and renamed, so a failed save leaves nothing
 // half-written.
 bool save(const mrvhost::Patch& patch, const mrvhost::RunSettings& run, const std::string& path) {
-    const std::string temporary = path + ".part";
     try {
-        mrvhost::TickWriter out(temporary);
-        out.write(mrvhost::save_patch(patch, run).dump(2) + "\n");
-        out.close();
-        if (std::rename(temporary.c_str(), path.c_str()) != 0)
-            throw std::runtime_error("cannot write \"" + path + "\": " + std::strerror(errno));
+        const std::string text = mrvhost::save_patch(patch, run, path).dump(2) + "\n";
+        mrvhost::replace_file(path, [&](std::FILE* file) { std::fwrite(text.data(), 1, text.size(), file); });
         return true;
     } catch (const std::exception& error) {
-        std::remove(temporary.c_str());
-        std::cerr << "mrv-run: " << error.what() << "\n";
+        print_line(STDERR_FILENO, std::string("mrv-run: ") + error.what());
         return false;
     }
 }
@@ -131,19 +139,30 @@ int main(int argc, char** argv) {
             if (quiet && n.level < Mrv::LevelError) return;
             std::string text = n.text;
             while (!text.empty() && text.back() == '\n') text.pop_back();
-            std::cout << "[" << level_name(n.level) << "] " << n.instance_name << ": " << text << "\n";
+            print_line(STDOUT_FILENO, "[" + std::string(level_name(n.level)) + "] " + n.instance_name + ": " + text);
         };
         mrvhost::RunSettings run;
         std::unique_ptr<mrvhost::Patch> patch = mrvhost::load_patch(patch_path, plugin, &run, listener);
         if (ticks_option > 0) run.ticks = ticks_option;
+        if (!save_path.empty()) {
+            // Refused now rather than after the run: a target that is no
+            // file, or a file a block uses.
+            patch->use_file("--save", save_path, true);
+            try {
+                mrvhost::check_output_file(save_path);
+                patch->check_files();
+            } catch (const std::exception& error) {
+                throw mrvhost::PatchError(patch_path + ": " + error.what());
+            }
+        }
         patch->set_period(std::chrono::milliseconds(run.period_ms));
         if (trace_level >= 0) {
             patch->set_trace_level(static_cast<int>(trace_level));
-            patch->kernel().log().echo = [](const mrvhost::LogLine& line) { std::cerr << line.text; };
+            patch->kernel().log().echo = [](const mrvhost::LogLine& line) { print_line(STDERR_FILENO, line.text); };
         }
         if (!patch->start()) {
             patch->stop();
-            std::cerr << "mrv-run: " << patch_path << ": " << patch->failure() << "; the run is stopped\n";
+            print_line(STDERR_FILENO, "mrv-run: " + patch_path + ": " + patch->failure() + "; the run is stopped");
             return 1;
         }
         const bool show_progress = isatty(STDERR_FILENO) && !quiet;
@@ -160,16 +179,18 @@ int main(int argc, char** argv) {
         if (show_progress && std::chrono::steady_clock::now() - started >= std::chrono::seconds(1)) std::cerr << "\n";
         if (!save_path.empty() && !save(*patch, run, save_path)) return 1;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::fprintf(stderr, "mrv-run: %s: %ld ticks, %zu blocks, %ld errors, %ld warnings, %.3f s%s%s\n",
-                     errors ? "failed" : "ok", patch->ticks_done(), patch->blocks().size(), errors, warnings, seconds,
-                     patch->progress().empty() ? "" : "; ", patch->progress().c_str());
+        char numbers[160];
+        std::snprintf(numbers, sizeof numbers, "%ld ticks, %zu blocks, %ld errors, %ld warnings, %.3f s",
+                      patch->ticks_done(), patch->blocks().size(), errors, warnings, seconds);
+        print_line(STDERR_FILENO, std::string("mrv-run: ") + (errors ? "failed" : "ok") + ": " + numbers +
+                                      (patch->progress().empty() ? "" : "; " + patch->progress()));
         return errors ? 1 : 0;
     } catch (const mrvhost::PatchError& error) {
-        std::cerr << "mrv-run: " << error.what() << "\n";
+        print_line(STDERR_FILENO, std::string("mrv-run: ") + error.what());
     } catch (const Mrv::IException& error) {
-        std::cerr << "mrv-run: " << patch_path << ": " << error.GetDescription();
+        print_line(STDERR_FILENO, "mrv-run: " + patch_path + ": " + error.GetDescription());
     } catch (const std::exception& error) {
-        std::cerr << "mrv-run: " << patch_path << ": " << error.what() << "\n";
+        print_line(STDERR_FILENO, "mrv-run: " + patch_path + ": " + error.what());
     }
     return 1;
 }

@@ -13,6 +13,7 @@
 
 #include "common/files.h"
 #include "common/live_objects_test.h"
+#include "host/data_files.h"
 #include "host/patch.h"
 #include "host/picture.h"
 
@@ -197,7 +198,7 @@ TEST_F(Pictures, APictureReplacesTheLastInOneStep) {
 TEST_F(Pictures, AMissingFolderIsRefusedAndNothingIsWritten) {
     const std::string path = (folder / "missing" / "map.png").string();
     try {
-        check_output_folder(path);
+        check_output_file(path);
         FAIL() << "no error";
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()),

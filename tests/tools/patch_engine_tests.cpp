@@ -4,10 +4,20 @@
 #include "common/live_objects_test.h"
 
 #include "host/live_objects.h"
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "host/datatypes.h"
 #include "host/patch.h"
 
 namespace {
@@ -125,7 +135,7 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
          "block \"rescale\", parameter \"OutputHighBound\": expected a number, not \"high\""},
         {{3, "ranges", "Value", json::parse("[[1, 2], [3]]"), ""},
          "block \"ranges\", parameter \"Value\": matrix rows differ in length"},
-        {{3, "rescale", "Gain", 1.0, ""}, "block \"rescale\" has no parameter \"Gain\""},
+        {{3, "rescale", "Gain", 1.0, ""}, "block \"rescale\" has no parameter \"Gain\" (the nearest is \"OutputLowBound\")"},
         {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\""},
         {{0, "rescale", "OutputHighBound", nullptr, ""}, "\"OutputHighBound\" of block \"rescale\" is not a trigger"},
         {{0, "go", "Value", 1, ""}, "\"Value\" of block \"go\" is a trigger: fire it"},
@@ -148,6 +158,41 @@ TEST_F(PatchEngine, AnEventTheBlockRefusesIsReportedNamingTheEvent) {
     EXPECT_EQ(heard.back().level, Mrv::LevelError);
     EXPECT_EQ(heard.back().text,
               "run.json: events[0]: block \"rescale\", parameter \"OutputLowBound\": the block refused 5.0\n");
+}
+
+// A patch file's values for one block are set together: a bound above the
+// other bound's default waits for that bound, and only what the block still
+// refuses is reported, with only that refusal's notification.
+TEST_F(PatchEngine, BoundsValidTogetherAreSetTogether) {
+    struct Case {
+        const char* block;
+        std::vector<std::pair<std::string, json>> values;
+        std::string failure;
+        std::vector<std::string> heard;
+    };
+    const std::vector<Case> cases = {
+        {"VectorRescaler", {{"OutputLowBound", 2.0}, {"OutputHighBound", 3.0}}, "", {}},
+        {"SVMTrain", {{"LowerBound", 2.0}, {"UpperBound", 3.0}}, "", {}},
+        {"SVMTrain", {{"UpperBound", -3.0}, {"LowerBound", -5.0}}, "", {}},
+        {"VectorRescaler", {{"OutputLowBound", 5.0}, {"OutputHighBound", 3.0}},
+         "block \"b\", parameter \"OutputLowBound\": the block refused 5.0",
+         {"CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will "
+          "be kept.\n"}},
+    };
+    for (const auto& c : cases) {
+        patch = std::make_unique<Patch>();
+        patch->add_plugin(MRV_PLUGIN);
+        patch->add_block("b", c.block);
+        EXPECT_EQ(failure_of([&] { patch->set_parameters("b", c.values); }), c.failure) << c.block;
+        std::vector<std::string> heard;
+        for (const auto& n : patch->kernel().sink().events())
+            if (n.kind == mrvhost::Notification::Message) heard.push_back(n.text);
+        EXPECT_EQ(heard, c.heard) << c.block;
+        for (const auto& [id, value] : c.values) {
+            if (!c.failure.empty()) break;
+            EXPECT_EQ(mrvhost::value_to_json(*patch->node("b").signature().find_parameter(id)->GetValue()), value) << id;
+        }
+    }
 }
 
 TEST_F(PatchEngine, LinksBetweenDifferentClassesAreRefused) {
@@ -374,27 +419,164 @@ TEST_F(HostBlocks, EachTicksLinesReachTheFileWhole) {
 
 TEST_F(HostBlocks, AFailedWriteIsAnErrorNamingTheFileOnce) {
     add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
-    add("sink", "host.csv_sink", "", {{"File", "/dev/full"}});
+    add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
     patch->link("source", "Output", "sink", "Input");
+    // Files may not grow: every write fails, as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit none = old;
+    none.rlim_cur = 0;
+    ::setrlimit(RLIMIT_FSIZE, &none);
     ASSERT_TRUE(patch->start());
     patch->run(0);
     patch->stop();
-    EXPECT_EQ(errors(), std::vector<std::string>{"sink: cannot write \"/dev/full\": No space left on device\n"});
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(errors(), std::vector<std::string>{"sink: cannot write \"" + (folder / "copy.csv").string() +
+                                                 "\": File too large\n"});
     EXPECT_EQ(patch->progress(), "source: 3 of 3 rows, sink: 0 lines written");
 }
 
-TEST_F(HostBlocks, SinksMayNotWriteOverAFileThePatchUses) {
-    add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
-    add("sink", "host.csv_sink", "", {{"File", "./sub/../table.csv"}});
-    patch->link("source", "Output", "sink", "Input");
-    EXPECT_EQ(failure_of([&] { patch->validate(); }),
-              "block \"sink\" would overwrite \"" + table() + "\", which block \"source\" reads");
-    patch->set_parameter("sink", "File", "copy.csv");
-    add("again", "host.csv_sink", "", {{"File", (folder / "copy.csv").string()}});
-    patch->link("source", "Output", "again", "Input");
-    EXPECT_EQ(failure_of([&] { patch->validate(); }),
-              "blocks \"sink\" and \"again\" both write \"" + (folder / "copy.csv").string() + "\"");
+// A writer never replaces, empties or waits on what is not a regular file;
+// a symbolic link is followed, and stays.
+TEST_F(HostBlocks, WritersRefuseATargetThatIsNotAFile) {
+    namespace fs = std::filesystem;
+    fs::create_directory(folder / "folder");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (folder / "socket").c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::vector<std::pair<std::string, std::string>> targets = {
+        {(folder / "folder").string(), "it is a directory"},
+        {"/dev/full", "it is a character device, not a file"},
+        {(folder / "fifo").string(), "it is a pipe, not a file"},
+        {(folder / "socket").string(), "it is a socket, not a file"},
+    };
+    for (const char* sink : {"host.csv_sink", "host.image_sink", "host.plot_sink"})
+        for (const auto& [target, reason] : targets) {
+            patch = std::make_unique<Patch>();
+            add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
+            add("sink", sink, "", {{"File", target}});
+            patch->link("source", "Output", "sink", "Input");
+            EXPECT_EQ(run_and_read("none"), std::vector<std::string>{"block \"sink\" failed to initialise: cannot write \"" +
+                                                                     target + "\": " + reason})
+                << sink;
+        }
+    ::close(socket);
+    EXPECT_EQ(fs::status("/dev/full").type(), fs::file_type::character);
+    EXPECT_EQ(fs::status(folder / "fifo").type(), fs::file_type::fifo);
+
+    for (const char* sink : {"host.csv_sink", "host.image_sink"}) {
+        const std::string real = std::string("real-") + sink, link = std::string("link-") + sink;
+        std::ofstream(folder / real) << "old\n";
+        fs::create_symlink(real, folder / link);
+        patch = std::make_unique<Patch>();
+        add("source", "host.csv_source", "", {{"File", "table.csv"}, {"HeaderRows", 1}});
+        add("sink", sink, "", {{"File", link}});
+        patch->link("source", "Output", "sink", "Input");
+        EXPECT_NE(run_and_read(real), std::vector<std::string>{"old"}) << sink;
+        EXPECT_TRUE(fs::is_symlink(folder / link)) << sink;
+    }
+}
+
+// The patch's file check: host blocks' files, catalog file-name parameters
+// (read or written as their layout says; catalog blocks open relative
+// names from the working directory), the patch file and the save target.
+TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
+    const std::string here = std::filesystem::relative(folder / "table.csv").string();
+    const std::string patch_file = (folder / "run.json").string();
+    struct Case {
+        const char* name;
+        std::function<void()> build;
+        std::string failure;
+    };
+    const std::vector<Case> cases = {
+        {"sink over a source", [&] { add("sink", "host.csv_sink", "", {{"File", "./sub/../table.csv"}}); },
+         "block \"sink\" (File) would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
+        {"two sinks",
+         [&] {
+             add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
+             add("again", "host.csv_sink", "", {{"File", (folder / "copy.csv").string()}});
+         },
+         "block \"sink\" (File) and block \"again\" (File) both write \"" + (folder / "copy.csv").string() + "\""},
+        {"model over the training data", [&] { add("train", "SVMTrain", "", {{"ModelFileName", here}}); },
+         "block \"train\" (ModelFileName) would overwrite \"" + here + "\", which block \"source\" (File) reads"},
+        {"sink over a training set",
+         [&] {
+             patch->set_parameter("source", "File", "other.csv");
+             add("z", "Standardize2", "", {{"TrainingSetFile", here}});
+             add("sink", "host.csv_sink", "", {{"File", "table.csv"}});
+         },
+         "block \"sink\" (File) would overwrite \"" + table() + "\", which block \"z\" (TrainingSetFile) reads"},
+        {"picture over the patch",
+         [&] {
+             patch->use_file("the patch file", patch_file, false);
+             add("picture", "host.image_sink", "", {{"File", "run.json"}});
+         },
+         "block \"picture\" (File) would overwrite \"" + patch_file + "\", which is the patch file"},
+        {"an event's file over a source",
+         [&] {
+             add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
+             patch->schedule({5, "sink", "File", "table.csv", ""});
+         },
+         "an event setting block \"sink\" (File) would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
+        {"save over a source", [&] { patch->use_file("--save", table(), true); },
+         "--save would overwrite \"" + table() + "\", which block \"source\" (File) reads"},
+        {"log over the model", [&] { add("train", "SVMTrain", "", {{"ModelFileName", "m.txt"}, {"LogFileName", "m.txt"}}); },
+         "block \"train\" (ModelFileName) and block \"train\" (LogFileName) both write \"m.txt\""},
+        {"two readers",
+         [&] {
+             add("z", "Standardize2", "", {{"TrainingSetFile", here}});
+             add("again", "host.csv_source", "", {{"File", table()}});
+         },
+         ""},
+        {"a log that is not kept",
+         [&] { add("train", "SVMTrain", "", {{"EnableLog", false}, {"LogFileName", here}, {"ModelFileName", "m.txt"}}); },
+         ""},
+        {"a patch saved over itself",
+         [&] {
+             patch->use_file("the patch file", patch_file, false);
+             patch->use_file("--save", patch_file, true);
+         },
+         ""},
+    };
+    for (const auto& c : cases) {
+        patch = std::make_unique<Patch>();
+        patch->add_plugin(MRV_PLUGIN);
+        add("source", "host.csv_source", "", {{"File", "table.csv"}});
+        c.build();
+        EXPECT_EQ(failure_of([&] { patch->check_files(); }), c.failure) << c.name;
+    }
     EXPECT_EQ(lines("table.csv").size(), 4u);
+}
+
+// Every field of a table is a number as written: none left empty between
+// separators (blanks alone may run together), none in hexadecimal or beyond
+// a double; and the file fits in memory.
+TEST_F(HostBlocks, TableFieldsAreCheckedOneByOne) {
+    const std::string t = (folder / "t.csv").string();
+    const std::string start = "block \"source\" failed to initialise: " + t;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"1 2   3\n4 , 5 ;6 \r\n", {"1,1,2,3", "2,4,5,6"}},
+        {"1,2\n3\t\n", {start + ":2: column 1 is empty"}},
+        {"1,,3\n", {start + ":1: column 1 is empty"}},
+        {"1,2\n3 ,  ,4\n", {start + ":2: column 1 is empty"}},
+        {"1;2;\n", {start + ":1: column 2 is empty"}},
+        {";1;2\n", {start + ":1: column 0 is empty"}},
+        {"1\t\t2\n", {start + ":1: column 1 is empty"}},
+        {"1,2\n1e400,2\n", {start + ":2: \"1e400\" is beyond the range of a double"}},
+        {"-0x10,2\n", {start + ":1: \"-0x10\" is hexadecimal, not a decimal number"}},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::ofstream(t) << text;
+        EXPECT_EQ(copy_table({{"HeaderRows", 0}}, "double-matrix", "t.csv"), expected) << text;
+    }
+    std::filesystem::resize_file(t, (std::uintmax_t(1) << 30) + 1);
+    EXPECT_EQ(copy_table(json::object(), "double-matrix", "t.csv"),
+              std::vector<std::string>{"block \"source\" failed to initialise: \"" + t +
+                                       "\" holds 1073741825 bytes; a table may hold at most 1 GiB"});
 }
 
 TEST_F(HostBlocks, AFailedStartLeavesTheSinksFileAsItWas) {

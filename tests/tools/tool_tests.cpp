@@ -2,6 +2,7 @@
 // saved patches, messages and exit codes out.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -166,7 +167,7 @@ TEST_F(Tools, BadPatchFilesGetAClearErrorAndNoSave) {
          },
          "links[2]: cannot link rescale.OutputVector (kernel/double-matrix) to out.Input (kernel/double): the datatypes differ"},
         {"unknown-parameter", [](auto& p) { p["blocks"][2]["parameters"]["Gain"] = 1; },
-         "block \"rescale\" has no parameter \"Gain\""},
+         "block \"rescale\" has no parameter \"Gain\" (the nearest is \"OutputLowBound\")"},
         {"bad-value", [](auto& p) { p["blocks"][2]["parameters"]["OutputLowBound"] = "low"; },
          "block \"rescale\", parameter \"OutputLowBound\": expected a number, not \"low\""},
         {"refused-value", [](auto& p) { p["blocks"][2]["parameters"]["OutputLowBound"] = 5.0; },
@@ -198,11 +199,23 @@ TEST_F(Tools, BadPatchFilesGetAClearErrorAndNoSave) {
          },
          "events[0]: \"at\" must be a tick number from 1, or \"end\""},
         {"sink-over-source", [](auto& p) { p["blocks"][3]["parameters"]["File"] = "data/../data/iris.csv"; },
-         "blocks: block \"out\" would overwrite \""},
+         "blocks: block \"out\" (File) would overwrite \""},
         {"sink-datatype", [](auto& p) { p["blocks"][3]["datatype"] = "trigger"; },
          "blocks[3]: block \"out\": host.csv_sink carries no datatype \"trigger\""},
         {"run-period-zero", [](auto& p) { p["run"] = {{"until", "exhausted"}, {"period_ms", 0}}; }, "; \"period_ms\" is 0"},
-        {"run-unknown-setting", [](auto& p) { p["run"] = {{"ticks", 5}, {"speed", 2}}; }, "run: unknown setting \"speed\""},
+        {"run-unknown-setting", [](auto& p) { p["run"] = {{"ticks", 5}, {"speed", 2}}; },
+         "run: unknown key \"speed\" (the nearest known key is \"ticks\")"},
+        {"misspelt-key", [](auto& p) { p["blocks"][2]["paramaters"] = p["blocks"][2]["parameters"]; },
+         "blocks[2]: unknown key \"paramaters\" (the nearest known key is \"parameters\")"},
+        {"misspelt-top-key", [](auto& p) { p["link"] = p["links"]; }, ": unknown key \"link\" (the nearest known key is \"links\")"},
+        {"misspelt-event-key", [](auto& p) { p["events"] = {{{"at", 3}, {"block", "rescale"}, {"fires", "X"}}}; },
+         "events[0]: unknown key \"fires\" (the nearest known key is \"fire\")"},
+        {"misspelt-value-key",
+         [](auto& p) {
+             p["blocks"][1]["datatype"] = "temporal_data";
+             p["blocks"][1]["parameters"]["Value"] = {{"rate", 1}, {"chanels", {{1}}}, {"channels", {{1}}}};
+         },
+         "unknown key \"chanels\" (the nearest known key is \"channels\")"},
         {"run-beyond-any-tick", [](auto& p) { p["run"] = {{"ticks", nlohmann::json::parse("99999999999999999999")}}; },
          "; \"ticks\" is 1e+20"},
     };
@@ -261,6 +274,61 @@ TEST_F(Tools, HostilePatchesGetShortMessagesAndNoCrash) {
                                                      "number, not \"" + std::string(39, 'y') + "...\n");
 }
 
+// What a JSON library would take without a word: a key given twice (the
+// last would win) and a NUL inside a string (cut short wherever it is read
+// as C text).
+TEST_F(Tools, DuplicateKeysAndNulCharactersAreRefused) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"({"blocks": [], "blocks": []})", "the top level: the key \"blocks\" is given twice"},
+        {R"({"blocks": [{"name": "a", "class": "host.constant", "parameters": {"Value": 1, "Value": 2}}]})",
+         "blocks[0].parameters: the key \"Value\" is given twice"},
+        {R"({"blocks": [{"name": "a\u0000b", "class": "host.constant"}]})",
+         "blocks[0].name: a string holds a NUL character"},
+        {R"({"plugins": ["x", "lib\u0000.so"], "blocks": []})", "plugins[1]: a string holds a NUL character"},
+        {R"({"blocks": [{"na\u0000me": "a"}]})", "blocks[0]: a string holds a NUL character"},
+    };
+    for (const auto& [text, message] : cases) {
+        const std::string file = write_text("bad.json", text).string();
+        const Result result = mrv_run(file);
+        EXPECT_EQ(result.status, 1) << text;
+        EXPECT_EQ(result.output, "mrv-run: " + file + ": " + message + "\n") << text;
+    }
+}
+
+// Each line is handed to the system whole: with stdout and stderr in one
+// file the summary comes last, on a line of its own, and a run killed with
+// SIGTERM keeps every line it printed.
+TEST_F(Tools, OutputIsWrittenLineByLine) {
+    nlohmann::json patch = {
+        {"blocks",
+         {{{"name", "rows"}, {"class", "host.csv_source"},
+           {"parameters", {{"File", "data/iris.csv"}, {"HeaderRows", 1}, {"Columns", "0-3"}}}},
+          {{"name", "show"}, {"class", "host.print"}, {"datatype", "double-matrix"}}}},
+        {"links", {{{"from", "rows.Output"}, {"to", "show.Input"}}}}};
+    const std::string out = (folder / "out.txt").string();
+    auto check_lines = [&](std::size_t at_least) {
+        const std::string text = read_file(out);
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.back(), '\n');
+        const auto lines = lines_of(text);
+        ASSERT_GE(lines.size(), at_least);
+        for (std::size_t i = 0; i < lines.size() && i < 150; ++i)
+            EXPECT_EQ(lines[i].rfind("[message] show: tick " + std::to_string(i + 1) + ": ", 0), 0u) << lines[i];
+    };
+    std::string file = write_patch("print.json", patch).string();
+    ASSERT_EQ(run(std::string(MRV_RUN) + " " + file + " > " + out).status, 0);
+    check_lines(151);
+    EXPECT_EQ(lines_of(read_file(out)).back().rfind("mrv-run: ok: 150 ticks", 0), 0u);
+
+    patch["run"] = {{"ticks", 100000}, {"period_ms", 10}};
+    file = write_patch("print.json", patch).string();
+    const Result killed = run("sh -c '" + std::string(MRV_RUN) + " " + file + " > " + out + " 2>&1 & pid=$!; " +
+                              "for i in $(seq 500); do [ $(wc -l < " + out + ") -ge 3 ] && break; sleep 0.02; done; " +
+                              "kill -TERM $pid; wait $pid; echo $?'");
+    EXPECT_EQ(killed.output.substr(killed.output.size() - 4), "143\n") << killed.output;  // 128 + SIGTERM
+    check_lines(3);
+}
+
 TEST_F(Tools, TicksOptionIsAWholeNumberInRange) {
     const std::string file = write_patch("iris.json", iris_patch()).string();
     for (const char* bad : {"99999999999999999999", "0", "-5", "12abc", ""}) {
@@ -305,20 +373,64 @@ TEST_F(Tools, AnEventRefusedWhenItFiresIsReportedByName) {
 }
 
 TEST_F(Tools, AWriteThatFailsFailsTheRun) {
-    nlohmann::json patch = iris_patch();
-    patch["blocks"][3]["parameters"]["File"] = "/dev/full";
-    const Result result = mrv_run(write_patch("full.json", patch).string());
+    // Files may not grow: the sink's first write fails, as on a full disk.
+    const std::string file = write_patch("iris.json", iris_patch()).string();
+    const Result result = run("sh -c \"trap '' XFSZ; ulimit -f 0; exec " + std::string(MRV_RUN) + " " + file + "\"");
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("[error] out: cannot write \"/dev/full\": No space left on device\n"), std::string::npos)
+    EXPECT_NE(result.output.find("[error] out: cannot write \"" + (folder / "rescaled.csv").string() +
+                                 "\": File too large\n"),
+              std::string::npos)
         << result.output;
     EXPECT_NE(result.output.find("mrv-run: failed: 150 ticks, 4 blocks, 1 errors"), std::string::npos) << result.output;
-    const Result save = mrv_run(write_patch("iris.json", iris_patch()).string() + " --save " +
-                                (folder / "nowhere" / "saved.json").string());
-    EXPECT_EQ(save.status, 1);
-    EXPECT_NE(save.output.find("mrv-run: cannot write \"" + (folder / "nowhere" / "saved.json.part").string() +
-                               "\": No such file or directory"),
-              std::string::npos)
-        << save.output;
+}
+
+// A save target is checked before the run: it must be a regular file (or
+// none yet) in a folder that is there, and no file a block uses.
+TEST_F(Tools, SaveTargetsThatCannotBeWrittenAreRefusedBeforeTheRun) {
+    fs::create_directory(folder / "folder");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const std::string file = write_patch("iris.json", iris_patch()).string();
+    const std::string iris = (folder / "data" / "iris.csv").string();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {(folder / "folder").string(), "cannot write \"" + (folder / "folder").string() + "\": it is a directory"},
+        {"/dev/full", "cannot write \"/dev/full\": it is a character device, not a file"},
+        {(folder / "fifo").string(), "cannot write \"" + (folder / "fifo").string() + "\": it is a pipe, not a file"},
+        {(folder / "nowhere" / "saved.json").string(),
+         "cannot write \"" + (folder / "nowhere" / "saved.json").string() + "\": the folder \"" +
+             (folder / "nowhere").string() + "\" does not exist"},
+        {iris, "--save would overwrite \"" + iris + "\", which block \"iris\" (File) reads"},
+    };
+    const std::string data = read_file(iris);
+    for (const auto& [target, message] : cases) {
+        const Result result = mrv_run(file + " --save " + target);
+        EXPECT_EQ(result.status, 1) << target;
+        EXPECT_EQ(result.output, "mrv-run: " + file + ": " + message + "\n") << target;
+    }
+    EXPECT_FALSE(fs::exists(folder / "rescaled.csv"));
+    EXPECT_EQ(fs::status("/dev/full").type(), fs::file_type::character);
+    EXPECT_EQ(fs::status(folder / "fifo").type(), fs::file_type::fifo);
+    EXPECT_EQ(read_file(iris), data);
+}
+
+// Saved into another folder, the patch names the same files from there:
+// host blocks' names are taken from the patch's folder, catalog blocks'
+// from the working directory.
+TEST_F(Tools, SavedIntoAnotherFolderThePatchRunsFromThere) {
+    fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "wine-training.txt", folder / "data" / "wine-training.txt");
+    write_patch("wine.json", wine_patch(folder, "data/wine-training.txt"));
+    const std::string in_folder = "cd " + folder.string() + " && " + MRV_RUN + " ";
+    fs::create_directories(folder / "out" / "deeper");
+    const Result first = run(in_folder + "wine.json --quiet --save out/deeper/saved.json");
+    ASSERT_EQ(first.status, 0) << first.output;
+    const std::string zscores = read_file(folder / "zscores.csv");
+    const nlohmann::json saved = nlohmann::json::parse(read_file(folder / "out" / "deeper" / "saved.json"));
+    EXPECT_EQ(saved["blocks"][0]["parameters"]["File"], "../../data/wine.csv");
+    EXPECT_EQ(saved["blocks"][1]["parameters"]["TrainingSetFile"], "data/wine-training.txt");
+    EXPECT_EQ(saved["blocks"][2]["parameters"]["File"], "../../zscores.csv");
+    fs::remove(folder / "zscores.csv");
+    const Result again = run(in_folder + "out/deeper/saved.json --quiet");
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(read_file(folder / "zscores.csv"), zscores);
 }
 
 TEST_F(Tools, PacedRunKeepsItsPeriodWhenSaved) {

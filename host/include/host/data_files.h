@@ -2,7 +2,9 @@
 // what went wrong, the column lists of data files, and CSV lines of values.
 #pragma once
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,11 +24,31 @@ std::ifstream open_data_file(const std::string& path);
 // Whether two paths name the same file, whether or not it exists yet.
 bool same_file(const std::string& a, const std::string& b);
 
+// The file a write to `path` lands in: symbolic links are followed, so the
+// file a link points to is written and the link stays. Throws
+// std::runtime_error "cannot write "PATH": REASON" when that file exists and
+// is not a regular file (a folder, a device, a FIFO, a socket): a writer
+// never replaces one, nor waits for a FIFO's reader.
+std::string write_target(const std::string& path);
+// Throws std::runtime_error naming the folder when `path`'s folder is not
+// there, or saying why `path` is no file to write (as write_target), so a
+// writer fails before its work rather than at its end.
+void check_output_file(const std::string& path);
+// Writes a whole file beside the target of `path` and renames it over the
+// target, so that a reader sees the old file or the new one, never half of
+// one. `fill` writes the content and throws when it cannot; nothing is left
+// behind on failure.
+void replace_file(const std::string& path, const std::function<void(std::FILE*)>& fill);
+
 // Zero-based column indices from a list such as "0,2,4-6", each checked
 // against the `width` of the table before any range is expanded; an empty
 // list keeps every column. Throws std::invalid_argument.
 std::vector<int> parse_column_list(const std::string& text, int width);
-// The fields of a data line: separated by commas, semicolons, tabs or blanks.
+// The fields of a data line: separated by a comma, a semicolon or a tab
+// (with blanks around it, or not) or by blanks alone; none for a line of
+// white space. A field left empty between two separators, or before the
+// first or after the last, throws std::invalid_argument "column N is
+// empty" (N from 0).
 std::vector<std::string> split_fields(const std::string& line);
 
 // The class ids a CSV sink writes, and the lines (without the tick) that
@@ -40,8 +62,9 @@ std::string csv_field(const std::string& text);
 // system in one piece, so the file never ends in a torn line.
 class TickWriter {
 public:
-    // Creates or empties the file; throws std::runtime_error
-    // "cannot write "PATH": REASON".
+    // Creates or empties the file (the target of a symbolic link); throws
+    // std::runtime_error "cannot write "PATH": REASON", also for a target
+    // that is not a regular file.
     explicit TickWriter(std::string path);
     ~TickWriter();
     TickWriter(const TickWriter&) = delete;

@@ -40,6 +40,13 @@ std::string value_to_text(const Mrv::IDatatype& value);
 // "...", so that a hostile value is never copied whole into a message.
 std::string json_excerpt(const nlohmann::json& value, std::size_t limit = 40);
 
+// The candidate closest to `word` (fewest letters to change, ignoring
+// case), for "did you mean" in messages; "" when there is none.
+std::string nearest_name(const std::string& word, const std::vector<std::string>& candidates);
+// "" when every key of `object` is among `known`; else a message naming the
+// first unknown key and the known key nearest to it.
+std::string unknown_key(const nlohmann::json& object, const std::vector<std::string>& known);
+
 // Values in patch files. Doubles that are not finite are the strings
 // "nan", "inf", "-inf"; matrices are arrays of rows; temporal data is
 // {"rate": R, "channels": [[samples], ...]}. Bad JSON for the type

@@ -53,9 +53,6 @@ public:
     virtual bool exhausted() const { return true; }
     // A short account for the run summary ("150 rows read").
     virtual std::string progress() const { return ""; }
-    // The files the block reads and writes (resolved), or "".
-    virtual std::string file_read() { return ""; }
-    virtual std::string file_written() { return ""; }
     // The name the patch gives the block (pictures are titled with it).
     void set_name(std::string name) { name_ = std::move(name); }
     const std::string& name() const { return name_; }
@@ -69,6 +66,9 @@ protected:
     virtual void done() {}
 
     Signature& signature() { return *signature_; }
+    // Declares the string parameter File with the file-name layout, marked
+    // as written or read, so that the patch's file check knows it.
+    void declare_file(Signature& signature, const char* description, const char* filter, bool written);
     Mrv::IDatatype* output(const std::string& id);
     Mrv::IDatatype* input(const std::string& id);
     Mrv::IDatatype* parameter(const std::string& id);

@@ -57,6 +57,13 @@ public:
 
     const std::vector<Notification>& events() const { return events_; }
     void clear() { events_.clear(); }
+    // From hold() on, notifications are kept back (neither recorded nor
+    // heard) until release() hands them on, or returns them to the caller:
+    // what a block says about a value the host will propose again may not
+    // count. hear() hands on notifications kept back earlier.
+    void hold() { holding_ = true; }
+    std::vector<Notification> release(bool hand_on);
+    void hear(std::vector<Notification> notifications);
     // Called with every notification as it arrives.
     std::function<void(const Notification&)> listener;
 
@@ -64,6 +71,8 @@ private:
     void record(Notification notification);
     KernelServices& kernel_;
     std::vector<Notification> events_;
+    bool holding_ = false;
+    std::vector<Notification> held_;
 };
 
 class Clock : public Object<Mrv::IClock> {

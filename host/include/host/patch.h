@@ -31,6 +31,7 @@ struct BlockNode {
     Ref<Mrv::IBlock> block;
     Mrv::IEventHandler* events = nullptr;
     Ref<HostBlock> host_block;  // set for host blocks
+    std::string folder;         // the patch file's folder ("" : the working directory)
     // Time stamp of each driving input at the block's last execution.
     std::map<std::string, Mrv::TimeStamp> last_seen;
     bool instance = false, initialised = false, started = false;
@@ -53,6 +54,19 @@ struct ScheduledEvent {
     nlohmann::json value;  // null for a trigger
     std::string origin;    // where the event was written ("run.json: events[2]"), for messages
 };
+
+// A string parameter that names a file: declared with the file-name
+// layout, whose first option marks a file the block writes (else it reads).
+struct FileParameter {
+    Parameter* parameter;
+    bool written;
+};
+std::vector<FileParameter> file_parameters(BlockNode& node);
+// Where `node` opens the relative file name `name` when its patch file is
+// in `patch_folder`: host blocks take it from that folder, catalog blocks
+// as given, from the working directory. Every file check and every saved
+// name goes through here.
+std::string block_file(const BlockNode& node, const std::string& patch_folder, const std::string& name);
 
 // How a patch runs: `ticks` ticks (0: until the sources are exhausted),
 // each `period_ms` milliseconds of wall-clock time apart (0: at once).
@@ -79,14 +93,26 @@ public:
     // Through the host's event path, as the editor would; throws PatchError
     // when the value does not fit or the block refuses it.
     void set_parameter(const std::string& block, const std::string& parameter, const nlohmann::json& value);
+    // Sets several parameters of one block, as a patch file gives them: a
+    // value the block refuses is proposed again once the others are set
+    // (a lower bound above the other bound's default), and only what it
+    // still refuses is an error, with only that refusal's notifications.
+    void set_parameters(const std::string& block, const std::vector<std::pair<std::string, nlohmann::json>>& values);
     void fire(const std::string& block, const std::string& trigger);
     // Checks the event's block, parameter, kind and value as far as that can
     // be done before it fires (throws PatchError), then keeps it.
     void schedule(ScheduledEvent event);
     void set_trace_level(int level);
 
-    // Throws PatchError when a block would write a file that another block
-    // reads or writes.
+    // A file the patch uses besides its blocks' files: the patch file
+    // itself (read, `user` "the patch file"), the target of a save (written,
+    // `user` "--save"). The patch's own files may be one file: a patch
+    // is saved over itself.
+    void use_file(const std::string& user, const std::string& path, bool written);
+    // Throws PatchError naming both users when a file one block (or the
+    // patch) writes is read or written by another; two readers are fine.
+    // A block's files are its shown file-name parameters and the names
+    // events give them.
     void check_files();
     // Orders the blocks and checks the files; throws PatchError for a cycle
     // or an unlinked required input.
@@ -129,6 +155,9 @@ private:
     bool should_execute(BlockNode& node);
     Ref<Mrv::IDatatype> proposed_value(BlockNode& target, Parameter& parameter, const nlohmann::json& json);
     void apply(const ScheduledEvent& event);
+    // false when the block refuses the value; throws PatchError for a value
+    // that does not fit the parameter.
+    bool propose(BlockNode& target, Parameter& parameter, const nlohmann::json& value);
 
     Ref<KernelServices> kernel_;
     Ref<Clock> clock_;
@@ -138,6 +167,11 @@ private:
     std::vector<BlockNode*> order_;
     std::vector<Link> links_;
     std::vector<ScheduledEvent> events_;
+    struct OwnFile {
+        std::string user, path;
+        bool written;
+    };
+    std::vector<OwnFile> own_files_;
     long ticks_ = 0;
     bool running_ = false;
     std::string failure_;
@@ -152,7 +186,9 @@ private:
 std::unique_ptr<Patch> load_patch(const std::string& path, const std::string& default_plugin, RunSettings* run,
                                   const std::function<void(const Notification&)>& listener = nullptr);
 // The patch with every parameter's current value and each block's saved
-// declaration, so that loading it restores the blocks.
-nlohmann::json save_patch(const Patch& patch, const RunSettings& run);
+// declaration, so that loading it restores the blocks. With the file it
+// goes to, relative file names and libraries are rewritten to name the
+// same files from that file's folder.
+nlohmann::json save_patch(const Patch& patch, const RunSettings& run, const std::string& target = "");
 
 }  // namespace mrvhost

@@ -127,8 +127,4 @@ void write_chart(const Chart& chart, const std::string& path);
 // The colour of series `k`.
 inline Rgb series_colour(int k) { return category_colour(k); }
 
-// Throws std::runtime_error naming the folder when `path`'s folder is not
-// there, so a sink fails at Init rather than at the first picture.
-void check_output_folder(const std::string& path);
-
 }  // namespace mrvhost
