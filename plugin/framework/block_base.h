@@ -53,7 +53,7 @@ class CBlockImplBase
 public:
     // host thread, from the block's factory; throws CLogicExceptionImpl for
     // a null context, a zero object id or missing kernel services.
-    CBlockImplBase(const CreationContext* context, exception_policy policy = exception_policy::unhandled());
+    CBlockImplBase(const CreationContext* context, exception_policy policy);
     ~CBlockImplBase() override;
 
     // Public lifecycle, called by the host in this order.
@@ -205,17 +205,6 @@ protected:
         return true;
     }
 
-    // Binds a handle to an input's or an output's datatype object; a wrong
-    // interface raises CCastExceptionImpl.
-    template <class T, class F>
-    void BindInput(CSmartPtr<T, F>& handle, const std::string& id) {
-        handle = FindInput(id)->GetDatatype();
-    }
-    template <class T, class F>
-    void BindOutput(CSmartPtr<T, F>& handle, const std::string& id) {
-        handle = FindOutput(id)->GetDatatype();
-    }
-
     // Sets a parameter's visibility (attribute 1) and tells the host.
     void SetParameterVisible(const std::string& id, bool visible);
     // Tells the host that the block changed one of its own parameters.
@@ -235,19 +224,6 @@ protected:
     void ShapeLabelledSet(IDatatype* target, int32 element_rows, int32 element_columns);
     void ShapeTemporalData(IDatatype* target, int32 samples, int32 channels, double sample_rate, double minimum,
                            double maximum);
-
-    // Runs `body` and returns its result; an Mrv::IException raised inside
-    // is reported with its own text through NotifyTrace and `on_failure`
-    // is returned instead.
-    template <class Body, class Result = decltype(std::declval<Body&>()())>
-    Result TraceExceptions(Body&& body, Result on_failure) {
-        try {
-            return body();
-        } catch (const IException& error) {
-            NotifyTrace("%s", error.GetDescription());
-            return on_failure;
-        }
-    }
 
     // Scheduling: the base sets both execution settings to 1; blocks name
     // the inputs that drive them, from the constructor.
