@@ -18,6 +18,7 @@ constexpr const char* unhandled_exception_format =
     "Block %1%: unhandled exception of type %2% in method %3%; exception message is %4%\n";
 constexpr const char* brush_failed_message = "CBlockImplBase<T>::DrawNCAreas -- failed to create solid brush\n";
 constexpr const char* fill_failed_message = "CBlockImplBase<T>::DrawNCAreas -- FillRect failed\n";
+constexpr const char* unknown_exception_text = "an exception without a message was raised.\n";
 
 // Longest notification text; the buffer keeps one byte for the terminator.
 constexpr std::size_t notification_buffer_size = 512;
@@ -78,7 +79,7 @@ private:
 };
 
 template <class I>
-CBlockImplBase<I>::CBlockImplBase(const CreationContext* context) {
+CBlockImplBase<I>::CBlockImplBase(const CreationContext* context, exception_policy policy) : policy_(policy) {
     if (context == nullptr) throw CLogicExceptionImpl(message(MessageId::NullCreationContext));
     if (context->object_id == 0) throw CLogicExceptionImpl(message(MessageId::NullObjectId));
     if (context->kernel == nullptr) throw CLogicExceptionImpl(message(MessageId::NullKernelServices));
@@ -103,8 +104,14 @@ CBlockImplBase<I>::~CBlockImplBase() = default;
 
 template <class I>
 int32 CBlockImplBase<I>::TraceLevel() {
-    IParameter* trace = signature_ ? signature_->GetTraceLevel() : nullptr;
-    return trace ? CSmartPtr<IInt>(trace->GetValue())->GetValue() : 0;
+    // Read on every wrapper call: the value object is looked up once per
+    // signature.
+    if (!trace_level_) {
+        IParameter* trace = signature_ ? signature_->GetTraceLevel() : nullptr;
+        if (!trace) return 0;
+        trace_level_ = trace->GetValue();
+    }
+    return trace_level_->GetValue();
 }
 
 template <class I>
@@ -157,6 +164,56 @@ bool CBlockImplBase<I>::RunWrapped(const char* method, int32 level, Body&& body)
     return false;
 }
 
+// Applies the class's exception policy around one overridable.
+template <class I>
+template <class Result, class Body>
+Result CBlockImplBase<I>::Guarded(Result on_failure, Body&& body) {
+    if (!policy_.caught) return body();
+    try {
+        return body();
+    } catch (const IException& error) {
+        Notify(policy_.level, std::string(error.GetDescription()));
+    } catch (const std::exception& error) {
+        if (!policy_.prefix) throw;
+        Notify(policy_.level, std::string(policy_.prefix) + error.what() + "\n");
+    } catch (...) {
+        if (!policy_.prefix) throw;
+        Notify(policy_.level, std::string(policy_.prefix) + unknown_exception_text);
+    }
+    return on_failure;
+}
+
+template <class I>
+void CBlockImplBase<I>::ReleaseAllHandles() {
+    parameter_values_.clear();
+    ReleaseHandles();
+}
+
+template <class I>
+void CBlockImplBase<I>::InitSignature() {
+    for (const table_ref& table : tables_)
+        for (std::size_t i = 0; i < table.count; ++i) Declare(table.rows[i]);
+}
+
+// A restored declaration must hold every checked row of the tables, each
+// parameter with the interface its class promises.
+template <class I>
+void CBlockImplBase<I>::CheckTables() {
+    for (const table_ref& table : tables_)
+        for (std::size_t i = 0; i < table.count; ++i) {
+            const declaration& row = table.rows[i];
+            if (!row.checked) continue;
+            const std::string& id = row.descriptor.id;
+            switch (row.kind) {
+            case declaration_kind::input: FindInput(id); break;
+            case declaration_kind::output: FindOutput(id); break;
+            case declaration_kind::parameter:
+                check_value_interface(row.descriptor.datatype_class_id, CachedParameterValue(id));
+                break;
+            }
+        }
+}
+
 template <class I>
 void CBlockImplBase<I>::ClearMessageSets() {
     current_messages_.clear();
@@ -177,12 +234,14 @@ void CBlockImplBase<I>::InitInstance(ISignature* saved_signature, ILayout* saved
     }
     CSmartPtr<ISignature> saved(saved_signature);
     signature_ = saved;
-    parameter_values_.clear();
+    trace_level_ = nullptr;
+    ReleaseAllHandles();
     if (saved_layout) layout_ = saved_layout;
     try {
         const int32 trace = TraceLevel();
         if (trace >= trace_signature) log.method("CheckSignature", "starting");
         RestoreArguments(arguments);
+        CheckTables();
         CheckSignature();
         if (trace >= trace_signature) log.method("CheckSignature", "returned");
     } catch (const IException& error) {
@@ -190,7 +249,8 @@ void CBlockImplBase<I>::InitInstance(ISignature* saved_signature, ILayout* saved
         // block's own signature and carry the saved values over.
         ReportException(log, "Mrv::IException", "InitInstance", error.GetDescription());
         signature_ = constructed_signature_;
-        parameter_values_.clear();
+        trace_level_ = nullptr;
+        ReleaseAllHandles();
         signature_->Clear();
         layout_->Clear();
         const int32 trace = TraceLevel();
@@ -207,9 +267,10 @@ void CBlockImplBase<I>::DoneInstance() {
     log_session log(*this);
     const int32 trace = TraceLevel();
     if (trace >= trace_signature) log.method("DoneSignature", "starting");
-    parameter_values_.clear();
+    ReleaseAllHandles();
     signature_->Clear();
     DoneSignature();
+    ReleaseAllHandles();
     if (trace >= trace_signature) log.method("DoneSignature", "returned");
 }
 
@@ -220,7 +281,13 @@ bool CBlockImplBase<I>::InitBlock(IClock* clock, IUnknown* context, int32, int32
     init_context_ = context;
     return RunWrapped("Init", trace_lifecycle, [this](bool& clear) {
         clear = true;
-        return Init();
+        const bool result = Guarded(false, [this] {
+            BindPinHandles();
+            return Init();
+        });
+        // A failed Init leaves no pin bound, so that Execute finds none.
+        if (!result) ReleaseAllHandles();
+        return result;
     });
 }
 
@@ -229,7 +296,7 @@ template <class I>
 bool CBlockImplBase<I>::CheckBlock() {
     return RunWrapped("Check", trace_lifecycle, [this](bool& clear) {
         clear = true;
-        return Check();
+        return Guarded(false, [this] { return Check(); });
     });
 }
 
@@ -239,7 +306,7 @@ bool CBlockImplBase<I>::StartBlock() {
     return RunWrapped("Start", trace_lifecycle, [this](bool& clear) {
         started_ = true;
         clear = true;
-        return Start();
+        return Guarded(false, [this] { return Start(); });
     });
 }
 
@@ -248,7 +315,8 @@ template <class I>
 bool CBlockImplBase<I>::ExecuteBlock() {
     previous_messages_.clear();
     std::swap(previous_messages_, current_messages_);
-    const bool result = RunWrapped("Execute", trace_execute, [this](bool&) { return Execute(); });
+    const bool result = RunWrapped("Execute", trace_execute,
+                                   [this](bool&) { return Guarded(policy_.level != LevelError, [this] { return Execute(); }); });
     previous_messages_.clear();
     return result;
 }
@@ -259,7 +327,7 @@ void CBlockImplBase<I>::StopBlock() {
     if (!started_) return;
     RunWrapped("Stop", trace_lifecycle, [this](bool& clear) {
         started_ = false;
-        Stop();
+        Guarded(0, [this] { Stop(); return 0; });
         clear = true;
         return true;
     });
@@ -270,15 +338,15 @@ template <class I>
 void CBlockImplBase<I>::DoneBlock() {
     if (clock_ && init_context_) {
         RunWrapped("Done", trace_lifecycle, [this](bool& clear) {
-            Done();
+            Guarded(0, [this] { Done(); return 0; });
             clear = true;
             return true;
         });
     }
     clock_ = nullptr;
     init_context_ = nullptr;
-    // Released with the other references; the accessor binds them again.
-    parameter_values_.clear();
+    // Released with the other references; a later use binds them again.
+    ReleaseAllHandles();
 }
 
 template <class I>
@@ -436,6 +504,7 @@ void CBlockImplBase<I>::RemoveParameter(const std::string& id) {
     validators_.erase(id);
     handlers_.erase(id);
     parameter_values_.erase(id);
+    ReleaseParameterHandles(id);
     signature_->RemoveParameter(id.c_str());
 }
 
@@ -597,12 +666,12 @@ bool CBlockImplBase<I>::ApplyChange(IParameter* parameter, IDatatype* new_value,
     if (validators_.empty() && handlers_.empty()) {
         const int32 trace = TraceLevel();
         if (trace >= trace_parameter_change) log.method("OnChangingParameter", "starting");
-        const bool accepted = OnChangingParameter(id, new_value);
+        const bool accepted = Guarded(false, [&] { return OnChangingParameter(id, new_value); });
         if (trace >= trace_parameter_change) log.method("OnChangingParameter", "returned");
         if (!accepted) return false;
         apply();
         if (trace >= trace_parameter_change) log.method("OnChangedParameter", "starting");
-        OnChangedParameter(id);
+        Guarded(0, [&] { OnChangedParameter(id); return 0; });
         if (trace >= trace_parameter_change) log.method("OnChangedParameter", "returned");
         return true;
     }

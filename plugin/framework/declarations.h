@@ -104,7 +104,14 @@ struct declaration {
     declaration_kind kind;
     signature_item_descriptor descriptor;
     default_value initial;
+    // Whether a restored declaration must hold this row; a row checked
+    // otherwise, or not at all, says so with unchecked().
+    bool checked = true;
 
+    declaration unchecked() && {
+        checked = false;
+        return std::move(*this);
+    }
     // Inputs are required unless a block says otherwise.
     declaration required(bool is_required = true) && {
         descriptor.set_required(is_required);
@@ -157,7 +164,7 @@ struct declaration {
 
 inline declaration make_declaration(declaration_kind kind, const char* id, text name, text description,
                                     const char* class_id) {
-    declaration made{kind, {}, {}};
+    declaration made{kind, {}, {}, true};
     made.descriptor.id = id;
     made.descriptor.name = name;
     made.descriptor.description = description;

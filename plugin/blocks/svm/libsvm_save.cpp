@@ -44,115 +44,82 @@ const declaration signature_table[] = {
 
 }  // namespace
 
-CLibSVMSave::CLibSVMSave(const CreationContext* context) : CBlockImplBase(context) {
+CLibSVMSave::CLibSVMSave(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()), input_(this, InputMatrix), save_mode_(this, SaveMode) {
+    UseTable(signature_table);
     AddDrivingInput(InputMatrix, 1);
 }
 
-// host thread, when the last reference goes; Done normally closed the file.
+// Done normally closed the file.
 CLibSVMSave::~CLibSVMSave() { Close(); }
 
-// host thread, from InitInstance on first declaration.
-void CLibSVMSave::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or has a parameter of another type raises,
-// and the base declares afresh.
-void CLibSVMSave::CheckSignature() {
-    FindInput(InputMatrix);
-    ParameterValue<IString>(FileName);
-    ParameterValue<IInt>(SaveMode);
-}
-
-// host thread, after InitInstance and the connection of the pins.
 bool CLibSVMSave::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, InputMatrix);
-            columns_ = input_->GetWidth();
-            rows_ = input_->GetHeight();
-            Close();
-            const std::string name = ParameterValue<IString>(FileName)->GetValue();
-            std::string reason;
-            if (!Open(name, &reason)) {
-                NotifyError(cannot_open_at_init_message, name.c_str());
-                if (!reason.empty()) NotifyError(not_regular_message, "Init", name.c_str(), reason.c_str());
-                return false;
-            }
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop, on every new input matrix.
-bool CLibSVMSave::Execute() {
-    TraceExceptions(
-        [&] {
-            // A matrix without columns has no labels: there is no line to write.
-            if (!file_ || !input_ || columns_ < 1) return true;
-            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
-                NotifyWarning("%s", shape_changed_message);
-                return true;
-            }
-            text_.clear();
-            const double* values = input_->GetReadPointer();
-            for (int32 r = 0; r < rows_; ++r)
-                sparse::append_data_line(text_, values + static_cast<std::size_t>(r) * columns_, columns_);
-            const bool overwriting = Overwriting();
-            if (overwriting) std::rewind(file_);
-            bool written = std::fwrite(text_.data(), 1, text_.size(), file_) == text_.size() &&
-                           std::fflush(file_) == 0;
-            if (written && overwriting) written = ::ftruncate(::fileno(file_), std::ftell(file_)) == 0;
-            if (!written) {
-                std::clearerr(file_);
-                NotifyError(cannot_write_message, open_name_.c_str());
-            }
-            return true;
-        },
-        true);
+    columns_ = input_->GetWidth();
+    rows_ = input_->GetHeight();
+    Close();
+    const std::string name = ParameterValue<IString>(FileName)->GetValue();
+    std::string reason;
+    if (!Open(name, &reason)) {
+        NotifyError(cannot_open_at_init_message, name.c_str());
+        if (!reason.empty()) NotifyError(not_regular_message, "Init", name.c_str(), reason.c_str());
+        return false;
+    }
     return true;
 }
 
-// host thread, any state; the file follows the parameters only while the
-// patch runs (Init opens it otherwise).
+// On every new input matrix.
+bool CLibSVMSave::Execute() {
+    // A matrix without columns has no labels: there is no line to write.
+    if (!file_ || !input_ || columns_ < 1) return true;
+    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+        NotifyWarning("%s", shape_changed_message);
+        return true;
+    }
+    text_.clear();
+    const double* values = input_->GetReadPointer();
+    for (int32 r = 0; r < rows_; ++r)
+        sparse::append_data_line(text_, values + static_cast<std::size_t>(r) * columns_, columns_);
+    const bool overwriting = Overwriting();
+    if (overwriting) std::rewind(file_);
+    bool written = std::fwrite(text_.data(), 1, text_.size(), file_) == text_.size() &&
+                   std::fflush(file_) == 0;
+    if (written && overwriting) written = ::ftruncate(::fileno(file_), std::ftell(file_)) == 0;
+    if (!written) {
+        std::clearerr(file_);
+        NotifyError(cannot_write_message, open_name_.c_str());
+    }
+    return true;
+}
+
+// The file follows the parameters only while the patch runs (Init opens
+// it otherwise).
 void CLibSVMSave::OnChangedParameter(const std::string& id) {
-    TraceExceptions(
-        [&] {
-            if (!IsRunning() || (id != FileName && id != SaveMode)) return true;
-            Close();
-            const std::string name = ParameterValue<IString>(FileName)->GetValue();
-            std::string reason;
-            const bool opened = Open(name, &reason);
-            if (id == FileName) {
-                if (opened) {
-                    open_name_ = name;
-                    return true;
-                }
-                const std::string previous = open_name_;
-                const bool reopened = !previous.empty() && Open(previous, nullptr);
-                ParameterValue<IString>(FileName)->SetValue(previous.c_str());
-                NotifyParameterChanged(FileName);
-                if (reopened) NotifyError(old_file_kept_message, name.c_str());
-                else NotifyError("%s", writing_stopped_message);
-            } else if (!opened) {
-                NotifyError("%s", writing_stopped_message);
-            }
-            if (!opened && !reason.empty())
-                NotifyError(not_regular_message, "OnChangedParameter", name.c_str(), reason.c_str());
-            return true;
-        },
-        true);
-}
-
-// host thread, after Stop (or a failed Init).
-void CLibSVMSave::Done() {
+    if (!IsRunning() || (id != FileName && id != SaveMode)) return;
     Close();
-    input_ = nullptr;
+    const std::string name = ParameterValue<IString>(FileName)->GetValue();
+    std::string reason;
+    const bool opened = Open(name, &reason);
+    if (id == FileName) {
+        if (opened) {
+            open_name_ = name;
+            return;
+        }
+        const std::string previous = open_name_;
+        const bool reopened = !previous.empty() && Open(previous, nullptr);
+        ParameterValue<IString>(FileName)->SetValue(previous.c_str());
+        NotifyParameterChanged(FileName);
+        if (reopened) NotifyError(old_file_kept_message, name.c_str());
+        else NotifyError("%s", writing_stopped_message);
+    } else if (!opened) {
+        NotifyError("%s", writing_stopped_message);
+    }
+    if (!opened && !reason.empty())
+        NotifyError(not_regular_message, "OnChangedParameter", name.c_str(), reason.c_str());
 }
 
-// host thread, at tear-down of the signature.
-void CLibSVMSave::DoneSignature() { input_ = nullptr; }
+void CLibSVMSave::Done() { Close(); }
 
-bool CLibSVMSave::Overwriting() { return ParameterValue<IInt>(SaveMode)->GetValue() != append_mode; }
+bool CLibSVMSave::Overwriting() { return save_mode_->GetValue() != append_mode; }
 
 bool CLibSVMSave::Open(const std::string& name, std::string* reason) {
     file_ = platform::open_for_writing(name, !Overwriting(), reason);

@@ -65,103 +65,78 @@ const declaration probability_output = output(ProbVector, 258, 259, "double-matr
 
 }  // namespace
 
-CSVMPredict::CSVMPredict(const CreationContext* context) : CBlockImplBase(context) {
+CSVMPredict::CSVMPredict(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, InputMatrix),
+      output_(this, OutputVector),
+      probabilities_(this, ProbVector, true) {
+    UseTable(signature_table);
     AddDrivingInput(InputMatrix, 1);
 }
 
-// host thread, when the last reference goes.
 CSVMPredict::~CSVMPredict() { FreeModel(); }
 
-// host thread, from InitInstance on first declaration.
-void CSVMPredict::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or has a parameter of another type raises,
-// and the base declares afresh.
+// The probability output of a restored instance follows its saved flag.
 void CSVMPredict::CheckSignature() {
-    FindInput(InputMatrix);
-    FindOutput(OutputVector);
-    ParameterValue<IString>(ModelFileName);
     if (ParameterValue<IBool>(Probabilities)->GetValue()) FindOutput(ProbVector);
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CSVMPredict::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, InputMatrix);
-            columns_ = input_->GetWidth();
-            rows_ = input_->GetHeight();
-            BindOutput(output_, OutputVector);
-            ShapeMatrix(output_.get(), rows_, 1);
-            FreeModel();
-            model_ = LoadModel("Init", cannot_open_at_init_message);
-            if (!model_) return false;
-            try {
-                nodes_.assign(static_cast<std::size_t>(columns_) + 1, svm_node{-1, 0.0});
-            } catch (const std::bad_alloc&) {
-                NotifyError("%s", cannot_allocate_message);
-                return false;
-            }
-            probability_flag_ = ParameterValue<IBool>(Probabilities)->GetValue();
-            if (probability_flag_) {
-                width_ = CheckProbabilities(model_, "Init");
-                BindOutput(probabilities_, ProbVector);
-                ShapeMatrix(probabilities_.get(), rows_, width_);
-            }
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop, on every new input matrix.
-bool CSVMPredict::Execute() {
-    TraceExceptions(
-        [&] {
-            if (!input_ || !output_ || !model_) return true;
-            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
-                NotifyWarning("%s", shape_changed_message);
-                return true;
-            }
-            const bool with_probabilities = WritesProbabilities();
-            const double* rows = input_->GetReadPointer();
-            double* values = output_->GetWritePointer();
-            double* estimates = with_probabilities ? probabilities_->GetWritePointer() : nullptr;
-            for (int32 r = 0; r < rows_; ++r) {
-                sparse::to_nodes(rows + static_cast<std::size_t>(r) * columns_, columns_, 1, nodes_.data());
-                values[r] = with_probabilities
-                                ? svm_predict_probability(model_, nodes_.data(),
-                                                          estimates + static_cast<std::size_t>(r) * width_)
-                                : svm_predict(model_, nodes_.data());
-            }
-            output_->SetTimeStamp(Now());
-            if (with_probabilities) probabilities_->SetTimeStamp(Now());
-            return true;
-        },
-        true);
+    columns_ = input_->GetWidth();
+    rows_ = input_->GetHeight();
+    ShapeMatrix(output_.get(), rows_, 1);
+    FreeModel();
+    model_ = LoadModel("Init", cannot_open_at_init_message);
+    if (!model_) return false;
+    try {
+        nodes_.assign(static_cast<std::size_t>(columns_) + 1, svm_node{-1, 0.0});
+    } catch (const std::bad_alloc&) {
+        NotifyError("%s", cannot_allocate_message);
+        return false;
+    }
+    probability_flag_ = ParameterValue<IBool>(Probabilities)->GetValue();
+    if (probability_flag_) {
+        width_ = CheckProbabilities(model_, "Init");
+        ShapeMatrix(probabilities_.get(), rows_, width_);
+    } else {
+        // Switched on while running, the output stays unwritten until the next Init.
+        probabilities_.release();
+    }
     return true;
 }
 
-// host thread, any state.
-void CSVMPredict::OnChangedParameter(const std::string& id) {
-    TraceExceptions(
-        [&] {
-            if (id == RefreshModel) ReloadModel();
-            else if (id == Probabilities) ShowProbabilities(ParameterValue<IBool>(Probabilities)->GetValue());
-            return true;
-        },
-        true);
+// On every new input matrix.
+bool CSVMPredict::Execute() {
+    if (!input_ || !output_ || !model_) return true;
+    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+        NotifyWarning("%s", shape_changed_message);
+        return true;
+    }
+    const bool with_probabilities = WritesProbabilities();
+    const double* rows = input_->GetReadPointer();
+    double* values = output_->GetWritePointer();
+    double* estimates = with_probabilities ? probabilities_->GetWritePointer() : nullptr;
+    for (int32 r = 0; r < rows_; ++r) {
+        sparse::to_nodes(rows + static_cast<std::size_t>(r) * columns_, columns_, 1, nodes_.data());
+        values[r] = with_probabilities
+                        ? svm_predict_probability(model_, nodes_.data(),
+                                                  estimates + static_cast<std::size_t>(r) * width_)
+                        : svm_predict(model_, nodes_.data());
+    }
+    output_->SetTimeStamp(Now());
+    if (with_probabilities) probabilities_->SetTimeStamp(Now());
+    return true;
 }
 
-// host thread, after Stop (or a failed Init).
+void CSVMPredict::OnChangedParameter(const std::string& id) {
+    if (id == RefreshModel) ReloadModel();
+    else if (id == Probabilities) ShowProbabilities(ParameterValue<IBool>(Probabilities)->GetValue());
+}
+
 void CSVMPredict::Done() {
-    ReleasePins();
     FreeModel();
     std::vector<svm_node>().swap(nodes_);
 }
-
-// host thread, at tear-down of the signature.
-void CSVMPredict::DoneSignature() { ReleasePins(); }
 
 svm_model* CSVMPredict::LoadModel(const char* method, const char* cannot_open_message) {
     const std::string name = ParameterValue<IString>(ModelFileName)->GetValue();
@@ -216,7 +191,7 @@ void CSVMPredict::ShowProbabilities(bool shown) {
     if (shown && !declared) {
         Declare(probability_output);
     } else if (!shown && declared) {
-        probabilities_ = nullptr;
+        probabilities_.release();
         RemoveOutput(ProbVector);
     }
     NotifySignatureChanged();
@@ -235,12 +210,6 @@ bool CSVMPredict::WritesProbabilities() const {
 void CSVMPredict::FreeModel() {
     if (model_) svm_free_and_destroy_model(&model_);
     model_ = nullptr;
-}
-
-void CSVMPredict::ReleasePins() {
-    input_ = nullptr;
-    output_ = nullptr;
-    probabilities_ = nullptr;
 }
 
 }  // namespace Mrv

@@ -77,7 +77,8 @@ const filename_layout text_file_layout{text_filter, {true, false, false}};
 const declaration signature_table[] = {
     input(InputMatrix, 104, 105, "double-matrix"),
     output(TrainedFlag, 116, 117, "int"),
-    output(Ranges, 158, 159, "double-matrix"),
+    // Declared while ScaleValues is on.
+    output(Ranges, 158, 159, "double-matrix").unchecked(),
     parameter(SVMType, 120, 121, "int")
         .initial_value(0)
         .domain(int_domain().minimum(0, true).maximum(4, true))
@@ -115,11 +116,18 @@ const declaration& ranges_row = signature_table[2];
 
 }  // namespace
 
-CSVMTrain::CSVMTrain(const CreationContext* context) : CBlockImplBase(context) {
+CSVMTrain::CSVMTrain(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, InputMatrix),
+      trained_(this, TrainedFlag),
+      ranges_(this, Ranges, true),
+      scale_values_(this, ScaleValues),
+      enable_max_size_(this, EnableMaxSize),
+      max_size_(this, MaxSize) {
+    UseTable(signature_table);
     AddDrivingInput(InputMatrix, 1);
 }
 
-// host thread, at release: a block released without Done still joins its worker.
 CSVMTrain::~CSVMTrain() {
     StopWorker();
     if (log_ != nullptr) {
@@ -128,73 +136,51 @@ CSVMTrain::~CSVMTrain() {
     }
 }
 
-// host thread, from InitInstance on first declaration.
 void CSVMTrain::InitSignature() {
-    Declare(signature_table);
+    CBlockImplBase::InitSignature();
     DeriveCodes();
 }
 
-// host thread, from InitInstance when a saved patch is restored.
-void CSVMTrain::CheckSignature() {
-    FindInput(InputMatrix);
-    FindOutput(TrainedFlag);
-    for (const char* id : {SVMType, KernelType, TrainingMode, MaxSize}) ParameterValue<IInt>(id);
-    for (const char* id : {Degree, Gamma, Coeff0, Epsilon, CacheSize, CParameter, Nu, P, LowerBound, UpperBound})
-        ParameterValue<IDouble>(id);
-    for (const char* id : {Shrinking, Probability, EnableMaxSize, EnableLog, ScaleValues}) ParameterValue<IBool>(id);
-    for (const char* id : {ModelFileName, LogFileName}) ParameterValue<IString>(id);
-    FindParameter(TrainModel);
-    DeriveCodes();
-}
+void CSVMTrain::CheckSignature() { DeriveCodes(); }
 
 void CSVMTrain::DeriveCodes() {
     svm_type_ = svm_training::svm_type_code(ParameterValue<IInt>(SVMType)->GetValue());
     kernel_type_ = svm_training::kernel_type_code(ParameterValue<IInt>(KernelType)->GetValue());
 }
 
-// host thread, any state: keeps the bounds ordered.
+// Keeps the bounds ordered.
 bool CSVMTrain::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    return TraceExceptions(
-        [&] {
-            return BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
-                                     upper_below_lower_message);
-        },
-        false);
+    return BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
+                             upper_below_lower_message);
 }
 
-// host thread, any state, after a change was applied.
 void CSVMTrain::OnChangedParameter(const std::string& id) {
-    TraceExceptions(
-        [&] {
-            if (id == TrainModel) {
-                RequestTraining();
-            } else if (id == SVMType) {
-                DeriveCodes();
-                const int type = ParameterValue<IInt>(SVMType)->GetValue();
-                SetParameterVisible(CParameter, type == 0 || type == 3 || type == 4);
-                SetParameterVisible(Nu, type == 1 || type == 2 || type == 4);
-                SetParameterVisible(P, type == 3);
-            } else if (id == KernelType) {
-                DeriveCodes();
-                const int kernel = ParameterValue<IInt>(KernelType)->GetValue();
-                SetParameterVisible(Degree, kernel == 1);
-                SetParameterVisible(Gamma, kernel == 1 || kernel == 2 || kernel == 3);
-                SetParameterVisible(Coeff0, kernel == 1 || kernel == 3);
-            } else if (id == EnableMaxSize) {
-                SetParameterVisible(MaxSize, ParameterValue<IBool>(EnableMaxSize)->GetValue());
-            } else if (id == EnableLog) {
-                SetParameterVisible(LogFileName, ParameterValue<IBool>(EnableLog)->GetValue());
-            } else if (id == ScaleValues) {
-                ScaleValuesChanged();
-            }
-            return true;
-        },
-        false);
+    if (id == TrainModel) {
+        RequestTraining();
+    } else if (id == SVMType) {
+        DeriveCodes();
+        const int type = ParameterValue<IInt>(SVMType)->GetValue();
+        SetParameterVisible(CParameter, type == 0 || type == 3 || type == 4);
+        SetParameterVisible(Nu, type == 1 || type == 2 || type == 4);
+        SetParameterVisible(P, type == 3);
+    } else if (id == KernelType) {
+        DeriveCodes();
+        const int kernel = ParameterValue<IInt>(KernelType)->GetValue();
+        SetParameterVisible(Degree, kernel == 1);
+        SetParameterVisible(Gamma, kernel == 1 || kernel == 2 || kernel == 3);
+        SetParameterVisible(Coeff0, kernel == 1 || kernel == 3);
+    } else if (id == EnableMaxSize) {
+        SetParameterVisible(MaxSize, enable_max_size_->GetValue());
+    } else if (id == EnableLog) {
+        SetParameterVisible(LogFileName, ParameterValue<IBool>(EnableLog)->GetValue());
+    } else if (id == ScaleValues) {
+        ScaleValuesChanged();
+    }
 }
 
 // Ranges exists exactly while scaling is on, declared after TrainedFlag.
 void CSVMTrain::ScaleValuesChanged() {
-    const bool scale = ParameterValue<IBool>(ScaleValues)->GetValue();
+    const bool scale = scale_values_->GetValue();
     SetParameterVisible(LowerBound, scale);
     SetParameterVisible(UpperBound, scale);
     if (scale == HasOutput(Ranges)) return;
@@ -208,130 +194,118 @@ void CSVMTrain::ScaleValuesChanged() {
     NotifySignatureChanged();
     // Between Init and Done the outputs the block writes are the new ones.
     if (input_) {
-        BindOutput(trained_, TrainedFlag);
-        ranges_ = nullptr;
+        trained_.bind();
+        ranges_.release();
         if (scale) {
-            BindOutput(ranges_, Ranges);
+            ranges_.bind();
             ShapeMatrix(ranges_.get(), columns_ - 1, 2);
         }
     }
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CSVMTrain::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, InputMatrix);
-            columns_ = input_->GetWidth();
-            rows_ = input_->GetHeight();
-            if (columns_ < 1) {
-                NotifyError(too_few_columns_message, columns_);
-                return false;
-            }
-            BindOutput(trained_, TrainedFlag);
-            if (ParameterValue<IBool>(ScaleValues)->GetValue()) {
-                BindOutput(ranges_, Ranges);
-                ShapeMatrix(ranges_.get(), columns_ - 1, 2);
-            }
-            boost::lock_guard<boost::mutex> lock(mutex_);
-            model_ready_ = false;
-            outstanding_runs_ = 0;
-            rows_time_ = 0;
-            set_ = svm_training::training_set(columns_);
-            const int32 max_size = ParameterValue<IInt>(MaxSize)->GetValue();
-            set_.reserve(ParameterValue<IBool>(EnableMaxSize)->GetValue() && max_size > 0
-                             ? std::min<std::size_t>(static_cast<std::size_t>(max_size), largest_reserve)
-                             : default_reserve);
-            if (log_ != nullptr) {
-                sparse::stop_routing_to(log_);
-                std::fclose(log_);
-                log_ = nullptr;
-            }
-            const std::string model_file = ParameterValue<IString>(ModelFileName)->GetValue();
-            if (const std::string reason = platform::why_not_writable(model_file); !reason.empty()) {
-                NotifyError(not_regular_message, model_file.c_str(), reason.c_str());
-                return false;
-            }
-            if (ParameterValue<IBool>(EnableLog)->GetValue()) {
-                const std::string log_file = ParameterValue<IString>(LogFileName)->GetValue();
-                std::string reason;
-                log_ = platform::open_for_writing(log_file, false, &reason);
-                if (log_ == nullptr) {
-                    NotifyError("%s", log_file_message);
-                    if (!reason.empty()) NotifyError(not_regular_message, log_file.c_str(), reason.c_str());
-                    return false;
-                }
-            }
-            // libsvm's text goes to the log of the block initialised last, or nowhere.
-            sparse::route_output_to(log_);
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop: on new input rows, and when a run
-// asked the host for an execution.
-bool CSVMTrain::Execute() {
-    TraceExceptions(
-        [&] {
-            if (!input_ || !trained_) return true;
-            bool request = false;
-            std::vector<std::pair<int32, std::string>> reports;
-            {
-                boost::unique_lock<boost::mutex> lock(mutex_);
-                // A run was asked for and has not reported: give it a moment
-                // rather than have the host spin through empty ticks.
-                if (outstanding_runs_ > 0 && !model_ready_) run_ended_.wait_for(lock, run_wait);
-                reports.swap(pending_reports_);
-                for (const auto& [level, text] : reports) Notify(level, text);
-                const bool ready = model_ready_;
-                trained_->SetValue(ready ? 1 : 0);
-                trained_->SetTimeStamp(Now());
-                // Rows are taken once: an execution the block asked for
-                // sees the same input again.
-                const TimeStamp stamp = input_->GetTimeStamp();
-                const bool new_rows = stamp > rows_time_;
-                rows_time_ = std::max(rows_time_, stamp);
-                if (!ready && new_rows) {
-                    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
-                        NotifyWarning("%s", shape_changed_message);
-                    } else {
-                        const double* rows = input_->GetReadPointer();
-                        for (int32 r = 0; r < rows_; ++r) {
-                            try {
-                                set_.add_row(rows + static_cast<std::size_t>(r) * columns_);
-                            } catch (const std::bad_alloc&) {
-                                NotifyError("%s", allocation_message);
-                            }
-                        }
-                    }
-                } else if (ready) {
-                    model_ready_ = false;
-                    if (ranges_ && ParameterValue<IBool>(ScaleValues)->GetValue()) {
-                        double* out = ranges_->GetWritePointer();
-                        for (int32 i = 0; i < columns_ - 1; ++i) {
-                            out[2 * i] = set_.minimum()[i];
-                            out[2 * i + 1] = set_.maximum()[i];
-                        }
-                        ranges_->SetTimeStamp(Now());
-                    }
-                }
-                // The host keeps running the block until every run it asked
-                // for has ended and reported.
-                if (outstanding_runs_ > 0) RequestExecution();
-                // Only new input asks for a run: in incremental mode a run's
-                // own execution would otherwise start the next one forever.
-                request = new_rows && ParameterValue<IBool>(EnableMaxSize)->GetValue() &&
-                          set_.size() >= static_cast<std::size_t>(static_cast<uint32>(ParameterValue<IInt>(MaxSize)->GetValue()));
-            }
-            if (request) RequestTraining();
-            return true;
-        },
-        true);
+    columns_ = input_->GetWidth();
+    rows_ = input_->GetHeight();
+    if (columns_ < 1) {
+        NotifyError(too_few_columns_message, columns_);
+        return false;
+    }
+    if (scale_values_->GetValue()) {
+        // A restored signature that scales without its Ranges output fails here.
+        if (!ranges_) FindOutput(Ranges);
+        ShapeMatrix(ranges_.get(), columns_ - 1, 2);
+    }
+    boost::lock_guard<boost::mutex> lock(mutex_);
+    model_ready_ = false;
+    outstanding_runs_ = 0;
+    rows_time_ = 0;
+    set_ = svm_training::training_set(columns_);
+    const int32 max_size = max_size_->GetValue();
+    set_.reserve(enable_max_size_->GetValue() && max_size > 0
+                     ? std::min<std::size_t>(static_cast<std::size_t>(max_size), largest_reserve)
+                     : default_reserve);
+    if (log_ != nullptr) {
+        sparse::stop_routing_to(log_);
+        std::fclose(log_);
+        log_ = nullptr;
+    }
+    const std::string model_file = ParameterValue<IString>(ModelFileName)->GetValue();
+    if (const std::string reason = platform::why_not_writable(model_file); !reason.empty()) {
+        NotifyError(not_regular_message, model_file.c_str(), reason.c_str());
+        return false;
+    }
+    if (ParameterValue<IBool>(EnableLog)->GetValue()) {
+        const std::string log_file = ParameterValue<IString>(LogFileName)->GetValue();
+        std::string reason;
+        log_ = platform::open_for_writing(log_file, false, &reason);
+        if (log_ == nullptr) {
+            NotifyError("%s", log_file_message);
+            if (!reason.empty()) NotifyError(not_regular_message, log_file.c_str(), reason.c_str());
+            return false;
+        }
+    }
+    // libsvm's text goes to the log of the block initialised last, or nowhere.
+    sparse::route_output_to(log_);
     return true;
 }
 
-// host thread: queues a run with the parameters as they are now.
+// On new input rows, and when a run asked the host for an execution.
+bool CSVMTrain::Execute() {
+    if (!input_ || !trained_) return true;
+    bool request = false;
+    std::vector<std::pair<int32, std::string>> reports;
+    {
+        boost::unique_lock<boost::mutex> lock(mutex_);
+        // A run was asked for and has not reported: give it a moment
+        // rather than have the host spin through empty ticks.
+        if (outstanding_runs_ > 0 && !model_ready_) run_ended_.wait_for(lock, run_wait);
+        reports.swap(pending_reports_);
+        for (const auto& [level, text] : reports) Notify(level, text);
+        const bool ready = model_ready_;
+        trained_->SetValue(ready ? 1 : 0);
+        trained_->SetTimeStamp(Now());
+        // Rows are taken once: an execution the block asked for
+        // sees the same input again.
+        const TimeStamp stamp = input_->GetTimeStamp();
+        const bool new_rows = stamp > rows_time_;
+        rows_time_ = std::max(rows_time_, stamp);
+        if (!ready && new_rows) {
+            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+                NotifyWarning("%s", shape_changed_message);
+            } else {
+                const double* rows = input_->GetReadPointer();
+                for (int32 r = 0; r < rows_; ++r) {
+                    try {
+                        set_.add_row(rows + static_cast<std::size_t>(r) * columns_);
+                    } catch (const std::bad_alloc&) {
+                        NotifyError("%s", allocation_message);
+                    }
+                }
+            }
+        } else if (ready) {
+            model_ready_ = false;
+            if (ranges_ && scale_values_->GetValue()) {
+                double* out = ranges_->GetWritePointer();
+                for (int32 i = 0; i < columns_ - 1; ++i) {
+                    out[2 * i] = set_.minimum()[i];
+                    out[2 * i + 1] = set_.maximum()[i];
+                }
+                ranges_->SetTimeStamp(Now());
+            }
+        }
+        // The host keeps running the block until every run it asked
+        // for has ended and reported.
+        if (outstanding_runs_ > 0) RequestExecution();
+        // Only new input asks for a run: in incremental mode a run's
+        // own execution would otherwise start the next one forever.
+        request = new_rows && enable_max_size_->GetValue() &&
+                  set_.size() >= static_cast<std::size_t>(static_cast<uint32>(max_size_->GetValue()));
+    }
+    if (request) RequestTraining();
+    return true;
+}
+
+// Queues a run with the parameters as they are now.
 void CSVMTrain::RequestTraining() {
     if (!input_) return;
     run_request request;
@@ -348,7 +322,7 @@ void CSVMTrain::RequestTraining() {
     s.p = ParameterValue<IDouble>(P)->GetValue();
     s.shrinking = ParameterValue<IBool>(Shrinking)->GetValue();
     s.probability = ParameterValue<IBool>(Probability)->GetValue();
-    s.scale = ParameterValue<IBool>(ScaleValues)->GetValue();
+    s.scale = scale_values_->GetValue();
     s.lower_bound = ParameterValue<IDouble>(LowerBound)->GetValue();
     s.upper_bound = ParameterValue<IDouble>(UpperBound)->GetValue();
     s.model_file = ParameterValue<IString>(ModelFileName)->GetValue();
@@ -400,7 +374,7 @@ void CSVMTrain::TrainingRun(const run_request& request) {
     RequestExecution();
 }
 
-// host thread: what the runs reported since the last call.
+// What the runs reported since the last call.
 void CSVMTrain::ReportPending() {
     std::vector<std::pair<int32, std::string>> reports;
     {
@@ -416,8 +390,7 @@ void CSVMTrain::StopWorker() {
     worker_.reset();
 }
 
-// host thread, after Stop (or a failed Init): the run in progress finishes,
-// queued runs are abandoned.
+// The run in progress finishes, queued runs are abandoned.
 void CSVMTrain::Done() {
     StopWorker();
     ReportPending();
@@ -436,16 +409,6 @@ void CSVMTrain::Done() {
             log_ = nullptr;
         }
     }
-    ReleasePins();
-}
-
-// host thread, at tear-down of the signature.
-void CSVMTrain::DoneSignature() { ReleasePins(); }
-
-void CSVMTrain::ReleasePins() {
-    input_ = nullptr;
-    ranges_ = nullptr;
-    trained_ = nullptr;
 }
 
 }  // namespace Mrv
