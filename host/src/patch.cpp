@@ -41,8 +41,23 @@ constexpr long max_tail_ticks = 10000;
 
 }  // namespace
 
-Signature& BlockNode::signature() const { return host_object<Signature>(block->GetSignature()); }
-Status& BlockNode::status() const { return host_object<Status>(block->GetStatus()); }
+Signature& BlockNode::signature() const {
+    Mrv::ISignature* current = block->GetSignature();
+    if (current != signature_interface_ || !signature_) {
+        signature_ = &host_object<Signature>(current);
+        signature_interface_ = current;
+    }
+    return *signature_;
+}
+
+Status& BlockNode::status() const {
+    Mrv::IStatus* current = block->GetStatus();
+    if (current != status_interface_ || !status_) {
+        status_ = &host_object<Status>(current);
+        status_interface_ = current;
+    }
+    return *status_;
+}
 Layout& BlockNode::layout() const { return host_object<Layout>(block->GetLayout()); }
 
 Patch::Patch() : kernel_(KernelServices::create()), clock_(Clock::create()) {}

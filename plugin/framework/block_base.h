@@ -19,12 +19,16 @@
 
 #include "framework/declarations.h"
 #include "framework/handles.h"
+#include "framework/notifications.h"
 #include "framework/platform/drawing.h"
 #include "framework/property.h"
 #include "framework/smart_ptr.h"
 #include "mrv/block.h"
 
 namespace Mrv {
+
+// Each block class returns its catalog record (registration/registrant.h).
+class block_class_registrant;
 
 // What the base does with an exception that a block's lifecycle method or
 // parameter change raises; each block class states its own in its
@@ -253,12 +257,8 @@ private:
     int32 TraceLevel();
     std::string LoadText(const text& source) const;
     void Notify(int32 level, const char* format, va_list arguments);
-    void ClearMessageSets();
     bool ApplyChange(IParameter* parameter, IDatatype* new_value, bool structural, log_session& log);
-    void DeclareParameter(const signature_item_descriptor& item, const default_value& initial);
     IDatatype* CachedParameterValue(const std::string& id);
-    void ApplyShape(const char* catalog_id, const char* class_id, IDatatype* target,
-                    const std::function<void(IInitInfo*)>& configure);
 
     uint64 object_id_;
     IBlockClass* block_class_;
@@ -266,8 +266,7 @@ private:
     int64 abort_timeout_;
     CSmartPtr<INotificationSink> sink_;
     bool deduplicate_ = false;
-    std::set<std::string> current_messages_;
-    std::set<std::string> previous_messages_;
+    recurring_texts recurring_;
     CSmartPtr<ISignature> signature_;
     CSmartPtr<ISignature> constructed_signature_;
     CSmartPtr<ILayout> layout_;
