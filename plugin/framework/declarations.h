@@ -12,15 +12,18 @@
 #include <vector>
 
 #include "mrv/datatypes.h"
+#include "resources/string_table.h"
 
 namespace Mrv {
 
-// A display text: a string-table id of the library or a literal.
+// A display text: an entry of the library's string table (or its id) or a
+// literal.
 class text {
 public:
     text() = default;
     text(const char* literal) : literal_(literal) {}
     text(int resource_id) : resource_id_(static_cast<std::uint16_t>(resource_id)) {}
+    text(const resources::string_entry& entry) : resource_id_(entry.id) {}
     bool is_resource() const { return !literal_; }
     std::uint16_t resource_id() const { return resource_id_; }
     const char* literal() const { return literal_; }

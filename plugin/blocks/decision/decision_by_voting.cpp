@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
 using namespace Mrv;
 
 namespace {
@@ -98,3 +101,16 @@ void CDecisionByVoting::Vote() {
 }
 
 void CDecisionByVoting::Stop() { buffer_.clear(); }
+
+Mrv::block_class_registrant CDecisionByVoting::Registrant() {
+    return block_class_registrant("DecisionByVoting")
+        .language(1033)
+        .name("DecisionByVoting")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(264)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CDecisionByVoting>);
+}

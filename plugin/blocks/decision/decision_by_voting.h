@@ -24,6 +24,8 @@
 // An exception in a lifecycle method is reported as a trace.
 class CDecisionByVoting : public Mrv::CBlockImplBase<Mrv::IBlock> {
 public:
+    // The class's record in the catalog.
+    static Mrv::block_class_registrant Registrant();
     explicit CDecisionByVoting(const Mrv::CreationContext* context);
 
 protected:

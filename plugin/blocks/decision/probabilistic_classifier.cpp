@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "blocks/decision/distribution.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -164,6 +166,21 @@ void CProbabilisticClassifier::ReshapeMatrix() {
     const int32 columns = std::min(previous->GetWidth(), matrix_width);
     for (int32 row = 0; row < rows; ++row)
         for (int32 column = 0; column < columns; ++column) matrix->SetAt(row, column, previous->GetAt(row, column));
+}
+
+block_class_registrant CProbabilisticClassifier::Registrant() {
+    return block_class_registrant("probabilisticclassifier")
+        .language(1033)
+        .name("ProbabilisticClassifier")
+        .description("Computes the probability of an event referring to a predefined distribution of probability "
+                     "(guassian, sigmoid).\n It is used in: N. Ennick, \"Rarity of sensed events as a cue for "
+                     "attention\", Sonara Lab Journal of Interactive Systems, vol. 3, pp. 41-58, 2009.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(265)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CProbabilisticClassifier>);
 }
 
 }  // namespace Mrv

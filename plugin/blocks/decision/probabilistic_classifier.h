@@ -26,6 +26,8 @@ namespace Mrv {
 // an error.
 class CProbabilisticClassifier : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CProbabilisticClassifier(const CreationContext* context);
 
 protected:

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "blocks/sequence/histogram.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 using namespace Mrv;
 
@@ -161,4 +163,17 @@ void CHistGenerator::Generate() {
     for (auto& histogram : histograms_) histogram->SetTimeStamp(now);
     if (reset_on_generation_->GetValue()) buffer_.clear();
     generate_requested_ = false;
+}
+
+Mrv::block_class_registrant CHistGenerator::Registrant() {
+    return block_class_registrant("HistGenerator")
+        .language(1033)
+        .name("HistGenerator")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(263)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CHistGenerator>);
 }

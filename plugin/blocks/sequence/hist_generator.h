@@ -23,6 +23,8 @@
 // An exception in a lifecycle method is reported as a trace.
 class CHistGenerator : public Mrv::CBlockImplBase<Mrv::IBlock> {
 public:
+    // The class's record in the catalog.
+    static Mrv::block_class_registrant Registrant();
     explicit CHistGenerator(const Mrv::CreationContext* context);
 
 protected:

@@ -1,5 +1,8 @@
 #include "blocks/sequence/stabilizer.h"
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
 namespace Mrv {
 namespace {
 
@@ -15,19 +18,33 @@ const char* const NotRecValue = "NotRecValue";
 
 const char* const no_window_message = "Stabilizer: Number of values is %d; it must be at least 1.\n";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_value_name{106, "Input value"};
+const resources::string_entry input_value_description{107, "Input value to the stabilizer"};
+const resources::string_entry recognized_name{186, "Recognition"};
+const resources::string_entry recognized_description{187, "True if the current value is recognized"};
+const resources::string_entry output_value_name{180, "Output value"};
+const resources::string_entry output_value_description{181, "Output value from the stabilizer"};
+const resources::string_entry n_values_name{182, "Number of values"};
+const resources::string_entry n_values_description{183, "Number of previous values the stabilizer takes into account"};
+const resources::string_entry threshold_name{184, "Threshold"};
+const resources::string_entry threshold_description{185, "Threshold for the stabilizer."};
+const resources::string_entry not_rec_value_name{188, "Not recognized value"};
+const resources::string_entry not_rec_value_description{189, "Value returned as output when the input is not recognized"};
+
 const declaration signature_table[] = {
-    input(InputValue, 106, 107, "double"),
-    output(Recognized, 186, 187, "int"),
-    output(OutputValue, 180, 181, "double"),
+    input(InputValue, input_value_name, input_value_description, "double"),
+    output(Recognized, recognized_name, recognized_description, "int"),
+    output(OutputValue, output_value_name, output_value_description, "double"),
     // Not looked up when a saved patch is restored.
     output(Buffer, "Buffer", "Buffer", "double-matrix").unchecked(),
     output(MaxFreq, "MaxFreq", "Maximum frequency", "double").unchecked(),
     output(MaxFreqVal, "MaxFreqVal", "Value having maximum frequency", "double").unchecked(),
-    parameter(NValues, 182, 183, "int").domain(int_domain().minimum(1, true)).initial_value(10),
-    parameter(Threshold, 184, 185, "double")
+    parameter(NValues, n_values_name, n_values_description, "int").domain(int_domain().minimum(1, true)).initial_value(10),
+    parameter(Threshold, threshold_name, threshold_description, "double")
         .domain(double_domain().minimum(0.0, true).maximum(100.0, true))
         .initial_value(80.0),
-    parameter(NotRecValue, 188, 189, "double").initial_value(-1.0),
+    parameter(NotRecValue, not_rec_value_name, not_rec_value_description, "double").initial_value(-1.0),
 };
 
 }  // namespace
@@ -88,5 +105,23 @@ bool CStabilizer::Execute() {
 }
 
 void CStabilizer::Done() { window_.reset(); }
+
+block_class_registrant CStabilizer::Registrant() {
+    return block_class_registrant("Stabilizer")
+        .language(1033)
+        .name("Stabilizer")
+        .description("This block stabilizes the output of a machine learning classifier.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(167)
+        .language(1040)
+        .name("Stabilizer")
+        .description("Questo blocco stabilizza l'output di un classificatore.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(167)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CStabilizer>);
+}
 
 }  // namespace Mrv

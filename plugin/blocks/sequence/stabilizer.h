@@ -22,6 +22,8 @@ namespace Mrv {
 // An exception in a lifecycle method is reported as a trace.
 class CStabilizer : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CStabilizer(const CreationContext* context);
 
 protected:

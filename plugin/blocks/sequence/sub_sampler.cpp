@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "blocks/sequence/subsample.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 using namespace Mrv;
 
@@ -104,4 +106,17 @@ void CSubSampler::Generate() {
                             mode_->GetValue(), output_->GetChannel(0));
     output_->SetTimeStamp(Now());
     if (reset_on_generation_->GetValue()) buffer_.clear();
+}
+
+Mrv::block_class_registrant CSubSampler::Registrant() {
+    return block_class_registrant("SubSampler")
+        .language(1033)
+        .name("SubSampler")
+        .description("This block, given a sequence of values, will subsample it in N samples equispatially divided")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(262)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSubSampler>);
 }

@@ -23,6 +23,8 @@
 // An exception in a lifecycle method is reported as a trace.
 class CSubSampler : public Mrv::CBlockImplBase<Mrv::IBlock> {
 public:
+    // The class's record in the catalog.
+    static Mrv::block_class_registrant Registrant();
     explicit CSubSampler(const Mrv::CreationContext* context);
 
 protected:

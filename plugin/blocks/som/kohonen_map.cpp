@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <exception>
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
 namespace Mrv {
 namespace {
 
@@ -488,6 +491,20 @@ void CKohonenMap::MapToMatrix(IDoubleMatrix* matrix, int32 first, int32 last) {
 
 void CKohonenMap::MatrixToMap(IDoubleMatrix* matrix) {
     if (Mrv::MatrixToMap(map_, view_of(matrix), -1, -1) == matrix_fit::mismatch) NotifyError("%s", dimensions_message);
+}
+
+block_class_registrant CKohonenMap::Registrant() {
+    return block_class_registrant("kohonenmap")
+        .language(1033)
+        .name("KohonenMap")
+        .description("This block trains a Kohonen Map (SOM, Self Organizing Map) and, given an input vector provides "
+                     "both the map and the input classification as output.")
+        .catalog_path("MachineLearning.KohonenMaps")
+        .bitmap(261)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CKohonenMap>);
 }
 
 }  // namespace Mrv

@@ -40,6 +40,8 @@ namespace Mrv {
 
 class CKohonenMap : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CKohonenMap(const CreationContext* context);
 
 protected:

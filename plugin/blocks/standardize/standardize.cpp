@@ -1,5 +1,9 @@
 #include "blocks/standardize/standardize.h"
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
+
 namespace Mrv {
 namespace {
 
@@ -73,6 +77,10 @@ bool CStandardizeImpl::Execute() {
     }
     StandardizeFeatures();
     return true;
+}
+
+block_class_registrant CStandardizeImpl::Registrant() {
+    return CStandardizeBase::Registrant("Standardize", create_block<CStandardizeImpl>);
 }
 
 }  // namespace Mrv

@@ -17,6 +17,8 @@ namespace Mrv {
 
 class CStandardizeImpl : public CStandardizeBase {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CStandardizeImpl(const CreationContext* context);
 
 protected:

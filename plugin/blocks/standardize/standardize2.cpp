@@ -5,6 +5,8 @@
 
 #include "blocks/standardize/matrix_text.h"
 #include "framework/platform/files.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -251,6 +253,10 @@ void CStandardize2Impl::Done() {
     if (training_digits_) training_digits_->Free();
     training_ = nullptr;
     training_digits_ = nullptr;
+}
+
+block_class_registrant CStandardize2Impl::Registrant() {
+    return CStandardizeBase::Registrant("Standardize2", create_block<CStandardize2Impl>);
 }
 
 }  // namespace Mrv

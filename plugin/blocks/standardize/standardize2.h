@@ -28,6 +28,8 @@ namespace Mrv {
 
 class CStandardize2Impl : public CStandardizeBase {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CStandardize2Impl(const CreationContext* context);
 
 protected:

@@ -140,4 +140,20 @@ void CStandardizeBase::SwitchDigitPins(const declaration& training_digits) {
     NotifySignatureChanged();
 }
 
+block_class_registrant CStandardizeBase::Registrant(const char* class_id, block_factory factory) {
+    return block_class_registrant(class_id)
+        .language(1033)
+        .name("Standardize")
+        .description("This block standardizes the input feature vector.It computes mean and standard deviation of each "
+                     "attribute in the provided training setand processes each item of the input feature vector by "
+                     "subtracting the corresponding computed meanand by dividing by the corresponding computed "
+                     "standard deviation.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(std::move(factory));
+}
+
 }  // namespace Mrv

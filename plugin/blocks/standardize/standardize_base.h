@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/block_base.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 
@@ -29,6 +30,8 @@ declaration feature_digits_input();
 class CStandardizeBase : public CBlockImplBase<IBlock> {
 public:
     explicit CStandardizeBase(const CreationContext* context);
+    // The catalog record both classes share; the class id tells them apart.
+    static block_class_registrant Registrant(const char* class_id, block_factory factory);
 
 protected:
     // Init: false, after the error message, when the feature vector is not

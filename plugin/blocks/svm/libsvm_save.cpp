@@ -4,6 +4,8 @@
 
 #include "blocks/svm/sparse.h"
 #include "framework/platform/files.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -31,12 +33,20 @@ const char* const shape_changed_message =
 
 const char* const text_file_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_matrix_name{178, "Input Matrix"};
+const resources::string_entry input_matrix_description{179, "The input matrix to be saved in LibSVM format"};
+const resources::string_entry file_name_name{114, "File Name"};
+const resources::string_entry file_name_description{115, "Name of the output file that will be formatted in LibSVM style"};
+const resources::string_entry save_mode_name{112, "Save Mode"};
+const resources::string_entry save_mode_description{113, "Specify whether new data should overwrite the older ones or if the new data are appended after the older ones"};
+
 const declaration signature_table[] = {
-    input(InputMatrix, 178, 179, "double-matrix").required(),
-    parameter(FileName, 114, 115, "string")
+    input(InputMatrix, input_matrix_name, input_matrix_description, "double-matrix").required(),
+    parameter(FileName, file_name_name, file_name_description, "string")
         .initial_value("MyLibSVMFile.txt")
         .layout(filename_layout{text_file_filter, {true, false, false}}),
-    parameter(SaveMode, 112, 113, "int")
+    parameter(SaveMode, save_mode_name, save_mode_description, "int")
         .initial_value(1)
         .domain(int_domain().minimum(0, true).maximum(1, true))
         .layout(combo_layout{{"Append", "Overwrite"}}),
@@ -130,6 +140,24 @@ bool CLibSVMSave::Open(const std::string& name, std::string* reason) {
 void CLibSVMSave::Close() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
+}
+
+block_class_registrant CLibSVMSave::Registrant() {
+    return block_class_registrant("LibSVMSave")
+        .language(1033)
+        .name("LibSVM Save")
+        .description("This block allows saving a matrix in the format required by the libsvm tools")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(166)
+        .language(1040)
+        .name("LibSVM Save")
+        .description("Questo blocco permette di salvare una matrice nel formato richiesto dai tool di libsvm")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(166)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CLibSVMSave>);
 }
 
 }  // namespace Mrv

@@ -23,6 +23,8 @@ namespace Mrv {
 // a trace.
 class CLibSVMSave : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CLibSVMSave(const CreationContext* context);
     ~CLibSVMSave() override;
 

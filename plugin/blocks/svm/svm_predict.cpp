@@ -4,6 +4,8 @@
 
 #include "blocks/svm/sparse.h"
 #include "framework/platform/files.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -48,20 +50,34 @@ const probability_messages refresh_messages = {
 
 const char* const text_file_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_matrix_name{166, "Input Matrix"};
+const resources::string_entry input_matrix_description{167, "Input data to be analysed by the SVM"};
+const resources::string_entry output_vector_name{168, "Output Vector"};
+const resources::string_entry output_vector_description{169, "Output from the SVM model"};
+const resources::string_entry model_file_name_name{170, "Model File Name"};
+const resources::string_entry model_file_name_description{171, "Name of the file including the SVM model"};
+const resources::string_entry refresh_model_name{172, "Refresh model"};
+const resources::string_entry refresh_model_description{173, "Refresh the SVM model"};
+const resources::string_entry probabilities_name{256, "Show probabilities"};
+const resources::string_entry probabilities_description{257, "If set, an additional output is generated, providing probabilties values for classes. Note that the model should be suitably trained in order to provide probabilities values."};
+const resources::string_entry prob_vector_name{258, "Output probabilities"};
+const resources::string_entry prob_vector_description{259, "A vector containing the computed probabilities for each class."};
+
 const declaration signature_table[] = {
-    input(InputMatrix, 166, 167, "double-matrix").required(),
-    output(OutputVector, 168, 169, "double-matrix"),
-    parameter(ModelFileName, 170, 171, "string")
+    input(InputMatrix, input_matrix_name, input_matrix_description, "double-matrix").required(),
+    output(OutputVector, output_vector_name, output_vector_description, "double-matrix"),
+    parameter(ModelFileName, model_file_name_name, model_file_name_description, "string")
         .initial_value("MyModel.txt")
         // No mode flag: the model is only read, so the host lets several
         // predictions share one model file.
         .layout(filename_layout{text_file_filter, {false, true, false}}),
-    parameter(RefreshModel, 172, 173, "trigger").attribute(2, false).attribute(3, true),
-    parameter(Probabilities, 256, 257, "bool").initial_value(false).attribute(3, false),
+    parameter(RefreshModel, refresh_model_name, refresh_model_description, "trigger").attribute(2, false).attribute(3, true),
+    parameter(Probabilities, probabilities_name, probabilities_description, "bool").initial_value(false).attribute(3, false),
 };
 
 // Declared after the others, only while Probabilities is true.
-const declaration probability_output = output(ProbVector, 258, 259, "double-matrix");
+const declaration probability_output = output(ProbVector, prob_vector_name, prob_vector_description, "double-matrix");
 
 }  // namespace
 
@@ -210,6 +226,24 @@ bool CSVMPredict::WritesProbabilities() const {
 void CSVMPredict::FreeModel() {
     if (model_) svm_free_and_destroy_model(&model_);
     model_ = nullptr;
+}
+
+block_class_registrant CSVMPredict::Registrant() {
+    return block_class_registrant("SVM")
+        .language(1033)
+        .name("SVM Predict")
+        .description("This block provides support for performing prediction using Support Vector Machines (SVMs)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(164)
+        .language(1040)
+        .name("SVM Predict")
+        .description("Questo blocco opera classificazioni e predizioni usando una Support Vector Machine (SVM)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(164)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSVMPredict>);
 }
 
 }  // namespace Mrv

@@ -28,6 +28,8 @@ namespace Mrv {
 // a trace.
 class CSVMPredict : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CSVMPredict(const CreationContext* context);
     ~CSVMPredict() override;
 

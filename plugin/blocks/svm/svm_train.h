@@ -62,6 +62,8 @@ namespace Mrv {
 // a trace.
 class CSVMTrain : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CSVMTrain(const CreationContext* context);
     // A block released without Done still joins its worker.
     ~CSVMTrain() override;

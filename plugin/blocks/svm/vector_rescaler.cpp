@@ -1,6 +1,8 @@
 #include "blocks/svm/vector_rescaler.h"
 
 #include "blocks/svm/rescale.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -23,13 +25,25 @@ const char* const ranges_shape_message = "CVectorRescaler::Init -- Ranges should
 const char* const shapes_changed_message =
     "CVectorRescaler::Execute -- The input shapes changed after Init; the output is not updated.\n";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_vector_name{157, "Input Vector"};
+const resources::string_entry input_vector_description{161, "Input vector"};
+const resources::string_entry input_ranges_name{162, "Input Ranges"};
+const resources::string_entry input_ranges_description{163, "Ranges of each item in the input vector"};
+const resources::string_entry output_vector_name{164, "Output Vector"};
+const resources::string_entry output_vector_description{165, "Rescaled vector"};
+const resources::string_entry output_low_bound_name{174, "Lower bound"};
+const resources::string_entry output_low_bound_description{175, "Lower bound of the rescaled vector"};
+const resources::string_entry output_high_bound_name{176, "Upper bound"};
+const resources::string_entry output_high_bound_description{177, "Upper bound of the rescaled vector"};
+
 const declaration signature_table[] = {
-    input(InputVector, 157, 161, "double-matrix").required(),
+    input(InputVector, input_vector_name, input_vector_description, "double-matrix").required(),
     // Not looked up when a saved patch is restored.
-    input(InputRanges, 162, 163, "double-matrix").required().unchecked(),
-    output(OutputVector, 164, 165, "double-matrix"),
-    parameter(OutputLowBound, 174, 175, "double").initial_value(-1.0),
-    parameter(OutputHighBound, 176, 177, "double").initial_value(1.0),
+    input(InputRanges, input_ranges_name, input_ranges_description, "double-matrix").required().unchecked(),
+    output(OutputVector, output_vector_name, output_vector_description, "double-matrix"),
+    parameter(OutputLowBound, output_low_bound_name, output_low_bound_description, "double").initial_value(-1.0),
+    parameter(OutputHighBound, output_high_bound_name, output_high_bound_description, "double").initial_value(1.0),
 };
 
 }  // namespace
@@ -79,6 +93,24 @@ bool CVectorRescaler::Execute() {
                             low_->GetValue(), high_->GetValue(), output_->GetWritePointer());
     output_->SetTimeStamp(Now());
     return true;
+}
+
+block_class_registrant CVectorRescaler::Registrant() {
+    return block_class_registrant("VectorRescaler")
+        .language(1033)
+        .name("Vector Rescaler")
+        .description("This block rescales the input vector according to the given ranges.")
+        .catalog_path("Math.Matrix.Operations")
+        .bitmap(165)
+        .language(1040)
+        .name("Vector Rescaler")
+        .description("Questo blocco riscala il vettore in input sulla base dei range forniti.")
+        .catalog_path("Math.Matrix.Operations")
+        .bitmap(165)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CVectorRescaler>);
 }
 
 }  // namespace Mrv

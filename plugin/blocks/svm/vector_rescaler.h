@@ -8,6 +8,8 @@ namespace Mrv {
 // An exception in a lifecycle method is reported as a trace.
 class CVectorRescaler : public CBlockImplBase<IBlock> {
 public:
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CVectorRescaler(const CreationContext* context);
 
 protected:
