@@ -11,7 +11,7 @@ using namespace Mrv;
 
 class CountingBlock : public CBlockImplBase<IBlock> {
 public:
-    explicit CountingBlock(const CreationContext* context) : CBlockImplBase(context) {}
+    explicit CountingBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {}
     bool ExecuteDirectly() { return Execute(); }
     void Warn() { NotifyWarning("%s", "the same warning\n"); }
     bool warn_in_execute = false;

@@ -64,8 +64,23 @@ constexpr long max_tail_ticks = 10000;
 
 }  // namespace
 
-Signature& BlockNode::signature() const { return host_object<Signature>(block->GetSignature()); }
-Status& BlockNode::status() const { return host_object<Status>(block->GetStatus()); }
+namespace {
+// The host object behind `current`, converted again only when it is not
+// the interface converted last.
+template <class T, class I>
+T& remembered_host_object(I* current, const I*& last_interface, T*& last_object) {
+    if (current != last_interface || !last_object) {
+        last_object = &host_object<T>(current);
+        last_interface = current;
+    }
+    return *last_object;
+}
+}  // namespace
+
+Signature& BlockNode::signature() const {
+    return remembered_host_object(block->GetSignature(), signature_interface_, signature_);
+}
+Status& BlockNode::status() const { return remembered_host_object(block->GetStatus(), status_interface_, status_); }
 Layout& BlockNode::layout() const { return host_object<Layout>(block->GetLayout()); }
 
 Patch::Patch() : kernel_(KernelServices::create()), clock_(Clock::create()) {}

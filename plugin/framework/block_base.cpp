@@ -6,8 +6,11 @@
 
 #include <boost/format.hpp>
 
+#include "framework/declaring.h"
 #include "framework/platform/module.h"
 #include "framework/platform/resources.h"
+#include "framework/shapes.h"
+#include "framework/ui_queries.h"
 
 namespace Mrv {
 namespace {
@@ -18,9 +21,7 @@ constexpr const char* unhandled_exception_format =
     "Block %1%: unhandled exception of type %2% in method %3%; exception message is %4%\n";
 constexpr const char* brush_failed_message = "CBlockImplBase<T>::DrawNCAreas -- failed to create solid brush\n";
 constexpr const char* fill_failed_message = "CBlockImplBase<T>::DrawNCAreas -- FillRect failed\n";
-
-// Longest notification text; the buffer keeps one byte for the terminator.
-constexpr std::size_t notification_buffer_size = 512;
+constexpr const char* unknown_exception_text = "an exception without a message was raised.\n";
 
 // Trace levels at which the wrappers log.
 constexpr int32 trace_lifecycle = 3;
@@ -28,41 +29,18 @@ constexpr int32 trace_parameter_change = 4;
 constexpr int32 trace_signature = 5;
 constexpr int32 trace_execute = 6;
 
-// Checks that a freshly declared value object has the interface its class
-// id promises; a mismatch raises CCastExceptionImpl.
-void check_value_interface(const std::string& class_id, IDatatype* value) {
-    if (class_id == "double") CSmartPtr<IDouble> check(value);
-    else if (class_id == "int") CSmartPtr<IInt> check(value);
-    else if (class_id == "bool") CSmartPtr<IBool> check(value);
-    else if (class_id == "string") CSmartPtr<IString> check(value);
-    else if (class_id == "trigger") CSmartPtr<ITrigger> check(value);
-    else if (class_id == "double-matrix") CSmartPtr<IDoubleMatrix> check(value);
-    else if (class_id == "int-matrix") CSmartPtr<IIntMatrix> check(value);
-    else CSmartPtr<IDatatype> check(value);
-}
-
-void set_initial_value(IDatatype* value, const default_value& initial) {
-    std::visit(
-        [value](const auto& typed) {
-            using T = std::decay_t<decltype(typed)>;
-            if constexpr (std::is_same_v<T, double>) CSmartPtr<IDouble>(value)->SetValue(typed);
-            else if constexpr (std::is_same_v<T, int32>) CSmartPtr<IInt>(value)->SetValue(typed);
-            else if constexpr (std::is_same_v<T, bool>) CSmartPtr<IBool>(value)->SetValue(typed);
-            else if constexpr (std::is_same_v<T, std::string>) CSmartPtr<IString>(value)->SetValue(typed.c_str());
-        },
-        initial);
-}
-
 }  // namespace
 
 // All log lines of one wrapper call go into one host log entry.
 template <class I>
 class CBlockImplBase<I>::log_session {
 public:
-    explicit log_session(CBlockImplBase& block) : block_(block), kernel_(block.kernel_) {}
+    // Takes no reference: the block holds the kernel services for its life,
+    // and an Execute with tracing off never writes.
+    explicit log_session(CBlockImplBase& block) : block_(block) {}
 
     void write(int32 severity, const std::string& text) {
-        ILog* log = kernel_->GetLog();
+        ILog* log = block_.kernel_->GetLog();
         if (!log) return;
         if (entry_) log->Append(*entry_, severity, text.c_str());
         else entry_ = log->Open(severity, text.c_str());
@@ -73,12 +51,11 @@ public:
 
 private:
     CBlockImplBase& block_;
-    CSmartPtr<IKernelServices> kernel_;  // held for the duration of the call
     std::optional<int64> entry_;
 };
 
 template <class I>
-CBlockImplBase<I>::CBlockImplBase(const CreationContext* context) {
+CBlockImplBase<I>::CBlockImplBase(const CreationContext* context, exception_policy policy) : policy_(policy) {
     if (context == nullptr) throw CLogicExceptionImpl(message(MessageId::NullCreationContext));
     if (context->object_id == 0) throw CLogicExceptionImpl(message(MessageId::NullObjectId));
     if (context->kernel == nullptr) throw CLogicExceptionImpl(message(MessageId::NullKernelServices));
@@ -103,8 +80,14 @@ CBlockImplBase<I>::~CBlockImplBase() = default;
 
 template <class I>
 int32 CBlockImplBase<I>::TraceLevel() {
-    IParameter* trace = signature_ ? signature_->GetTraceLevel() : nullptr;
-    return trace ? CSmartPtr<IInt>(trace->GetValue())->GetValue() : 0;
+    // Read on every wrapper call: the value object is looked up once per
+    // signature.
+    if (!trace_level_) {
+        IParameter* trace = signature_ ? signature_->GetTraceLevel() : nullptr;
+        if (!trace) return 0;
+        trace_level_ = trace->GetValue();
+    }
+    return trace_level_->GetValue();
 }
 
 template <class I>
@@ -147,7 +130,7 @@ bool CBlockImplBase<I>::RunWrapped(const char* method, int32 level, Body&& body)
             if (trace >= 2) log.write(LogError, report);
         }
         if (trace >= level) log.method(method, "returned");
-        if (sets_to_clear) ClearMessageSets();
+        if (sets_to_clear) recurring_.clear();
         return result;
     } catch (const IException& error) {
         ReportException(log, "Mrv::IException", method, error.GetDescription());
@@ -157,10 +140,54 @@ bool CBlockImplBase<I>::RunWrapped(const char* method, int32 level, Body&& body)
     return false;
 }
 
+// Applies the class's exception policy around one overridable.
 template <class I>
-void CBlockImplBase<I>::ClearMessageSets() {
-    current_messages_.clear();
-    previous_messages_.clear();
+template <class Result, class Body>
+Result CBlockImplBase<I>::Guarded(Result on_failure, Body&& body) {
+    if (!policy_.caught) return body();
+    try {
+        return body();
+    } catch (const IException& error) {
+        Notify(policy_.level, std::string(error.GetDescription()));
+    } catch (const std::exception& error) {
+        if (!policy_.prefix) throw;
+        Notify(policy_.level, std::string(policy_.prefix) + error.what() + "\n");
+    } catch (...) {
+        if (!policy_.prefix) throw;
+        Notify(policy_.level, std::string(policy_.prefix) + unknown_exception_text);
+    }
+    return on_failure;
+}
+
+template <class I>
+void CBlockImplBase<I>::ReleaseAllHandles() {
+    parameter_values_.clear();
+    ReleaseHandles();
+}
+
+template <class I>
+void CBlockImplBase<I>::InitSignature() {
+    for (const table_ref& table : tables_)
+        for (std::size_t i = 0; i < table.count; ++i) Declare(table.rows[i]);
+}
+
+// A restored declaration must hold every checked row of the tables, each
+// parameter with the interface its class promises.
+template <class I>
+void CBlockImplBase<I>::CheckTables() {
+    for (const table_ref& table : tables_)
+        for (std::size_t i = 0; i < table.count; ++i) {
+            const declaration& row = table.rows[i];
+            if (!row.checked) continue;
+            const std::string& id = row.descriptor.id;
+            switch (row.kind) {
+            case declaration_kind::input: FindInput(id); break;
+            case declaration_kind::output: FindOutput(id); break;
+            case declaration_kind::parameter:
+                check_value_interface(row.descriptor.datatype_class_id, CachedParameterValue(id));
+                break;
+            }
+        }
 }
 
 // host thread, once after construction; exceptions from a first
@@ -177,12 +204,14 @@ void CBlockImplBase<I>::InitInstance(ISignature* saved_signature, ILayout* saved
     }
     CSmartPtr<ISignature> saved(saved_signature);
     signature_ = saved;
-    parameter_values_.clear();
+    trace_level_ = nullptr;
+    ReleaseAllHandles();
     if (saved_layout) layout_ = saved_layout;
     try {
         const int32 trace = TraceLevel();
         if (trace >= trace_signature) log.method("CheckSignature", "starting");
         RestoreArguments(arguments);
+        CheckTables();
         CheckSignature();
         if (trace >= trace_signature) log.method("CheckSignature", "returned");
     } catch (const IException& error) {
@@ -190,7 +219,8 @@ void CBlockImplBase<I>::InitInstance(ISignature* saved_signature, ILayout* saved
         // block's own signature and carry the saved values over.
         ReportException(log, "Mrv::IException", "InitInstance", error.GetDescription());
         signature_ = constructed_signature_;
-        parameter_values_.clear();
+        trace_level_ = nullptr;
+        ReleaseAllHandles();
         signature_->Clear();
         layout_->Clear();
         const int32 trace = TraceLevel();
@@ -207,9 +237,10 @@ void CBlockImplBase<I>::DoneInstance() {
     log_session log(*this);
     const int32 trace = TraceLevel();
     if (trace >= trace_signature) log.method("DoneSignature", "starting");
-    parameter_values_.clear();
+    ReleaseAllHandles();
     signature_->Clear();
     DoneSignature();
+    ReleaseAllHandles();
     if (trace >= trace_signature) log.method("DoneSignature", "returned");
 }
 
@@ -220,7 +251,13 @@ bool CBlockImplBase<I>::InitBlock(IClock* clock, IUnknown* context, int32, int32
     init_context_ = context;
     return RunWrapped("Init", trace_lifecycle, [this](bool& clear) {
         clear = true;
-        return Init();
+        const bool result = Guarded(false, [this] {
+            BindPinHandles();
+            return Init();
+        });
+        // A failed Init leaves no pin bound, so that Execute finds none.
+        if (!result) ReleaseAllHandles();
+        return result;
     });
 }
 
@@ -229,7 +266,7 @@ template <class I>
 bool CBlockImplBase<I>::CheckBlock() {
     return RunWrapped("Check", trace_lifecycle, [this](bool& clear) {
         clear = true;
-        return Check();
+        return Guarded(false, [this] { return Check(); });
     });
 }
 
@@ -239,17 +276,17 @@ bool CBlockImplBase<I>::StartBlock() {
     return RunWrapped("Start", trace_lifecycle, [this](bool& clear) {
         started_ = true;
         clear = true;
-        return Start();
+        return Guarded(false, [this] { return Start(); });
     });
 }
 
 // host thread, once per tick between Start and Stop.
 template <class I>
 bool CBlockImplBase<I>::ExecuteBlock() {
-    previous_messages_.clear();
-    std::swap(previous_messages_, current_messages_);
-    const bool result = RunWrapped("Execute", trace_execute, [this](bool&) { return Execute(); });
-    previous_messages_.clear();
+    recurring_.begin_execute();
+    const bool result = RunWrapped("Execute", trace_execute,
+                                   [this](bool&) { return Guarded(policy_.level != LevelError, [this] { return Execute(); }); });
+    recurring_.end_execute();
     return result;
 }
 
@@ -259,7 +296,7 @@ void CBlockImplBase<I>::StopBlock() {
     if (!started_) return;
     RunWrapped("Stop", trace_lifecycle, [this](bool& clear) {
         started_ = false;
-        Stop();
+        Guarded(0, [this] { Stop(); return 0; });
         clear = true;
         return true;
     });
@@ -270,35 +307,26 @@ template <class I>
 void CBlockImplBase<I>::DoneBlock() {
     if (clock_ && init_context_) {
         RunWrapped("Done", trace_lifecycle, [this](bool& clear) {
-            Done();
+            Guarded(0, [this] { Done(); return 0; });
             clear = true;
             return true;
         });
     }
     clock_ = nullptr;
     init_context_ = nullptr;
-    // Released with the other references; the accessor binds them again.
-    parameter_values_.clear();
+    // Released with the other references; a later use binds them again.
+    ReleaseAllHandles();
 }
 
 template <class I>
 void CBlockImplBase<I>::Notify(int32 level, const char* format, va_list arguments) {
-    char buffer[notification_buffer_size];
-    std::vsnprintf(buffer, sizeof buffer, format, arguments);
-    Notify(level, std::string(buffer));
+    Notify(level, format_notification(format, arguments));
 }
 
 template <class I>
 void CBlockImplBase<I>::Notify(int32 level, const std::string& full_text) {
-    const std::string text = full_text.substr(0, notification_buffer_size - 1);
-    if (deduplicate_) {
-        // A text sent in the previous cycle stays silent while it recurs.
-        if (previous_messages_.erase(text) > 0) {
-            current_messages_.insert(text);
-            return;
-        }
-        if (!current_messages_.insert(text).second) return;
-    }
+    const std::string text = full_text.substr(0, longest_notification);
+    if (deduplicate_ && !recurring_.admit(text)) return;
     if (sink_) sink_->Message(this, level, text.c_str());
 }
 
@@ -322,32 +350,8 @@ MRV_DEFINE_NOTIFY(NotifyFatalError, LevelFatal)
 template <class I>
 void CBlockImplBase<I>::Declare(const declaration& row) {
     const signature_item_descriptor& item = row.descriptor;
-    const std::string name = LoadText(item.name), description = LoadText(item.description);
-    switch (row.kind) {
-    case declaration_kind::input:
-        signature_->AddInput(item.id.c_str(), name.c_str(), description.c_str(), item.datatype_catalog_id.c_str(),
-                             item.datatype_class_id.c_str(), item.options[0], item.options[2], item.value);
-        break;
-    case declaration_kind::output:
-        signature_->AddOutput(item.id.c_str(), name.c_str(), description.c_str(), item.datatype_catalog_id.c_str(),
-                              item.datatype_class_id.c_str(), item.init_info_catalog_id.c_str(),
-                              item.init_info_class_id.c_str(), item.output_value);
-        break;
-    case declaration_kind::parameter:
-        signature_->AddParameter(item.id.c_str(), name.c_str(), description.c_str(),
-                                 item.datatype_catalog_id.c_str(), item.datatype_class_id.c_str(),
-                                 item.domain_catalog_id.c_str(), item.domain_class_id.c_str(), item.value, 0);
-        DeclareParameter(item, row.initial);
-        break;
-    }
-}
-
-template <class I>
-void CBlockImplBase<I>::DeclareParameter(const signature_item_descriptor& item, const default_value& initial) {
-    CSmartPtr<IParameter> declared = FindParameter(item.id);
-    for (int attribute : {AttrDesignChange, AttrRunChange, AttrDesignStructural, AttrRunStructural, AttrVisible})
-        declared->SetAttribute(attribute, item.attributes[attribute]);
-    declared->SetIntAttribute(item.int_attribute);
+    add_to_signature(signature_.get(), row, LoadText(item.name), LoadText(item.description));
+    if (row.kind != declaration_kind::parameter) return;
     if (!item.validators.empty()) {
         auto& stored = validators_[item.id];
         stored.insert(stored.end(), item.validators.begin(), item.validators.end());
@@ -356,46 +360,7 @@ void CBlockImplBase<I>::DeclareParameter(const signature_item_descriptor& item, 
         auto& stored = handlers_[item.id];
         stored.insert(stored.end(), item.handlers.begin(), item.handlers.end());
     }
-    if (item.int_bounds) {
-        CSmartPtr<IIntDomain> domain(declared->GetDomain());
-        if (!domain) throw CCastExceptionImpl();
-        domain->SetMinimum(item.int_bounds->minimum_bound.value(), item.int_bounds->minimum_bound.state());
-        domain->SetMaximum(item.int_bounds->maximum_bound.value(), item.int_bounds->maximum_bound.state());
-    } else if (item.double_bounds) {
-        CSmartPtr<IDoubleDomain> domain(declared->GetDomain());
-        if (!domain) throw CCastExceptionImpl();
-        domain->SetMinimum(item.double_bounds->minimum_bound.value(), item.double_bounds->minimum_bound.state());
-        domain->SetMaximum(item.double_bounds->maximum_bound.value(), item.double_bounds->maximum_bound.state());
-    }
-    if (item.attributes[AttrLayoutFirst]) layout_->AddParameter(item.id.c_str());
-    if (item.layout) {
-        const char* id = item.id.c_str();
-        std::visit(
-            [&](const auto& chosen) {
-                using T = std::decay_t<decltype(chosen)>;
-                if constexpr (std::is_same_v<T, combo_layout>) {
-                    CSmartPtr<IComboDatatypeLayout> combo(layout_->SetLayout(id, "kernel", "combo"));
-                    combo->SetItemCount(static_cast<int32>(chosen.items.size()));
-                    for (std::size_t i = 0; i < chosen.items.size(); ++i)
-                        combo->SetItem(static_cast<int32>(i), chosen.items[i].c_str());
-                } else if constexpr (std::is_same_v<T, filename_layout>) {
-                    CSmartPtr<IFilenameDatatypeLayout> file(layout_->SetLayout(id, "kernel", "filename"));
-                    file->SetFilter(chosen.filter.c_str());
-                    file->SetOptions(chosen.options[0], chosen.options[1], chosen.options[2]);
-                } else if constexpr (std::is_same_v<T, foldername_layout>) {
-                    CSmartPtr<IFoldernameDatatypeLayout> folder(layout_->SetLayout(id, "kernel", "foldername"));
-                    folder->SetOption(chosen.option);
-                } else if constexpr (std::is_same_v<T, datatype_selector_layout>) {
-                    CSmartPtr<IDatatypeSelectorComboLayout> selector(
-                        layout_->SetLayout(id, "kernel", "datatype_selector_combo"));
-                    for (const auto& pair : chosen.pairs) selector->AddPair(pair.first.c_str(), pair.second.c_str());
-                }
-            },
-            *item.layout);
-    }
-    IDatatype* value = declared->GetValue();
-    check_value_interface(item.datatype_class_id, value);
-    set_initial_value(value, initial);
+    set_up_parameter(FindParameter(item.id).get(), layout_.get(), row);
 }
 
 template <class I>
@@ -436,6 +401,7 @@ void CBlockImplBase<I>::RemoveParameter(const std::string& id) {
     validators_.erase(id);
     handlers_.erase(id);
     parameter_values_.erase(id);
+    ReleaseParameterHandles(id);
     signature_->RemoveParameter(id.c_str());
 }
 
@@ -518,44 +484,24 @@ TimeStamp CBlockImplBase<I>::Now() const {
 }
 
 template <class I>
-void CBlockImplBase<I>::ApplyShape(const char* catalog_id, const char* class_id, IDatatype* target,
-                                   const std::function<void(IInitInfo*)>& configure) {
-    auto shape = CSmartPtr<IInitInfo>::adopt(kernel_->CreateInitInfo(catalog_id, class_id));
-    configure(shape.get());
-    shape->Apply(target);
-}
-
-template <class I>
 void CBlockImplBase<I>::ShapeMatrix(IDatatype* target, int32 rows, int32 columns) {
-    ApplyShape("kernel", "double-matrix", target,
-               [&](IInitInfo* shape) { CSmartPtr<IMatrixInitInfo>(shape)->SetShape(rows, columns); });
+    shapes::matrix(kernel_.get(), target, rows, columns);
 }
 
 template <class I>
 void CBlockImplBase<I>::ShapeIntMatrix(IDatatype* target, int32 rows, int32 columns) {
-    ApplyShape("kernel", "int-matrix", target,
-               [&](IInitInfo* shape) { CSmartPtr<IMatrixInitInfo>(shape)->SetShape(rows, columns); });
+    shapes::int_matrix(kernel_.get(), target, rows, columns);
 }
 
 template <class I>
 void CBlockImplBase<I>::ShapeLabelledSet(IDatatype* target, int32 element_rows, int32 element_columns) {
-    ApplyShape("kernel", "labeled_set", target, [&](IInitInfo* shape) {
-        CSmartPtr<ILabelledSetInitInfo> set(shape);
-        set->SetElementType("kernel", "double-matrix");
-        set->SetElementShape(element_rows, element_columns);
-    });
+    shapes::labelled_set(kernel_.get(), target, element_rows, element_columns);
 }
 
 template <class I>
 void CBlockImplBase<I>::ShapeTemporalData(IDatatype* target, int32 samples, int32 channels, double sample_rate,
                                           double minimum, double maximum) {
-    ApplyShape("base", "temporal_data", target, [&](IInitInfo* shape) {
-        CSmartPtr<ITemporalDataInitInfo> temporal(shape);
-        temporal->SetSampleCount(samples);
-        temporal->SetChannelCount(channels);
-        temporal->SetSampleRate(sample_rate);
-        temporal->SetValueRange(minimum, maximum);
-    });
+    shapes::temporal_data(kernel_.get(), target, samples, channels, sample_rate, minimum, maximum);
 }
 
 // ---- parameter changes ------------------------------------------------------
@@ -597,12 +543,12 @@ bool CBlockImplBase<I>::ApplyChange(IParameter* parameter, IDatatype* new_value,
     if (validators_.empty() && handlers_.empty()) {
         const int32 trace = TraceLevel();
         if (trace >= trace_parameter_change) log.method("OnChangingParameter", "starting");
-        const bool accepted = OnChangingParameter(id, new_value);
+        const bool accepted = Guarded(false, [&] { return OnChangingParameter(id, new_value); });
         if (trace >= trace_parameter_change) log.method("OnChangingParameter", "returned");
         if (!accepted) return false;
         apply();
         if (trace >= trace_parameter_change) log.method("OnChangedParameter", "starting");
-        OnChangedParameter(id);
+        Guarded(0, [&] { OnChangedParameter(id); return 0; });
         if (trace >= trace_parameter_change) log.method("OnChangedParameter", "returned");
         return true;
     }
@@ -639,14 +585,6 @@ void CBlockImplBase<I>::RestoreParameterValues(ISignature* saved_signature) {
 
 // ---- host events and user interface ----------------------------------------
 
-// Query codes of user-interface events.
-namespace ui_query {
-enum : int32 {
-    Flag0 = 0, Flag1 = 1, Value0 = 2, Flag2 = 3, Flag3 = 4, Flag4 = 5, Flag5 = 6, Value1 = 7,
-    Flag6 = 8, OwnerDrawn = 9, Size = 10, Unused = 11, SetValue = 12, DrawContent = 13, Release = 14
-};
-}
-
 template <class I>
 bool CBlockImplBase<I>::HandleEvent(IEvent* event) {
     if (event == nullptr) return false;
@@ -654,35 +592,7 @@ bool CBlockImplBase<I>::HandleEvent(IEvent* event) {
         if (event->GetKind() == EventParameterChange)
             return ChangeParameter(event->GetParameter(), event->GetNewValue());
         if (event->GetKind() != EventUserInterface) return false;
-        switch (event->GetQueryCode()) {
-        case ui_query::Flag0: return GetUiFlag(0);
-        case ui_query::Flag1: return GetUiFlag(1);
-        case ui_query::Flag2: return GetUiFlag(2);
-        case ui_query::Flag3: return GetUiFlag(3);
-        case ui_query::Flag4: return GetUiFlag(4);
-        case ui_query::Flag5: return GetUiFlag(5);
-        case ui_query::Flag6: return GetUiFlag(6);
-        case ui_query::OwnerDrawn: return IsUiOwnerDrawn();
-        case ui_query::Value0:
-        case ui_query::Value1: {
-            const int64 answer = GetUiValue(event->GetQueryCode() == ui_query::Value0 ? 0 : 1, event->GetQueryValue());
-            event->SetQueryValue(answer);
-            return answer != 0;
-        }
-        case ui_query::Size: {
-            UiSize size{};
-            GetUiSize(&size);
-            event->SetSize(size);
-            return true;
-        }
-        case ui_query::SetValue: return SetUiValue(event->GetQueryValue());
-        case ui_query::DrawContent:
-            Draw(event->GetDevice(), event->GetRectangle(0), event->GetRectangle(1), event->GetDrawValue(0),
-                 event->GetDrawValue(1));
-            return true;
-        case ui_query::Release: return ReleaseUiResources();
-        default: return false;
-        }
+        return answer_ui_query(*this, *event);
     } catch (const IException& error) {
         Notify(LevelWarning, std::string(error.GetDescription()));
     }

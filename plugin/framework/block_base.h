@@ -3,6 +3,11 @@
 // carries the de-duplicated notifications, the declaration operations and
 // the parameter-change protocol. Concrete blocks override the protected
 // operations only.
+//
+// Threads: the host calls a block from one thread at a time and the base
+// takes no lock. Every overridable below runs on the host's thread; the
+// notes beside them say when. A block that starts a thread of its own marks
+// what its lock guards where it keeps that state.
 #pragma once
 
 #include <functional>
@@ -13,6 +18,8 @@
 #include <vector>
 
 #include "framework/declarations.h"
+#include "framework/handles.h"
+#include "framework/notifications.h"
 #include "framework/platform/drawing.h"
 #include "framework/property.h"
 #include "framework/smart_ptr.h"
@@ -20,14 +27,37 @@
 
 namespace Mrv {
 
+// Each block class returns its catalog record (registration/registrant.h).
+class block_class_registrant;
+
+// What the base does with an exception that a block's lifecycle method or
+// parameter change raises; each block class states its own in its
+// constructor.
+struct exception_policy {
+    // Not caught by the block: the wrapper reports it as unhandled.
+    static exception_policy unhandled() { return {false, 0, nullptr}; }
+    // An Mrv::IException's text is sent as a trace; the method answers
+    // false, except Execute, which keeps the tick going.
+    static exception_policy trace() { return {true, LevelTrace, nullptr}; }
+    // Every exception is sent as an error and the method answers false; a
+    // std::exception's text, or a note for one without text, follows
+    // `prefix`.
+    static exception_policy error(const char* prefix) { return {true, LevelError, prefix}; }
+
+    bool caught;
+    int32 level;
+    const char* prefix;
+};
+
 template <class I>
 class CBlockImplBase
     : public CPropertyContainerImpl<
-          ksl::reference_counted_class_impl<I, IPropertyContainer, IEventSource, IEventHandler, ISignedObject>> {
+          ksl::reference_counted_class_impl<I, IPropertyContainer, IEventSource, IEventHandler, ISignedObject>>,
+      public handle_owner {
 public:
     // host thread, from the block's factory; throws CLogicExceptionImpl for
     // a null context, a zero object id or missing kernel services.
-    explicit CBlockImplBase(const CreationContext* context);
+    CBlockImplBase(const CreationContext* context, exception_policy policy);
     ~CBlockImplBase() override;
 
     // Public lifecycle, called by the host in this order.
@@ -69,19 +99,39 @@ public:
     bool ChangeParameter(IParameter* parameter, IDatatype* new_value);
 
 protected:
-    // Overridables, in the host's slot order.
-    virtual void InitSignature() {}
+    // Overridables, in the host's slot order. Pin and parameter handles are
+    // the base's: bound before Init (pins) or at first use (parameters),
+    // dropped after Done and DoneSignature.
+    //
+    // From InitInstance on first declaration, and when a saved declaration
+    // did not fit: declares the tables given to UseTable, in order.
+    virtual void InitSignature();
+    // At the tear-down of the signature, after Done.
     virtual void DoneSignature() {}
+    // From InitInstance when a saved patch is restored, after the base
+    // checked the saved declaration against the tables: what the tables
+    // cannot say (items that depend on a saved value). Raising makes the
+    // base declare afresh.
     virtual void CheckSignature() {}
     virtual void RestoreArguments(IUnknown* /*arguments*/) {}
     virtual void RestoreParameterValues(ISignature* saved_signature);
+    // Any state: false vetoes the change.
     virtual bool OnChangingParameter(const std::string& /*id*/, IDatatype* /*new_value*/) { return true; }
+    // Any state, after a change was applied.
     virtual void OnChangedParameter(const std::string& /*id*/) {}
+    // After InitInstance and the connection of the pins.
     virtual bool Init() { return true; }
+    // Between Init and Start.
     virtual bool Check() { return true; }
+    // After Check; may follow Stop again.
     virtual bool Start() { return true; }
+    // Between Start and Stop: on a new value of a driving input, or on an
+    // execution the block asked for.
     virtual bool Execute() { return true; }
+    // After Start; runs once however often the host stops.
     virtual void Stop() {}
+    // After Stop, or after a failed Init; skipped unless Init got both of
+    // its objects.
     virtual void Done() {}
     // The four user-interface value getters share this default.
     virtual int64 UiValue(int32 index, int64 argument);
@@ -95,6 +145,13 @@ protected:
     void NotifyFatalError(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // The same, for text that is already formatted.
     void Notify(int32 level, const std::string& text);
+
+    // The block's declaration table (from the constructor; several tables
+    // are declared and checked in the order given).
+    template <std::size_t N>
+    void UseTable(const declaration (&table)[N]) {
+        tables_.push_back({table, N});
+    }
 
     // Declarations (from InitSignature, or at run time).
     void Declare(const declaration& row);
@@ -152,17 +209,6 @@ protected:
         return true;
     }
 
-    // Binds a handle to an input's or an output's datatype object; a wrong
-    // interface raises CCastExceptionImpl.
-    template <class T, class F>
-    void BindInput(CSmartPtr<T, F>& handle, const std::string& id) {
-        handle = FindInput(id)->GetDatatype();
-    }
-    template <class T, class F>
-    void BindOutput(CSmartPtr<T, F>& handle, const std::string& id) {
-        handle = FindOutput(id)->GetDatatype();
-    }
-
     // Sets a parameter's visibility (attribute 1) and tells the host.
     void SetParameterVisible(const std::string& id, bool visible);
     // Tells the host that the block changed one of its own parameters.
@@ -185,19 +231,6 @@ protected:
     void ShapeTemporalData(IDatatype* target, int32 samples, int32 channels, double sample_rate, double minimum,
                            double maximum);
 
-    // Runs `body` and returns its result; an Mrv::IException raised inside
-    // is reported with its own text through NotifyTrace and `on_failure`
-    // is returned instead.
-    template <class Body, class Result = decltype(std::declval<Body&>()())>
-    Result TraceExceptions(Body&& body, Result on_failure) {
-        try {
-            return body();
-        } catch (const IException& error) {
-            NotifyTrace("%s", error.GetDescription());
-            return on_failure;
-        }
-    }
-
     // Scheduling: the base sets both execution settings to 1; blocks name
     // the inputs that drive them, from the constructor.
     void AddDrivingInput(const char* pin_id, int32 flag = 1) { status_->AddDrivingInput(pin_id, flag); }
@@ -205,20 +238,27 @@ protected:
     // The block's frame colour (fractions in [0, 1]).
     void SetColour(double red, double green, double blue);
 
+    // handle_owner
+    IPin* LookUpPin(bool input, const std::string& id) override {
+        return input ? FindInput(id).get() : FindOutput(id).get();
+    }
+    bool HasPin(bool input, const std::string& id) override { return input ? HasInput(id) : HasOutput(id); }
+    IParameter* LookUpParameter(const std::string& id) override { return FindParameter(id).get(); }
+
 private:
     class log_session;
+    template <class Result, class Body>
+    Result Guarded(Result on_failure, Body&& body);
+    void CheckTables();
+    void ReleaseAllHandles();
     template <class Body>
     bool RunWrapped(const char* method, int32 level, Body&& body);
     void ReportException(log_session& log, const char* type, const char* method, const char* what);
     int32 TraceLevel();
     std::string LoadText(const text& source) const;
     void Notify(int32 level, const char* format, va_list arguments);
-    void ClearMessageSets();
     bool ApplyChange(IParameter* parameter, IDatatype* new_value, bool structural, log_session& log);
-    void DeclareParameter(const signature_item_descriptor& item, const default_value& initial);
     IDatatype* CachedParameterValue(const std::string& id);
-    void ApplyShape(const char* catalog_id, const char* class_id, IDatatype* target,
-                    const std::function<void(IInitInfo*)>& configure);
 
     uint64 object_id_;
     IBlockClass* block_class_;
@@ -226,8 +266,7 @@ private:
     int64 abort_timeout_;
     CSmartPtr<INotificationSink> sink_;
     bool deduplicate_ = false;
-    std::set<std::string> current_messages_;
-    std::set<std::string> previous_messages_;
+    recurring_texts recurring_;
     CSmartPtr<ISignature> signature_;
     CSmartPtr<ISignature> constructed_signature_;
     CSmartPtr<ILayout> layout_;
@@ -247,6 +286,13 @@ private:
     std::map<std::string, std::vector<change_validator>> validators_;
     std::map<std::string, std::vector<change_handler>> handlers_;
     std::map<std::string, CSmartPtr<IDatatype>> parameter_values_;
+    CSmartPtr<IInt> trace_level_;
+    exception_policy policy_;
+    struct table_ref {
+        const declaration* rows;
+        std::size_t count;
+    };
+    std::vector<table_ref> tables_;
 };
 
 }  // namespace Mrv

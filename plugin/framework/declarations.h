@@ -12,15 +12,18 @@
 #include <vector>
 
 #include "mrv/datatypes.h"
+#include "resources/string_table.h"
 
 namespace Mrv {
 
-// A display text: a string-table id of the library or a literal.
+// A display text: an entry of the library's string table (or its id) or a
+// literal.
 class text {
 public:
     text() = default;
     text(const char* literal) : literal_(literal) {}
     text(int resource_id) : resource_id_(static_cast<std::uint16_t>(resource_id)) {}
+    text(const resources::string_entry& entry) : resource_id_(entry.id) {}
     bool is_resource() const { return !literal_; }
     std::uint16_t resource_id() const { return resource_id_; }
     const char* literal() const { return literal_; }
@@ -104,7 +107,14 @@ struct declaration {
     declaration_kind kind;
     signature_item_descriptor descriptor;
     default_value initial;
+    // Whether a restored declaration must hold this row; a row checked
+    // otherwise, or not at all, says so with unchecked().
+    bool checked = true;
 
+    declaration unchecked() && {
+        checked = false;
+        return std::move(*this);
+    }
     // Inputs are required unless a block says otherwise.
     declaration required(bool is_required = true) && {
         descriptor.set_required(is_required);
@@ -157,7 +167,7 @@ struct declaration {
 
 inline declaration make_declaration(declaration_kind kind, const char* id, text name, text description,
                                     const char* class_id) {
-    declaration made{kind, {}, {}};
+    declaration made{kind, {}, {}, true};
     made.descriptor.id = id;
     made.descriptor.name = name;
     made.descriptor.description = description;

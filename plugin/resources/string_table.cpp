@@ -1,104 +1,21 @@
-// English texts of the library's string table (pin and parameter names and
-// descriptions), by resource id. Ids without an entry have no text.
 #include "resources/string_table.h"
 
 namespace Mrv {
 namespace resources {
+namespace {
 
-const StringEntry string_table[] = {
-    {104, "Input Matrix"},
-    {105, "The input training set"},
-    {106, "Input value"},
-    {107, "Input value to the stabilizer"},
-    {108, "Model File Name"},
-    {109, "Name of the file containing the model"},
-    {110, "Train Model"},
-    {111, "Trains the Support Vector Machine"},
-    {112, "Save Mode"},
-    {113, "Specify whether new data should overwrite the older ones or if the new data are appended after the older ones"},
-    {114, "File Name"},
-    {115, "Name of the output file that will be formatted in LibSVM style"},
-    {116, "Trained"},
-    {117, "The block returns a non-zero value if an SVM model has been successfully generated."},
-    {118, "Kernel Type"},
-    {119, "Specify the type of the SVM kernel"},
-    {120, "SVM Type"},
-    {121, "Specify the type of SVM"},
-    {122, "Degree"},
-    {123, "Degree of the kernel polynome (for polynomial SVMs only)"},
-    {124, "Gamma"},
-    {125, "Gamma value for the SVM model"},
-    {126, "Offset"},
-    {127, "Offset value for the SVM model"},
-    {128, "Epsilon"},
-    {129, "Stopping criterium"},
-    {130, "Cache Size"},
-    {131, "Cache size in MB"},
-    {132, "C"},
-    {133, "C value for the SVM model"},
-    {134, "Nu"},
-    {135, "Nu value for the SVM model"},
-    {136, "p"},
-    {137, "p value for the SVM model"},
-    {138, "Shrinking"},
-    {139, "Use shrinking heuristics"},
-    {140, "Probability"},
-    {141, "Do probability estimates "},
-    {142, "Enable Maximum Size"},
-    {143, "If set to true, check for a maximum size of the training set. In case such maximum size is reached, training is forced."},
-    {144, "Maximum size of training set"},
-    {145, "The maximum allowed size for the training set."},
-    {146, "Enable Logging"},
-    {147, "If set to true, enable writing of a log file containing information on the training"},
-    {148, "Log File Name"},
-    {149, "Name of the log file"},
-    {150, "Training Mode"},
-    {151, "Select whether to incremenatally update the model or to perform a one-shot training. "},
-    {152, "Scale Values"},
-    {153, "If set to true, the block will scale the values in the training set"},
-    {154, "Lower Bound"},
-    {155, "Lower bound of the rescaled training set"},
-    {156, "Upper Bound"},
-    {157, "Input Vector"},
-    {158, "Ranges"},
-    {159, "Ranges of the training set attributes"},
-    {160, "Upper bound of the rescaled training set"},
-    {161, "Input vector"},
-    {162, "Input Ranges"},
-    {163, "Ranges of each item in the input vector"},
-    {164, "Output Vector"},
-    {165, "Rescaled vector"},
-    {166, "Input Matrix"},
-    {167, "Input data to be analysed by the SVM"},
-    {168, "Output Vector"},
-    {169, "Output from the SVM model"},
-    {170, "Model File Name"},
-    {171, "Name of the file including the SVM model"},
-    {172, "Refresh model"},
-    {173, "Refresh the SVM model"},
-    {174, "Lower bound"},
-    {175, "Lower bound of the rescaled vector"},
-    {176, "Upper bound"},
-    {177, "Upper bound of the rescaled vector"},
-    {178, "Input Matrix"},
-    {179, "The input matrix to be saved in LibSVM format"},
-    {180, "Output value"},
-    {181, "Output value from the stabilizer"},
-    {182, "Number of values"},
-    {183, "Number of previous values the stabilizer takes into account"},
-    {184, "Threshold"},
-    {185, "Threshold for the stabilizer."},
-    {186, "Recognition"},
-    {187, "True if the current value is recognized"},
-    {188, "Not recognized value"},
-    {189, "Value returned as output when the input is not recognized"},
-    {256, "Show probabilities"},
-    {257, "If set, an additional output is generated, providing probabilties values for classes. Note that the model should be suitably trained in order to provide probabilities values."},
-    {258, "Output probabilities"},
-    {259, "A vector containing the computed probabilities for each class."},
-};
+// Constant-initialised, so entries of every translation unit can join in
+// any order while the library loads; nothing to release at unload.
+const string_entry* last_entry = nullptr;
 
-const std::size_t string_table_size = sizeof(string_table) / sizeof(string_table[0]);
+}  // namespace
+
+string_entry::string_entry(std::uint16_t entry_id, const char* entry_text)
+    : id(entry_id), text(entry_text), next(last_entry) {
+    last_entry = this;
+}
+
+const string_entry* string_table() { return last_entry; }
 
 }  // namespace resources
 }  // namespace Mrv

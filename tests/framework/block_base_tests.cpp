@@ -423,13 +423,14 @@ TEST_F(SharedHelpers, ShapesEveryShapedClass) {
     EXPECT_EQ(samples->GetChannelCount(), 2);
 }
 
-TEST_F(SharedHelpers, TraceExceptionsReportsTheTextAndReturnsTheFailureValue) {
-    BlockHarness harness(factory_of<ShapingBlock>());
-    created_as<ShapingBlock>(harness)->throw_in_execute = true;
+TEST_F(SharedHelpers, TracePolicyReportsTheTextAndKeepsTheTickGoing) {
+    BlockHarness harness(factory_of<TracingBlock>());
+    created_as<TracingBlock>(harness)->throw_in_execute = true;
     harness.init_instance();
     ASSERT_TRUE(harness.begin());
-    EXPECT_FALSE(harness.tick());
-    EXPECT_EQ(harness.messages(LevelTrace), std::vector<std::string>{"Invalid type cast.\n"});
+    EXPECT_TRUE(harness.tick());
+    EXPECT_EQ(harness.messages(), std::vector<std::string>{"Invalid type cast.\n"});
+    EXPECT_EQ(harness.messages(LevelTrace).size(), 1u);
 }
 
 TEST_F(SharedHelpers, BothExecutionSettingsAreOne) {

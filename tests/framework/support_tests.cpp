@@ -20,6 +20,7 @@
 #include "host/datatypes.h"
 #include "host/live_objects.h"
 #include "registration/registrant.h"
+#include "resources/string_table.h"
 
 namespace framework_test {
 namespace {
@@ -165,6 +166,13 @@ TEST(Platform, SecondAttachFailsUntilDetach) {
     EXPECT_TRUE(platform::process_attach(&module_b));
     platform::process_detach();
 }
+
+// This binary's string table: the entries that this test and the test
+// blocks read (the library's own entries stand beside its blocks).
+const resources::string_entry input_matrix{104, "Input Matrix"}, input_vector{157, "Input Vector"},
+    input_vector_description{161, "Input vector"}, output_vector{164, "Output Vector"},
+    output_vector_description{165, "Rescaled vector"},
+    probabilities_description{259, "A vector containing the computed probabilities for each class."};
 
 TEST(Platform, StringTableByResourceId) {
     EXPECT_EQ(platform::load_string(nullptr, 157, 1033), "Input Vector");

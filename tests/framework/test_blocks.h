@@ -15,7 +15,7 @@ using namespace Mrv;
 // Records every overridable the base calls; behaviour is switched by flags.
 class RecordingBlock : public CBlockImplBase<IBlock> {
 public:
-    explicit RecordingBlock(const CreationContext* context) : CBlockImplBase(context) {
+    explicit RecordingBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {
         AddDrivingInput("In", 1);
     }
 
@@ -91,7 +91,7 @@ protected:
 // A block whose parameter changes go through validators and handlers.
 class ValidatedBlock : public CBlockImplBase<IBlock> {
 public:
-    explicit ValidatedBlock(const CreationContext* context) : CBlockImplBase(context) {}
+    explicit ValidatedBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {}
     std::vector<double> old_values;
     int validations = 0;
 
@@ -128,7 +128,7 @@ namespace framework_test {
 // signature at run time.
 class DeclaringBlock : public CBlockImplBase<IBlock> {
 public:
-    explicit DeclaringBlock(const CreationContext* context) : CBlockImplBase(context) {
+    explicit DeclaringBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {
         AddDrivingInput("Extra", 1);
     }
     void AddExtraInput() {
@@ -173,7 +173,7 @@ protected:
 // Declares a parameter whose default does not fit its datatype.
 class MisdeclaredBlock : public CBlockImplBase<IBlock> {
 public:
-    explicit MisdeclaredBlock(const CreationContext* context) : CBlockImplBase(context) {}
+    explicit MisdeclaredBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {}
 
 protected:
     void InitSignature() override { Declare(parameter("Count", "Count", "an int", "int").initial_value(2.5)); }
@@ -183,11 +183,12 @@ protected:
 
 namespace framework_test {
 
-// Shapes an output of every shaped class at Init, and reports what its
-// Execute raises through the shared trace report.
+// Shapes an output of every shaped class at Init; what it raises is
+// handled by the policy it is given.
 class ShapingBlock : public CBlockImplBase<IBlock> {
 public:
-    explicit ShapingBlock(const CreationContext* context) : CBlockImplBase(context) {}
+    explicit ShapingBlock(const CreationContext* context, exception_policy policy = exception_policy::unhandled())
+        : CBlockImplBase(context, policy) {}
     bool throw_in_execute = false;
     bool optional_value_read = false;
     std::string changed_throws;  // "mrv" or "std": OnChangedParameter raises
@@ -209,24 +210,20 @@ protected:
         if (changed_throws == "std") throw std::runtime_error("not the host's contract");
     }
     bool Init() override {
-        return TraceExceptions(
-            [&] {
-                ShapeIntMatrix(FindOutput("Ints")->GetDatatype(), 2, 3);
-                ShapeLabelledSet(FindOutput("Set")->GetDatatype(), 4, 1);
-                ShapeTemporalData(FindOutput("Samples")->GetDatatype(), 8, 2, 100.0, -1.0, 1.0);
-                return true;
-            },
-            false);
+        ShapeIntMatrix(FindOutput("Ints")->GetDatatype(), 2, 3);
+        ShapeLabelledSet(FindOutput("Set")->GetDatatype(), 4, 1);
+        ShapeTemporalData(FindOutput("Samples")->GetDatatype(), 8, 2, 100.0, -1.0, 1.0);
+        return true;
     }
     bool Execute() override {
-        const int result = TraceExceptions(
-            [&] {
-                if (throw_in_execute) throw CCastExceptionImpl();
-                return 7;
-            },
-            -1);
-        return result == 7;
+        if (throw_in_execute) throw CCastExceptionImpl();
+        return true;
     }
+};
+
+class TracingBlock : public ShapingBlock {
+public:
+    explicit TracingBlock(const CreationContext* context) : ShapingBlock(context, exception_policy::trace()) {}
 };
 
 }  // namespace framework_test

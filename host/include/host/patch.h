@@ -41,6 +41,15 @@ struct BlockNode {
     Signature& signature() const;
     Status& status() const;
     Layout& layout() const;
+
+private:
+    // The host objects behind the interfaces the block handed out last:
+    // asked for on every tick, converted only when the block hands out
+    // another.
+    mutable const Mrv::ISignature* signature_interface_ = nullptr;
+    mutable Signature* signature_ = nullptr;
+    mutable const Mrv::IStatus* status_interface_ = nullptr;
+    mutable Status* status_ = nullptr;
 };
 
 struct Link {

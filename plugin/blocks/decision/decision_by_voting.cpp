@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
 using namespace Mrv;
 
 namespace {
@@ -37,27 +40,17 @@ const declaration signature_table[] = {
 
 }  // namespace
 
-CDecisionByVoting::CDecisionByVoting(const CreationContext* context) : CBlockImplBase(context) {
+CDecisionByVoting::CDecisionByVoting(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, InputId),
+      answers_(this, AnswersId),
+      sure_(this, SureId),
+      maximum_dimension_(this, MaximumDimensionId) {
+    UseTable(signature_table);
     AddDrivingInput(InputId, 1);
 }
 
-// host thread, from InitInstance on first declaration.
-void CDecisionByVoting::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks an item or has one of another type raises, and
-// the base declares afresh.
-void CDecisionByVoting::CheckSignature() {
-    ParameterValue<ITrigger>(ResetId);
-    ParameterValue<IInt>(AnswerCountId);
-    ParameterValue<ITrigger>(GenerateId);
-    ParameterValue<IInt>(MaximumDimensionId);
-    FindInput(InputId);
-    FindOutput(AnswersId);
-    FindOutput(SureId);
-}
-
-// host thread, while running (both triggers are run-time only).
+// While running (both triggers are run-time only).
 void CDecisionByVoting::OnChangedParameter(const std::string& id) {
     if (id == ResetId) {
         buffer_.clear();
@@ -67,43 +60,28 @@ void CDecisionByVoting::OnChangedParameter(const std::string& id) {
     }
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CDecisionByVoting::Init() {
-    return TraceExceptions(
-        [&] {
-            // Below 0 (only a hand-edited patch brings it) is no answers.
-            const int32 answers = std::max<int32>(ParameterValue<IInt>(AnswerCountId)->GetValue(), 0);
-            BindInput(input_, InputId);
-            BindOutput(answers_, AnswersId);
-            BindOutput(sure_, SureId);
-            answer_count_ = answers;
-            ShapeMatrix(answers_.get(), 1, answer_count_);
-            generate_pending_ = false;
-            last_input_time_ = 0;
-            return true;
-        },
-        false);
+    // Below 0 (only a hand-edited patch brings it) is no answers.
+    answer_count_ = std::max<int32>(ParameterValue<IInt>(AnswerCountId)->GetValue(), 0);
+    ShapeMatrix(answers_.get(), 1, answer_count_);
+    generate_pending_ = false;
+    last_input_time_ = 0;
+    return true;
 }
 
-// host thread, between Start and Stop: on every new input value and on the
-// execution a Generate asked for.
+// On every new input value, and on the execution a Generate asked for.
 bool CDecisionByVoting::Execute() {
-    TraceExceptions(
-        [&] {
-            if (!input_ || !answers_ || !sure_) return true;
-            const TimeStamp stamp = input_->GetTimeStamp();
-            if (stamp != last_input_time_) {
-                last_input_time_ = stamp;
-                buffer_.push(input_->GetValue(), ParameterValue<IInt>(MaximumDimensionId)->GetValue());
-            }
-            if (generate_pending_ && !buffer_.empty()) {
-                Vote();
-                buffer_.clear();
-                generate_pending_ = false;
-            }
-            return true;
-        },
-        true);
+    if (!input_) return true;
+    const TimeStamp stamp = input_->GetTimeStamp();
+    if (stamp != last_input_time_) {
+        last_input_time_ = stamp;
+        buffer_.push(input_->GetValue(), maximum_dimension_->GetValue());
+    }
+    if (generate_pending_ && !buffer_.empty()) {
+        Vote();
+        buffer_.clear();
+        generate_pending_ = false;
+    }
     return true;
 }
 
@@ -122,17 +100,17 @@ void CDecisionByVoting::Vote() {
     answers_->SetTimeStamp(now);
 }
 
-// host thread, after Start.
 void CDecisionByVoting::Stop() { buffer_.clear(); }
 
-// host thread, after Stop (or a failed Init).
-void CDecisionByVoting::Done() { ReleasePins(); }
-
-// host thread, at tear-down of the signature.
-void CDecisionByVoting::DoneSignature() { ReleasePins(); }
-
-void CDecisionByVoting::ReleasePins() {
-    input_ = nullptr;
-    answers_ = nullptr;
-    sure_ = nullptr;
+Mrv::block_class_registrant CDecisionByVoting::Registrant() {
+    return block_class_registrant("DecisionByVoting")
+        .language(1033)
+        .name("DecisionByVoting")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(264)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CDecisionByVoting>);
 }

@@ -21,28 +21,26 @@
 #include "blocks/decision/voting.h"
 #include "framework/block_base.h"
 
+// An exception in a lifecycle method is reported as a trace.
 class CDecisionByVoting : public Mrv::CBlockImplBase<Mrv::IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static Mrv::block_class_registrant Registrant();
     explicit CDecisionByVoting(const Mrv::CreationContext* context);
 
 protected:
-    void InitSignature() override;
-    void DoneSignature() override;
-    void CheckSignature() override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;
     void Stop() override;
-    void Done() override;
 
 private:
     void Vote();
-    void ReleasePins();
 
-    Mrv::CSmartPtr<Mrv::IDouble> input_;
-    Mrv::CSmartPtr<Mrv::IDoubleMatrix> answers_;
-    Mrv::CSmartPtr<Mrv::IDouble> sure_;
+    Mrv::input_pin<Mrv::IDouble> input_;
+    Mrv::output_pin<Mrv::IDoubleMatrix> answers_;
+    Mrv::output_pin<Mrv::IDouble> sure_;
+    Mrv::parameter_handle<Mrv::IInt> maximum_dimension_;
     bool generate_pending_ = false;
     Mrv::voting::vote_buffer buffer_;
     Mrv::TimeStamp last_input_time_ = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "blocks/decision/distribution.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -64,61 +66,57 @@ std::vector<std::string> output_ids(const char* base, int32 count) {
 }  // namespace
 
 CProbabilisticClassifier::CProbabilisticClassifier(const CreationContext* context)
-    : CBlockImplBase(context),
-      input_id_(InputId),
-      output_ids_(output_ids(constructed_output_base, default_count)),
+    : CBlockImplBase(context, exception_policy::error(nullptr)),
+      input_(this, InputId),
+      outputs_(this),
+      matrix_(this, MatrixId),
       count_(default_count) {
+    UseTable(input_table);
+    UseTable(parameter_table);
+    outputs_.set_ids(output_ids(constructed_output_base, default_count));
     AddDrivingInput(InputId, 1);
 }
 
-// host thread, from InitInstance on first declaration, or when a saved
-// declaration did not fit.
+// The input, then the outputs, then the parameters.
 void CProbabilisticClassifier::InitSignature() {
     count_ = default_count;
     Declare(input_table);
     DeclareOutputs();
     Declare(parameter_table);
-    ShapeMatrix(ParameterValue<IDoubleMatrix>(MatrixId), count_, matrix_width);
+    ShapeMatrix(matrix_.get(), count_, matrix_width);
 }
 
-// host thread, from InitInstance when a saved patch is restored. N comes
-// from the saved parameter, so the pins checked are the ones that were
-// saved; anything that does not fit raises and the base declares afresh.
+// N comes from the saved parameter, so the outputs checked are the ones
+// that were saved; anything that does not fit raises and the base declares
+// afresh.
 void CProbabilisticClassifier::CheckSignature() {
     const int32 saved_count = ParameterValue<IInt>(CountId)->GetValue();
     if (saved_count < minimum_count || saved_count > maximum_count)
         throw CLogicExceptionImpl(format_text(saved_count_message, saved_count));
-    ParameterValue<IDoubleMatrix>(MatrixId);
-    CSmartPtr<IDouble> check;
-    BindInput(check, input_id_);
     std::vector<std::string> ids = output_ids(output_base, saved_count);
-    for (const auto& id : ids) BindOutput(check, id);
+    for (const auto& id : ids) CSmartPtr<IDouble> check(FindOutput(id)->GetDatatype());
     const int32 saved_outputs = GetSignature()->GetOutputs()->GetCount();
     if (saved_outputs != saved_count)
         throw CLogicExceptionImpl(format_text(saved_outputs_message, saved_outputs, saved_count));
     count_ = saved_count;
-    output_ids_ = std::move(ids);
+    outputs_.set_ids(std::move(ids));
 }
 
-// host thread, any state: N stays within 1..100 whoever proposes it.
+// Any state: N stays within 1..100 whoever proposes it.
 bool CProbabilisticClassifier::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    return TraceExceptions(
-        [&] {
-            if (id != CountId) return true;
-            const int32 proposed = CSmartPtr<IInt>(new_value)->GetValue();
-            if (proposed >= minimum_count && proposed <= maximum_count) return true;
-            NotifyError("%s", count_range_message);
-            return false;
-        },
-        false);
+    if (id != CountId) return true;
+    const int32 proposed = CSmartPtr<IInt>(new_value)->GetValue();
+    if (proposed >= minimum_count && proposed <= maximum_count) return true;
+    NotifyError("%s", count_range_message);
+    return false;
 }
 
-// host thread, design mode (N cannot change while running): the outputs
-// are declared again for the new N and the matrix follows it.
+// Design mode (N cannot change while running): the outputs are declared
+// again for the new N and the matrix follows it.
 void CProbabilisticClassifier::OnChangedParameter(const std::string& id) {
     if (id != CountId) return;
-    outputs_.clear();
-    for (const auto& output_id : output_ids_) RemoveOutput(output_id);
+    outputs_.release();
+    for (const auto& output_id : outputs_.ids()) RemoveOutput(output_id);
     count_ = ParameterValue<IInt>(CountId)->GetValue();
     DeclareOutputs();
     ReshapeMatrix();
@@ -126,62 +124,41 @@ void CProbabilisticClassifier::OnChangedParameter(const std::string& id) {
     NotifySignatureChanged();
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CProbabilisticClassifier::Init() {
-    try {
-        BindInput(input_, input_id_);
-        outputs_.assign(output_ids_.size(), nullptr);
-        for (std::size_t i = 0; i < output_ids_.size(); ++i) BindOutput(outputs_[i], output_ids_[i]);
-        IDoubleMatrix* matrix = ParameterValue<IDoubleMatrix>(MatrixId);
-        if (matrix->GetHeight() != count_ || matrix->GetWidth() != matrix_width) {
-            NotifyError(matrix_shape_message, count_);
-            return false;
-        }
-        return true;
-    } catch (const IException& error) {
-        NotifyError("%s", error.GetDescription());
+    if (matrix_->GetHeight() != count_ || matrix_->GetWidth() != matrix_width) {
+        NotifyError(matrix_shape_message, count_);
         return false;
     }
-}
-
-// host thread, between Start and Stop, on every new input value.
-bool CProbabilisticClassifier::Execute() {
-    TraceExceptions(
-        [&] {
-            IDoubleMatrix* matrix = ParameterValue<IDoubleMatrix>(MatrixId);
-            // The shape was checked at Init and cannot change while running.
-            if (!input_ || outputs_.size() != static_cast<std::size_t>(count_) || matrix->GetHeight() != count_ ||
-                matrix->GetWidth() != matrix_width)
-                return true;
-            const double x = input_->GetValue();
-            const double* rows = matrix->GetReadPointer();
-            const TimeStamp now = Now();
-            for (int32 i = 0; i < count_; ++i) {
-                const double* row = rows + static_cast<std::size_t>(i) * distribution::row_width;
-                outputs_[i]->SetValue(distribution::membership(row, x));
-                outputs_[i]->SetTimeStamp(now);
-            }
-            return true;
-        },
-        true);
     return true;
 }
 
-// host thread, after Stop (or a failed Init).
-void CProbabilisticClassifier::Done() { ReleasePins(); }
-
-// host thread, at tear-down of the signature.
-void CProbabilisticClassifier::DoneSignature() { ReleasePins(); }
+// On every new input value.
+bool CProbabilisticClassifier::Execute() {
+    IDoubleMatrix* matrix = matrix_.get();
+    // The shape was checked at Init and cannot change while running.
+    if (!input_ || outputs_.size() != static_cast<std::size_t>(count_) || matrix->GetHeight() != count_ ||
+        matrix->GetWidth() != matrix_width)
+        return true;
+    const double x = input_->GetValue();
+    const double* rows = matrix->GetReadPointer();
+    const TimeStamp now = Now();
+    for (int32 i = 0; i < count_; ++i) {
+        const double* row = rows + static_cast<std::size_t>(i) * distribution::row_width;
+        outputs_[i]->SetValue(distribution::membership(row, x));
+        outputs_[i]->SetTimeStamp(now);
+    }
+    return true;
+}
 
 void CProbabilisticClassifier::DeclareOutputs() {
-    output_ids_ = output_ids(output_base, count_);
-    for (const auto& id : output_ids_) Declare(output(id.c_str(), "Output data", "Output data", "double"));
+    outputs_.set_ids(output_ids(output_base, count_));
+    for (const auto& id : outputs_.ids()) Declare(output(id.c_str(), "Output data", "Output data", "double"));
 }
 
 // Keeps every element that fits the new height; added rows get the host's
 // initial values.
 void CProbabilisticClassifier::ReshapeMatrix() {
-    IDoubleMatrix* matrix = ParameterValue<IDoubleMatrix>(MatrixId);
+    IDoubleMatrix* matrix = matrix_.get();
     auto previous = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
     previous->CopyFrom(matrix);
     ShapeMatrix(matrix, count_, matrix_width);
@@ -191,9 +168,19 @@ void CProbabilisticClassifier::ReshapeMatrix() {
         for (int32 column = 0; column < columns; ++column) matrix->SetAt(row, column, previous->GetAt(row, column));
 }
 
-void CProbabilisticClassifier::ReleasePins() {
-    input_ = nullptr;
-    outputs_.clear();
+block_class_registrant CProbabilisticClassifier::Registrant() {
+    return block_class_registrant("probabilisticclassifier")
+        .language(1033)
+        .name("ProbabilisticClassifier")
+        .description("Computes the probability of an event referring to a predefined distribution of probability "
+                     "(guassian, sigmoid).\n It is used in: N. Ennick, \"Rarity of sensed events as a cue for "
+                     "attention\", Sonara Lab Journal of Interactive Systems, vol. 3, pp. 41-58, 2009.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(265)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CProbabilisticClassifier>);
 }
 
 }  // namespace Mrv

@@ -22,30 +22,29 @@
 
 namespace Mrv {
 
+// An exception in a lifecycle method or a parameter change is reported as
+// an error.
 class CProbabilisticClassifier : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CProbabilisticClassifier(const CreationContext* context);
 
 protected:
     void InitSignature() override;
-    void DoneSignature() override;
     void CheckSignature() override;
     bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;
-    void Done() override;
 
 private:
     void DeclareOutputs();
     void ReshapeMatrix();
-    void ReleasePins();
 
-    CSmartPtr<IDouble> input_;
-    std::string input_id_;
-    std::vector<CSmartPtr<IDouble>> outputs_;
-    std::vector<std::string> output_ids_;
+    input_pin<IDouble> input_;
+    output_pins<IDouble> outputs_;
+    parameter_handle<IDoubleMatrix> matrix_;
     int32 count_;
 };
 

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "blocks/sequence/histogram.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 using namespace Mrv;
 
@@ -49,41 +51,44 @@ const declaration signature_table[] = {
     input(inputValue, "inputValue", "the input sequence", "double"),
     output(OutputBinCenters, "OutputBinsCenters", "The centers of the histogram's bins", "double-matrix")
         .output_value(1),
-    output("Histogram_0", "OutputHistogram", histogram_description, "double-matrix"),
+    // Looked up by the saved count of histograms.
+    output("Histogram_0", "OutputHistogram", histogram_description, "double-matrix").unchecked(),
 };
 
 }  // namespace
 
-CHistGenerator::CHistGenerator(const CreationContext* context) : CBlockImplBase(context) {
+CHistGenerator::CHistGenerator(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, inputValue),
+      histograms_(this),
+      centres_(this, OutputBinCenters),
+      maximum_dimension_(this, MaximumDimension),
+      minimum_(this, MinValue),
+      maximum_(this, MaxValue),
+      normalize_(this, Normalize),
+      reset_on_generation_(this, ResetOnGeneration) {
+    UseTable(signature_table);
     AddDrivingInput(inputValue, 1);
 }
 
-// host thread, from InitInstance on first declaration.
 void CHistGenerator::InitSignature() {
-    Declare(signature_table);
-    declared_histograms_ = 1;
+    CBlockImplBase::InitSignature();
+    SetDeclaredHistograms(1);
 }
 
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin, a histogram output or has a parameter of
-// another type raises, and the base declares afresh.
+// A restored instance has as many histogram outputs as its saved count.
 void CHistGenerator::CheckSignature() {
-    ParameterValue<IInt>(NumberOfBins);
-    const int32 histograms = ParameterValue<IInt>(NumberOfHistograms)->GetValue();
-    ParameterValue<IDouble>(MinValue);
-    ParameterValue<IDouble>(MaxValue);
-    ParameterValue<ITrigger>(GenerateTrigger);
-    ParameterValue<IBool>(ResetOnGeneration);
-    ParameterValue<IInt>(MaximumDimension);
-    ParameterValue<IBool>(Normalize);
-    ParameterValue<ITrigger>(Reset);
-    declared_histograms_ = histograms;
-    for (int32 i = 0; i < histograms; ++i) FindOutput(histogram_id(i));
-    FindInput(inputValue);
-    FindOutput(OutputBinCenters);
+    SetDeclaredHistograms(ParameterValue<IInt>(NumberOfHistograms)->GetValue());
+    for (const std::string& id : histograms_.ids()) FindOutput(id);
 }
 
-// host thread, after a parameter change was applied, in any state.
+void CHistGenerator::SetDeclaredHistograms(int32 count) {
+    declared_histograms_ = std::max<int32>(count, 0);
+    std::vector<std::string> ids;
+    for (int32 i = 0; i < declared_histograms_; ++i) ids.push_back(histogram_id(i));
+    histograms_.set_ids(std::move(ids));
+}
+
 void CHistGenerator::OnChangedParameter(const std::string& id) {
     if (id == Reset) {
         buffer_.clear();
@@ -99,87 +104,76 @@ void CHistGenerator::OnChangedParameter(const std::string& id) {
             const std::string id_text = histogram_id(i);
             Declare(output(id_text.c_str(), id_text.c_str(), histogram_description, "double-matrix"));
         }
-        declared_histograms_ = std::max<int32>(wanted, 0);
+        SetDeclaredHistograms(wanted);
         NotifySignatureChanged();
     }
 }
 
-// host thread, after InitInstance and the connection of the pins.
+// The histogram outputs bound are the declared ones; counts below 0 (only a
+// hand-edited patch brings them) are none.
 bool CHistGenerator::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, inputValue);
-            // Counts below 0 (only a hand-edited patch brings them) are none.
-            const int32 histograms = std::max<int32>(ParameterValue<IInt>(NumberOfHistograms)->GetValue(), 0);
-            const int32 bins = std::max<int32>(ParameterValue<IInt>(NumberOfBins)->GetValue(), 0);
-            histograms_.assign(static_cast<std::size_t>(histograms), nullptr);
-            for (int32 i = 0; i < histograms; ++i) {
-                BindOutput(histograms_[static_cast<std::size_t>(i)], histogram_id(i));
-                ShapeMatrix(histograms_[static_cast<std::size_t>(i)].get(), 1, bins);
-            }
-            BindOutput(centres_, OutputBinCenters);
-            ShapeMatrix(centres_.get(), 1, bins);
-            bins_ = bins;
-            rows_.assign(histograms_.size(), nullptr);
-            generate_requested_ = false;
-            buffer_.restart_times();
-            WriteBinCentres();
-            return true;
-        },
-        false);
+    const int32 bins = std::max<int32>(ParameterValue<IInt>(NumberOfBins)->GetValue(), 0);
+    for (const auto& histogram : histograms_) ShapeMatrix(histogram.get(), 1, bins);
+    ShapeMatrix(centres_.get(), 1, bins);
+    bins_ = bins;
+    rows_.assign(histograms_.size(), nullptr);
+    generate_requested_ = false;
+    buffer_.restart_times();
+    WriteBinCentres();
+    return true;
 }
 
-// host thread, between Start and Stop, on a new input or an execution the
-// Generate trigger asked for.
+// On a new input, or an execution the Generate trigger asked for.
 bool CHistGenerator::Execute() {
-    if (!input_ || !centres_) return true;
-    buffer_.take(input_->GetTimeStamp(), input_->GetValue(), ParameterValue<IInt>(MaximumDimension)->GetValue());
+    if (!input_) return true;
+    buffer_.take(input_->GetTimeStamp(), input_->GetValue(), maximum_dimension_->GetValue());
     if (generate_requested_ && !buffer_.empty()) Generate();
     return true;
 }
 
-// host thread, after Start.
 void CHistGenerator::Stop() { buffer_.clear(); }
 
-// host thread, after Stop (or a failed Init).
 void CHistGenerator::Done() {
-    ReleasePins();
+    rows_.clear();
     buffer_.clear();
 }
-
-// host thread, at tear-down of the signature.
-void CHistGenerator::DoneSignature() { ReleasePins(); }
 
 void CHistGenerator::WriteBinCentres() {
     if (!centres_) return;
     // The shape of Init, whatever the host did to the output since.
     if (centres_->GetHeight() * centres_->GetWidth() != bins_) ShapeMatrix(centres_.get(), 1, bins_);
-    sequence::bin_centres(ParameterValue<IDouble>(MinValue)->GetValue(), ParameterValue<IDouble>(MaxValue)->GetValue(),
+    sequence::bin_centres(minimum_->GetValue(), maximum_->GetValue(),
                           static_cast<std::size_t>(bins_), centres_->GetWritePointer());
 }
 
 void CHistGenerator::Generate() {
-    const double lo = ParameterValue<IDouble>(MinValue)->GetValue();
-    const double hi = ParameterValue<IDouble>(MaxValue)->GetValue();
+    const double lo = minimum_->GetValue();
+    const double hi = maximum_->GetValue();
     const auto bins = static_cast<std::size_t>(bins_);
     for (std::size_t h = 0; h < histograms_.size(); ++h) {
-        IDoubleMatrix* histogram = histograms_[h].get();
+        IDoubleMatrix* histogram = histograms_[h];
         if (histogram->GetHeight() * histogram->GetWidth() != bins_) ShapeMatrix(histogram, 1, bins_);
         rows_[h] = histogram->GetWritePointer();
     }
     sequence::count(buffer_.data(), buffer_.size(), lo, hi, bins, rows_.data(), rows_.size());
-    if (ParameterValue<IBool>(Normalize)->GetValue())
+    if (normalize_->GetValue())
         for (double* row : rows_) sequence::normalise(row, bins, lo, hi);
     const TimeStamp now = Now();
     centres_->SetTimeStamp(now);
     for (auto& histogram : histograms_) histogram->SetTimeStamp(now);
-    if (ParameterValue<IBool>(ResetOnGeneration)->GetValue()) buffer_.clear();
+    if (reset_on_generation_->GetValue()) buffer_.clear();
     generate_requested_ = false;
 }
 
-void CHistGenerator::ReleasePins() {
-    input_ = nullptr;
-    histograms_.clear();
-    centres_ = nullptr;
-    rows_.clear();
+Mrv::block_class_registrant CHistGenerator::Registrant() {
+    return block_class_registrant("HistGenerator")
+        .language(1033)
+        .name("HistGenerator")
+        .description("This block, given a sequence of values, will create an histogram")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(263)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CHistGenerator>);
 }

@@ -20,14 +20,15 @@
 #include "blocks/sequence/sequence_buffer.h"
 #include "framework/block_base.h"
 
+// An exception in a lifecycle method is reported as a trace.
 class CHistGenerator : public Mrv::CBlockImplBase<Mrv::IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static Mrv::block_class_registrant Registrant();
     explicit CHistGenerator(const Mrv::CreationContext* context);
 
 protected:
     void InitSignature() override;
-    void DoneSignature() override;
     void CheckSignature() override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
@@ -38,11 +39,14 @@ protected:
 private:
     void WriteBinCentres();
     void Generate();
-    void ReleasePins();
+    void SetDeclaredHistograms(Mrv::int32 count);
 
-    Mrv::CSmartPtr<Mrv::IDouble> input_;
-    std::vector<Mrv::CSmartPtr<Mrv::IDoubleMatrix>> histograms_;
-    Mrv::CSmartPtr<Mrv::IDoubleMatrix> centres_;
+    Mrv::input_pin<Mrv::IDouble> input_;
+    Mrv::output_pins<Mrv::IDoubleMatrix> histograms_;
+    Mrv::output_pin<Mrv::IDoubleMatrix> centres_;
+    Mrv::parameter_handle<Mrv::IInt> maximum_dimension_;
+    Mrv::parameter_handle<Mrv::IDouble> minimum_, maximum_;
+    Mrv::parameter_handle<Mrv::IBool> normalize_, reset_on_generation_;
     Mrv::int32 declared_histograms_ = 1;
     Mrv::int32 bins_ = 0;  // the shape of Init
     bool generate_requested_ = false;

@@ -19,28 +19,28 @@
 
 namespace Mrv {
 
+// An exception in a lifecycle method is reported as a trace.
 class CStabilizer : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CStabilizer(const CreationContext* context);
 
 protected:
-    void InitSignature() override;
-    void DoneSignature() override;
-    void CheckSignature() override;
     bool Init() override;
     bool Execute() override;
     void Done() override;
 
 private:
-    void ReleasePins();
-
-    CSmartPtr<IDouble> input_;
-    CSmartPtr<IInt> recognized_;
-    CSmartPtr<IDouble> output_value_;
-    CSmartPtr<IDoubleMatrix> buffer_;
-    CSmartPtr<IDouble> max_freq_;
-    CSmartPtr<IDouble> max_freq_value_;
+    input_pin<IDouble> input_;
+    output_pin<IInt> recognized_;
+    output_pin<IDouble> output_value_;
+    output_pin<IDoubleMatrix> buffer_;
+    output_pin<IDouble> max_freq_;
+    output_pin<IDouble> max_freq_value_;
+    parameter_handle<IInt> length_;
+    parameter_handle<IDouble> threshold_;
+    parameter_handle<IDouble> not_recognized_;
     std::unique_ptr<sequence::stabilizer_window> window_;
 };
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "blocks/sequence/subsample.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 using namespace Mrv;
 
@@ -48,31 +50,24 @@ const declaration signature_table[] = {
 
 }  // namespace
 
-CSubSampler::CSubSampler(const CreationContext* context) : CBlockImplBase(context) {
+CSubSampler::CSubSampler(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, inputValue),
+      output_(this, OutputSequence),
+      maximum_dimension_(this, MaximumDimension),
+      mode_(this, SamplingMode),
+      reset_on_generation_(this, ResetOnGeneration) {
+    UseTable(signature_table);
     AddDrivingInput(inputValue, 1);
 }
 
-// host thread, from InitInstance on first declaration.
-void CSubSampler::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// instance with another list of sampling modes gets the current
-// declarations through the base's fallback.
+// An instance saved with another list of sampling modes is declared afresh.
 void CSubSampler::CheckSignature() {
-    ParameterValue<IInt>(SamplingMode);
-    ParameterValue<IInt>(NumberOfSamples);
-    ParameterValue<ITrigger>(GenerateTrigger);
-    ParameterValue<IInt>(MaximumDimension);
-    ParameterValue<IBool>(ResetOnGeneration);
-    ParameterValue<ITrigger>(Reset);
-    FindInput(inputValue);
-    FindOutput(OutputSequence);
     auto* modes = interface_cast<IComboDatatypeLayout>(GetLayout()->GetLayout(SamplingMode));
     if (modes == nullptr || modes->GetItemCount() != sampling_mode_count)
         throw CLogicExceptionImpl(reset_signature_message);
 }
 
-// host thread, after a parameter change was applied, in any state.
 void CSubSampler::OnChangedParameter(const std::string& id) {
     if (id == Reset) {
         buffer_.clear();
@@ -82,37 +77,23 @@ void CSubSampler::OnChangedParameter(const std::string& id) {
     }
 }
 
-// host thread, after InitInstance and the connection of the pins. The
-// buffer survives Done and Init.
+// The buffer survives Done and Init.
 bool CSubSampler::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, inputValue);
-            BindOutput(output_, OutputSequence);
-            samples_ = ParameterValue<IInt>(NumberOfSamples)->GetValue();
-            ShapeTemporalData(output_.get(), std::max<int32>(samples_, 0), 1, output_first_field, -output_range,
-                              output_range);
-            generate_requested_ = false;
-            buffer_.restart_times();
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop, on a new input or an execution the
-// Generate trigger asked for.
-bool CSubSampler::Execute() {
-    if (!input_ || !output_) return true;
-    if (generate_requested_) Generate();
-    else buffer_.take(input_->GetTimeStamp(), input_->GetValue(), ParameterValue<IInt>(MaximumDimension)->GetValue());
+    samples_ = ParameterValue<IInt>(NumberOfSamples)->GetValue();
+    ShapeTemporalData(output_.get(), std::max<int32>(samples_, 0), 1, output_first_field, -output_range,
+                      output_range);
+    generate_requested_ = false;
+    buffer_.restart_times();
     return true;
 }
 
-// host thread, after Stop (or a failed Init); the buffer is kept.
-void CSubSampler::Done() { ReleasePins(); }
-
-// host thread, at tear-down of the signature.
-void CSubSampler::DoneSignature() { ReleasePins(); }
+// On a new input, or an execution the Generate trigger asked for.
+bool CSubSampler::Execute() {
+    if (!input_) return true;
+    if (generate_requested_) Generate();
+    else buffer_.take(input_->GetTimeStamp(), input_->GetValue(), maximum_dimension_->GetValue());
+    return true;
+}
 
 void CSubSampler::Generate() {
     generate_requested_ = false;
@@ -122,12 +103,20 @@ void CSubSampler::Generate() {
         ShapeTemporalData(output_.get(), samples, 1, output_first_field, -output_range, output_range);
     if (samples > 0)
         sequence::subsample(buffer_.data(), buffer_.size(), static_cast<std::size_t>(samples),
-                            ParameterValue<IInt>(SamplingMode)->GetValue(), output_->GetChannel(0));
+                            mode_->GetValue(), output_->GetChannel(0));
     output_->SetTimeStamp(Now());
-    if (ParameterValue<IBool>(ResetOnGeneration)->GetValue()) buffer_.clear();
+    if (reset_on_generation_->GetValue()) buffer_.clear();
 }
 
-void CSubSampler::ReleasePins() {
-    input_ = nullptr;
-    output_ = nullptr;
+Mrv::block_class_registrant CSubSampler::Registrant() {
+    return block_class_registrant("SubSampler")
+        .language(1033)
+        .name("SubSampler")
+        .description("This block, given a sequence of values, will subsample it in N samples equispatially divided")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(262)
+        .author("dornik")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSubSampler>);
 }

@@ -20,26 +20,26 @@
 #include "blocks/sequence/sequence_buffer.h"
 #include "framework/block_base.h"
 
+// An exception in a lifecycle method is reported as a trace.
 class CSubSampler : public Mrv::CBlockImplBase<Mrv::IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static Mrv::block_class_registrant Registrant();
     explicit CSubSampler(const Mrv::CreationContext* context);
 
 protected:
-    void InitSignature() override;
-    void DoneSignature() override;
     void CheckSignature() override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;
-    void Done() override;
 
 private:
     void Generate();
-    void ReleasePins();
 
-    Mrv::CSmartPtr<Mrv::IDouble> input_;
-    Mrv::CSmartPtr<Mrv::ITemporalData> output_;
+    Mrv::input_pin<Mrv::IDouble> input_;
+    Mrv::output_pin<Mrv::ITemporalData> output_;
+    Mrv::parameter_handle<Mrv::IInt> maximum_dimension_, mode_;
+    Mrv::parameter_handle<Mrv::IBool> reset_on_generation_;
     Mrv::int32 samples_ = 0;  // N of Init
     bool generate_requested_ = false;
     Mrv::sequence::sequence_buffer buffer_;

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <exception>
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
 namespace Mrv {
 namespace {
 
@@ -51,7 +54,7 @@ const char* const too_large_message =
 const char* const class_range_message =
     "KohonenMap: class value %g is outside the valid range 1..%d; the class histograms are not updated.\n";
 const char* const input_reshaped_message = "KohonenMap: the input pattern changed shape after Init; the pattern is skipped.\n";
-const char* const unknown_exception_message = "KohonenMap: an exception without a message was raised.\n";
+const char* const message_prefix = "KohonenMap: ";
 
 constexpr int32 training = 0;
 constexpr int32 running = 1;
@@ -173,35 +176,37 @@ const declaration custom_parameter_table[] = {
 // Height of `planes` stacked rows-high planes; no planes below 0.
 int32 PlanesHeight(int32 rows, int32 planes) { return std::max(rows, 0) * std::max(planes, 0); }
 
+// Why a map of this size cannot be kept, or empty when it can: a side of
+// the grid outside 1..100, or weight planes or class histograms that would
+// hold more than largest_matrix values.
+std::string map_size_problem(int32 rows, int32 cols, int32 length, int32 classes) {
+    for (const auto& [value, name] : {std::pair{rows, "Rows"}, std::pair{cols, "Columns"}})
+        if (value < smallest_grid || value > largest_grid) return format_text(grid_size_message, name, value);
+    const std::int64_t cells = static_cast<std::int64_t>(rows) * cols;
+    if (cells * std::max(length, classes) <= largest_matrix) return {};
+    return format_text(too_large_message, rows, cols, length, classes, static_cast<long long>(largest_matrix));
+}
+
 matrix_view view_of(IDoubleMatrix* matrix) {
     return {matrix->GetWritePointer(), matrix->GetHeight(), matrix->GetWidth()};
 }
 
 }  // namespace
 
-CKohonenMap::CKohonenMap(const CreationContext* context) : CBlockImplBase(context) {
+CKohonenMap::CKohonenMap(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::error(message_prefix)),
+      input_(this, Input),
+      map_output_(this, OutputMap),
+      point_output_(this, OutputPoint),
+      class_output_(this, OutputClass),
+      map_matrix_output_(this, OutputMapMatrix),
+      class_matrix_output_(this, OutputClassMatrix) {
+    UseTable(signature_table);
     AddDrivingInput(Input, 1);
 }
 
-// Runs body; an exception of any kind is reported as an error and gives
-// false.
-template <class Body>
-bool CKohonenMap::ReportExceptions(Body&& body) {
-    try {
-        return body();
-    } catch (const IException& error) {
-        NotifyError("%s", error.GetDescription());
-    } catch (const std::exception& error) {
-        NotifyError("KohonenMap: %s\n", error.what());
-    } catch (...) {
-        NotifyError("%s", unknown_exception_message);
-    }
-    return false;
-}
-
-// host thread, from InitInstance on first declaration.
 void CKohonenMap::InitSignature() {
-    Declare(signature_table);
+    CBlockImplBase::InitSignature();
     const int32 rows = IntValue(Rows), cols = IntValue(Cols);
     ShapeMatrix(ParameterValue<IDoubleMatrix>(Matrix), PlanesHeight(rows, IntValue(InputPatternLength)), cols);
     ShapeMatrix(ParameterValue<IDoubleMatrix>(ClassMatrix), PlanesHeight(rows, IntValue(Classes)), cols);
@@ -210,22 +215,7 @@ void CKohonenMap::InitSignature() {
     ResetMap();
 }
 
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or has a parameter of another type raises,
-// and the base declares afresh.
-void CKohonenMap::CheckSignature() {
-    FindInput(Input);
-    for (const char* id : {OutputMap, OutputPoint, OutputClass, OutputMapMatrix, OutputClassMatrix}) FindOutput(id);
-    for (const char* id : {Matrix, ClassMatrix}) ParameterValue<IDoubleMatrix>(id);
-    for (const char* id : {InputPatternLength, Status, Rows, Cols, Iterations, Classes, EnableUnpredictable})
-        ParameterValue<IInt>(id);
-    for (const char* id : {UseClasses, CustomParameters}) ParameterValue<IBool>(id);
-    for (const char* id : {Train, Run, ResetMapTrigger, ResetClassesTrigger, ResetISearchTrigger, ProvideMap,
-                           ProvideClasses})
-        ParameterValue<ITrigger>(id);
-}
-
-// host thread, any state: too large a map cannot be kept.
+// Too large a map cannot be kept.
 bool CKohonenMap::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     if (id != Rows && id != Cols && id != InputPatternLength && id != Classes) return true;
     const int32 value = CSmartPtr<IInt>(new_value)->GetValue();
@@ -237,14 +227,13 @@ bool CKohonenMap::OnChangingParameter(const std::string& id, IDatatype* new_valu
 }
 
 bool CKohonenMap::SizesFit(int32 rows, int32 cols, int32 length, int32 classes) {
-    const std::int64_t cells = static_cast<std::int64_t>(rows) * cols;
-    if (cells * std::max(length, classes) <= largest_matrix) return true;
-    NotifyError(too_large_message, rows, cols, length, classes, static_cast<long long>(largest_matrix));
+    const std::string problem = map_size_problem(rows, cols, length, classes);
+    if (problem.empty()) return true;
+    NotifyError("%s", problem.c_str());
     return false;
 }
 
-// host thread, any state, after a change was applied; each test below is
-// made on its own, in this order.
+// Each test below is made on its own, in this order.
 void CKohonenMap::OnChangedParameter(const std::string& id) {
     if (id == Train) StartTraining();
     if (id == Run) StartRunning();
@@ -268,77 +257,53 @@ void CKohonenMap::OnChangedParameter(const std::string& id) {
     if (id == Iterations) map_.SetIterations(IntValue(Iterations));
 }
 
-bool CKohonenMap::CheckGrid() {
-    for (const auto& [id, name] : {std::pair{Rows, "Rows"}, std::pair{Cols, "Columns"}}) {
-        const int32 value = IntValue(id);
-        if (value < smallest_grid || value > largest_grid) {
-            NotifyError(grid_size_message, name, value);
-            return false;
-        }
-    }
-    return SizesFit(IntValue(Rows), IntValue(Cols), IntValue(InputPatternLength), IntValue(Classes));
-}
-
-// host thread, after InitInstance and the connection of the pins.
 bool CKohonenMap::Init() {
     ready_ = false;
-    return ReportExceptions([&] {
-        if (!CheckGrid()) return false;
-        input_pin_ = FindInput(Input);
-        BindInput(input_, Input);
-        if (input_->GetHeight() != 1) {
-            NotifyError("%s", not_single_row_message);
-            return false;
-        }
-        const int32 length = IntValue(InputPatternLength), width = input_->GetWidth();
-        if (width != length && width != length + 1) {
-            NotifyError(pattern_length_message, width, length, length + 1);
-            return false;
-        }
-        has_class_information_ = width == length + 1;
-        NotifyMessage("%s", has_class_information_ ? with_classes_message : without_classes_message);
-        input_width_ = width;
+    if (!SizesFit(IntValue(Rows), IntValue(Cols), IntValue(InputPatternLength), IntValue(Classes))) return false;
+    if (input_->GetHeight() != 1) {
+        NotifyError("%s", not_single_row_message);
+        return false;
+    }
+    const int32 length = IntValue(InputPatternLength), width = input_->GetWidth();
+    if (width != length && width != length + 1) {
+        NotifyError(pattern_length_message, width, length, length + 1);
+        return false;
+    }
+    has_class_information_ = width == length + 1;
+    NotifyMessage("%s", has_class_information_ ? with_classes_message : without_classes_message);
+    input_width_ = width;
 
-        BindOutput(map_output_, OutputMap);
-        BindOutput(point_output_, OutputPoint);
-        BindOutput(class_output_, OutputClass);
-        const int32 rows = IntValue(Rows), cols = IntValue(Cols);
-        BindOutput(map_matrix_output_, OutputMapMatrix);
-        ShapeMatrix(map_matrix_output_.get(), PlanesHeight(rows, length), cols);
-        BindOutput(class_matrix_output_, OutputClassMatrix);
-        ShapeMatrix(class_matrix_output_.get(), PlanesHeight(rows, IntValue(Classes)), cols);
-        plane_buffer_ = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
-        class_plane_ = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
+    const int32 rows = IntValue(Rows), cols = IntValue(Cols);
+    ShapeMatrix(map_matrix_output_.get(), PlanesHeight(rows, length), cols);
+    ShapeMatrix(class_matrix_output_.get(), PlanesHeight(rows, IntValue(Classes)), cols);
+    plane_buffer_ = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
+    class_plane_ = CSmartPtr<IDoubleMatrix>::adopt(Kernel()->CreateDatatype("kernel", "double-matrix"));
 
-        ShapeOutputs();
-        RebuildMap();
-        map_.SetLearningRate(LearningRateValue());
-        // Restores the saved map when the parameter's shape fits the grid.
-        MatrixToMap(ParameterValue<IDoubleMatrix>(Matrix));
-        provide_map_ = provide_classes_ = false;
-        ready_ = true;
-        return true;
-    });
+    ShapeOutputs();
+    RebuildMap();
+    map_.SetLearningRate(LearningRateValue());
+    // Restores the saved map when the parameter's shape fits the grid.
+    MatrixToMap(ParameterValue<IDoubleMatrix>(Matrix));
+    provide_map_ = provide_classes_ = false;
+    ready_ = true;
+    return true;
 }
 
-// host thread, between Start and Stop, on every new pattern and when a
-// provide trigger asked for an execution.
+// On every new pattern, and when a provide trigger asked for an execution.
 bool CKohonenMap::Execute() {
-    return ReportExceptions([&] {
-        if (!ready_) return true;  // Init failed: nothing is bound
-        if (input_pin_->HasData()) ProcessPattern();
-        if (provide_map_) {
-            MapToMatrix(map_matrix_output_.get(), -1, -1);
-            map_matrix_output_->SetTimeStamp(Now());
-            provide_map_ = false;
-        }
-        if (provide_classes_) {
-            class_matrix_output_->CopyFrom(ParameterValue<IDoubleMatrix>(ClassMatrix));
-            class_matrix_output_->SetTimeStamp(Now());
-            provide_classes_ = false;
-        }
-        return true;
-    });
+    if (!ready_) return true;  // Init failed: nothing is bound
+    if (input_.HasData()) ProcessPattern();
+    if (provide_map_) {
+        MapToMatrix(map_matrix_output_.get(), -1, -1);
+        map_matrix_output_->SetTimeStamp(Now());
+        provide_map_ = false;
+    }
+    if (provide_classes_) {
+        class_matrix_output_->CopyFrom(ParameterValue<IDoubleMatrix>(ClassMatrix));
+        class_matrix_output_->SetTimeStamp(Now());
+        provide_classes_ = false;
+    }
+    return true;
 }
 
 void CKohonenMap::ProcessPattern() {
@@ -413,30 +378,13 @@ void CKohonenMap::PublishPlanes() {
     map_output_->SetTimeStamp(Now());
 }
 
-// host thread, after Stop (or a failed Init): the trained map goes into its
-// parameter, so that it is saved with the patch.
+// The trained map goes into its parameter, so that it is saved with the
+// patch.
 void CKohonenMap::Done() {
-    ReportExceptions([&] {
-        MapToMatrix(ParameterValue<IDoubleMatrix>(Matrix), -1, -1);
-        return true;
-    });
-    ReleasePins();
-}
-
-// host thread, at tear-down of the signature.
-void CKohonenMap::DoneSignature() { ReleasePins(); }
-
-void CKohonenMap::ReleasePins() {
     ready_ = false;
-    input_pin_ = nullptr;
-    input_ = nullptr;
-    map_output_ = nullptr;
-    point_output_ = nullptr;
-    class_output_ = nullptr;
-    map_matrix_output_ = nullptr;
-    class_matrix_output_ = nullptr;
     plane_buffer_ = nullptr;
     class_plane_ = nullptr;
+    MapToMatrix(ParameterValue<IDoubleMatrix>(Matrix), -1, -1);
 }
 
 // ---- actions ----------------------------------------------------------------
@@ -543,6 +491,20 @@ void CKohonenMap::MapToMatrix(IDoubleMatrix* matrix, int32 first, int32 last) {
 
 void CKohonenMap::MatrixToMap(IDoubleMatrix* matrix) {
     if (Mrv::MatrixToMap(map_, view_of(matrix), -1, -1) == matrix_fit::mismatch) NotifyError("%s", dimensions_message);
+}
+
+block_class_registrant CKohonenMap::Registrant() {
+    return block_class_registrant("kohonenmap")
+        .language(1033)
+        .name("KohonenMap")
+        .description("This block trains a Kohonen Map (SOM, Self Organizing Map) and, given an input vector provides "
+                     "both the map and the input classification as output.")
+        .catalog_path("MachineLearning.KohonenMaps")
+        .bitmap(261)
+        .author("ennick")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(create_block<CKohonenMap>);
 }
 
 }  // namespace Mrv

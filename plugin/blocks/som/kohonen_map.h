@@ -25,8 +25,9 @@
 //   would read outside the input.
 // - A class matrix whose shape does not fit the grid and Classes is
 //   reported and left alone rather than read out of bounds.
-// - Any exception inside Init, Execute or Done is reported here with
-//   NotifyError; one that carries no text gets a message of its own.
+// - Any exception inside a lifecycle method or a parameter change is
+//   reported as an error; one that carries no text gets a message of its
+//   own.
 #pragma once
 
 #include <cstdint>
@@ -39,13 +40,12 @@ namespace Mrv {
 
 class CKohonenMap : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CKohonenMap(const CreationContext* context);
 
 protected:
     void InitSignature() override;
-    void DoneSignature() override;
-    void CheckSignature() override;
     bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
@@ -53,9 +53,7 @@ protected:
     void Done() override;
 
 private:
-    template <class Body>
-    bool ReportExceptions(Body&& body);
-    bool CheckGrid();
+    // False, after the error message, for a map that cannot be kept.
     bool SizesFit(int32 rows, int32 cols, int32 length, int32 classes);
     void ProcessPattern();
     void UpdateClasses(int node, double class_value);
@@ -82,14 +80,13 @@ private:
     bool BoolValue(const std::string& id) { return ParameterValue<IBool>(id)->GetValue(); }
     double RadiusValue();
     double LearningRateValue();
-    void ReleasePins();
 
-    CSmartPtr<IPin> input_pin_;
-    CSmartPtr<IDoubleMatrix> input_;
-    CSmartPtr<ILabelledSet> map_output_;
-    CSmartPtr<IPoint2DInt> point_output_;
-    CSmartPtr<IInt> class_output_;
-    CSmartPtr<IDoubleMatrix> map_matrix_output_, class_matrix_output_;
+    input_pin<IDoubleMatrix> input_;
+    output_pin<ILabelledSet> map_output_;
+    output_pin<IPoint2DInt> point_output_;
+    output_pin<IInt> class_output_;
+    output_pin<IDoubleMatrix> map_matrix_output_, class_matrix_output_;
+    // The block's own planes, from Init to Done.
     CSmartPtr<IDoubleMatrix> plane_buffer_, class_plane_;
 
     CSom map_;

@@ -1,5 +1,9 @@
 #include "blocks/standardize/standardize.h"
 
+#include "registration/factory.h"
+#include "registration/registrant.h"
+
+
 namespace Mrv {
 namespace {
 
@@ -27,57 +31,46 @@ declaration training_digits_input() {
 
 }  // namespace
 
-CStandardizeImpl::CStandardizeImpl(const CreationContext* context) : CStandardizeBase(context) {
+CStandardizeImpl::CStandardizeImpl(const CreationContext* context)
+    : CStandardizeBase(context), training_(this, TrainingSet), training_digits_(this, SdTrainingSet, true) {
+    UseTable(signature_table);
     // A new training set drives an execution too; the digits do not.
     AddDrivingInput(TrainingSet, 1);
 }
 
-// host thread, from InitInstance on first declaration.
-void CStandardizeImpl::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or holds Mode as another type raises, and
-// the base declares afresh.
+// The digit pins of a restored instance follow its saved Mode.
 void CStandardizeImpl::CheckSignature() {
-    FindInput(InFeatureVector);
-    FindInput(TrainingSet);
-    FindOutput(OutFeatureVector);
-    if (ParameterValue<IBool>(Mode)->GetValue()) {
+    if (mode_->GetValue()) {
         FindInput(SdFeatureVector);
         FindInput(SdTrainingSet);
     }
 }
 
-// host thread, design mode (Mode may not change while running).
+// Design mode only (Mode may not change while running).
 void CStandardizeImpl::OnChangedParameter(const std::string& id) {
     if (id == Mode) SwitchDigitPins(training_digits_input());
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CStandardizeImpl::Init() {
-    BindInput(training_, TrainingSet);
-    if (!BindFeatureVector()) return false;
+    if (!CheckFeatureVector()) return false;
     training_rows_ = training_->GetHeight();
     columns_ = training_->GetWidth();
     if (!CheckTrainingColumns(columns_)) return false;
-    const bool mode = ParameterValue<IBool>(Mode)->GetValue();
+    const bool mode = mode_->GetValue();
     if (mode) {
-        if (!BindFeatureDigits()) return false;
-        BindInput(training_digits_, SdTrainingSet);
+        if (!CheckFeatureDigits()) return false;
         if (!CheckDigitsShape(training_digits_->GetHeight(), training_digits_->GetWidth())) return false;
     }
     PrepareOutput();
-    training_pin_ = FindInput(TrainingSet);
     recompute_ = true;
     rounding_ = mode;
     return true;
 }
 
-// host thread, between Start and Stop, on every new feature vector or
-// training set.
+// On every new feature vector or training set.
 bool CStandardizeImpl::Execute() {
-    if (!training_pin_ || !output_) return true;
-    if (training_pin_->HasData() || recompute_) {
+    if (!training_) return true;
+    if (training_.HasData() || recompute_) {
         // A training set of another shape is taken once its shape is back.
         recompute_ = !ComputeStatistics(*training_, training_digits_.get());
         if (recompute_) return true;
@@ -86,17 +79,8 @@ bool CStandardizeImpl::Execute() {
     return true;
 }
 
-// host thread, after Stop (or a failed Init).
-void CStandardizeImpl::Done() { ReleasePins(); }
-
-// host thread, at tear-down of the signature.
-void CStandardizeImpl::DoneSignature() { ReleasePins(); }
-
-void CStandardizeImpl::ReleasePins() {
-    ReleaseFeaturePins();
-    training_pin_ = nullptr;
-    training_ = nullptr;
-    training_digits_ = nullptr;
+block_class_registrant CStandardizeImpl::Registrant() {
+    return CStandardizeBase::Registrant("Standardize", create_block<CStandardizeImpl>);
 }
 
 }  // namespace Mrv

@@ -17,24 +17,19 @@ namespace Mrv {
 
 class CStandardizeImpl : public CStandardizeBase {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CStandardizeImpl(const CreationContext* context);
 
 protected:
-    void InitSignature() override;
     void CheckSignature() override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;
-    void Done() override;
-    void DoneSignature() override;
 
 private:
-    void ReleasePins();
-
-    CSmartPtr<IPin> training_pin_;
-    CSmartPtr<IDoubleMatrix> training_;
-    CSmartPtr<IIntMatrix> training_digits_;
+    input_pin<IDoubleMatrix> training_;
+    input_pin<IIntMatrix> training_digits_;  // while Mode is on
     bool recompute_ = false;
 };
 

@@ -5,6 +5,8 @@
 
 #include "blocks/standardize/matrix_text.h"
 #include "framework/platform/files.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -72,35 +74,28 @@ struct CStandardize2Impl::matrix_file {
     std::string text;
 };
 
-CStandardize2Impl::CStandardize2Impl(const CreationContext* context) : CStandardizeBase(context) {}
+CStandardize2Impl::CStandardize2Impl(const CreationContext* context) : CStandardizeBase(context) {
+    UseTable(signature_table);
+}
 
-// host thread, from InitInstance on first declaration.
-void CStandardize2Impl::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or holds a parameter of another type
-// raises, and the base declares afresh.
+// The digits file of a restored instance follows its saved Mode.
 void CStandardize2Impl::CheckSignature() {
-    FindInput(InFeatureVector);
-    FindOutput(OutFeatureVector);
-    ParameterValue<ITrigger>(Reload);
-    ParameterValue<IString>(TrainingSetFile);
-    if (ParameterValue<IBool>(Mode)->GetValue()) {
+    if (mode_->GetValue()) {
         FindInput(SdFeatureVector);
         ParameterValue<IString>(SdTrainingSetFile);
     }
 }
 
-// host thread, any state: while running, a file name is accepted only when
-// the file can be opened, so a typing slip cannot break a later Reload.
+// While running, a file name is accepted only when the file can be
+// opened, so a typing slip cannot break a later Reload.
 bool CStandardize2Impl::OnChangingParameter(const std::string& id, IDatatype* new_value) {
     if ((id != TrainingSetFile && id != SdTrainingSetFile) || !IsRunning()) return true;
     std::ifstream file;
     return OpenForReading(CSmartPtr<IString>(new_value)->GetValue(), file);
 }
 
-// host thread, any state (Reload only while running, Mode only in design
-// mode, as their attributes say).
+// Reload only while running, Mode only in design mode, as their attributes
+// say.
 void CStandardize2Impl::OnChangedParameter(const std::string& id) {
     if (id == Mode) {
         SwitchDigitPins(digits_file_parameter());
@@ -110,7 +105,7 @@ void CStandardize2Impl::OnChangedParameter(const std::string& id) {
         // std::exception and travels as one.
         try {
             ReloadTrainingSet();
-            if (rounding_ && training_digits_ && ParameterValue<IBool>(Mode)->GetValue()) ReloadDigits();
+            if (rounding_ && training_digits_ && mode_->GetValue()) ReloadDigits();
         } catch (const std::exception& error) {
             throw CStdExceptionImpl(error);
         }
@@ -172,12 +167,11 @@ void CStandardize2Impl::Replace(CSmartPtr<Matrix>& kept, CSmartPtr<Matrix>& relo
     reloaded_ = true;
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CStandardize2Impl::Init() {
     reloaded_ = false;
-    if (!BindFeatureVector()) return false;
-    const bool mode = ParameterValue<IBool>(Mode)->GetValue();
-    if (mode && !BindFeatureDigits()) return false;
+    if (!CheckFeatureVector()) return false;
+    const bool mode = mode_->GetValue();
+    if (mode && !CheckFeatureDigits()) return false;
     if (!LoadTrainingSet()) return false;
     if (mode && !LoadDigits()) return false;
     PrepareOutput();
@@ -241,7 +235,6 @@ void CStandardize2Impl::ReloadDigits() {
     Replace(training_digits_, parsed);
 }
 
-// host thread, between Start and Stop, on every new feature vector.
 bool CStandardize2Impl::Execute() {
     if (!training_ || !output_) return true;
     if (first_run_ || reloaded_) {
@@ -253,25 +246,17 @@ bool CStandardize2Impl::Execute() {
     return true;
 }
 
-// host thread, after Stop (or a failed Init).
-void CStandardize2Impl::Done() {
-    ReleaseFeaturePins();
-    ReleaseMatrices();
-}
-
-// host thread, at tear-down of the signature.
-void CStandardize2Impl::DoneSignature() {
-    ReleaseFeaturePins();
-    ReleaseMatrices();
-}
-
 // The block's own matrices give their elements back before the last
 // reference goes.
-void CStandardize2Impl::ReleaseMatrices() {
+void CStandardize2Impl::Done() {
     if (training_) training_->Free();
     if (training_digits_) training_digits_->Free();
     training_ = nullptr;
     training_digits_ = nullptr;
+}
+
+block_class_registrant CStandardize2Impl::Registrant() {
+    return CStandardizeBase::Registrant("Standardize2", create_block<CStandardize2Impl>);
 }
 
 }  // namespace Mrv

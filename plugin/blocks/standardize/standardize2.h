@@ -28,18 +28,17 @@ namespace Mrv {
 
 class CStandardize2Impl : public CStandardizeBase {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CStandardize2Impl(const CreationContext* context);
 
 protected:
-    void InitSignature() override;
     void CheckSignature() override;
     bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;
     void Done() override;
-    void DoneSignature() override;
 
 private:
     struct matrix_file;
@@ -56,8 +55,8 @@ private:
     bool LoadDigits();
     void ReloadTrainingSet();
     void ReloadDigits();
-    void ReleaseMatrices();
 
+    // The block's own matrices, read from the files.
     CSmartPtr<IDoubleMatrix> training_;
     CSmartPtr<IIntMatrix> training_digits_;
     bool first_run_ = false;

@@ -46,12 +46,16 @@ declaration feature_digits_input() {
                  "int-matrix");
 }
 
-CStandardizeBase::CStandardizeBase(const CreationContext* context) : CBlockImplBase(context) {
+CStandardizeBase::CStandardizeBase(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::unhandled()),
+      feature_(this, InFeatureVector),
+      output_(this, OutFeatureVector),
+      feature_digits_(this, SdFeatureVector, true),
+      mode_(this, Mode) {
     AddDrivingInput(InFeatureVector, 1);
 }
 
-bool CStandardizeBase::BindFeatureVector() {
-    BindInput(feature_, InFeatureVector);
+bool CStandardizeBase::CheckFeatureVector() {
     if (feature_->GetHeight() != 1) {
         NotifyError("%s", not_a_row_message);
         return false;
@@ -59,8 +63,7 @@ bool CStandardizeBase::BindFeatureVector() {
     return true;
 }
 
-bool CStandardizeBase::BindFeatureDigits() {
-    BindInput(feature_digits_, SdFeatureVector);
+bool CStandardizeBase::CheckFeatureDigits() {
     if (feature_digits_->GetHeight() != feature_->GetHeight() || feature_digits_->GetWidth() != feature_->GetWidth()) {
         NotifyError("%s", feature_digits_shape_message);
         return false;
@@ -81,7 +84,6 @@ bool CStandardizeBase::CheckDigitsShape(int32 rows, int32 columns) {
 }
 
 void CStandardizeBase::PrepareOutput() {
-    BindOutput(output_, OutFeatureVector);
     ShapeMatrix(output_.get(), 1, columns_);
     means_.assign(static_cast<std::size_t>(columns_), 0.0);
     variances_.assign(static_cast<std::size_t>(columns_), 0.0);
@@ -128,7 +130,7 @@ void CStandardizeBase::Remove(const declaration& row) {
 
 void CStandardizeBase::SwitchDigitPins(const declaration& training_digits) {
     const declaration feature_digits = feature_digits_input();
-    if (ParameterValue<IBool>(Mode)->GetValue()) {
+    if (mode_->GetValue()) {
         if (!Declared(feature_digits)) Declare(feature_digits);
         if (!Declared(training_digits)) Declare(training_digits);
     } else {
@@ -138,10 +140,20 @@ void CStandardizeBase::SwitchDigitPins(const declaration& training_digits) {
     NotifySignatureChanged();
 }
 
-void CStandardizeBase::ReleaseFeaturePins() {
-    feature_ = nullptr;
-    output_ = nullptr;
-    feature_digits_ = nullptr;
+block_class_registrant CStandardizeBase::Registrant(const char* class_id, block_factory factory) {
+    return block_class_registrant(class_id)
+        .language(1033)
+        .name("Standardize")
+        .description("This block standardizes the input feature vector.It computes mean and standard deviation of each "
+                     "attribute in the provided training setand processes each item of the input feature vector by "
+                     "subtracting the corresponding computed meanand by dividing by the corresponding computed "
+                     "standard deviation.")
+        .catalog_path("MachineLearning.Tools")
+        .bitmap(260)
+        .author("halvard")
+        .licence("base_licence")
+        .company("sonara")
+        .factory(std::move(factory));
 }
 
 }  // namespace Mrv

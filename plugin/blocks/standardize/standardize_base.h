@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/block_base.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 
@@ -24,25 +25,29 @@ declaration feature_vector_output();
 declaration mode_parameter();
 declaration feature_digits_input();
 
+// Exceptions are not caught by these blocks: the wrapper reports them as
+// unhandled.
 class CStandardizeBase : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
     explicit CStandardizeBase(const CreationContext* context);
+    // The catalog record both classes share; the class id tells them apart.
+    static block_class_registrant Registrant(const char* class_id, block_factory factory);
 
 protected:
-    // Init: binds the feature vector and checks that it is one row; false
-    // after the error message.
-    bool BindFeatureVector();
-    // Init with Mode on: binds the feature digits and checks their shape.
-    bool BindFeatureDigits();
+    // Init: false, after the error message, when the feature vector is not
+    // one row.
+    bool CheckFeatureVector();
+    // Init with Mode on: false, after the error message, when the feature
+    // digits are not shaped like the feature vector.
+    bool CheckFeatureDigits();
     // False, after the error message, when a training set of `columns`
     // columns does not fit the feature vector.
     bool CheckTrainingColumns(int32 columns);
     // False, after the error message, when a digits matrix is not shaped
     // like the training set in use.
     bool CheckDigitsShape(int32 rows, int32 columns);
-    // Init: binds and shapes the output (1 x columns) and zeroes the
-    // statistics; training rows and columns must be set.
+    // Init: shapes the output (1 x columns) and zeroes the statistics;
+    // training rows and columns must be set.
     void PrepareOutput();
     // Means, variances and, with rounding on and `digits` given, the column
     // digits. False, after a warning, when the training set is no longer
@@ -53,10 +58,11 @@ protected:
     // Mode changed: adds or removes SdFeatureVector and the block's source
     // of training digits, then tells the host.
     void SwitchDigitPins(const declaration& training_digits);
-    void ReleaseFeaturePins();
 
-    CSmartPtr<IDoubleMatrix> feature_, output_;
-    CSmartPtr<IIntMatrix> feature_digits_;
+    input_pin<IDoubleMatrix> feature_;
+    output_pin<IDoubleMatrix> output_;
+    input_pin<IIntMatrix> feature_digits_;  // while Mode is on
+    parameter_handle<IBool> mode_;
     std::vector<double> means_, variances_;
     std::vector<int32> column_digits_;
     int32 training_rows_ = 0, columns_ = 0;

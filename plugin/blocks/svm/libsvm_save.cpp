@@ -4,6 +4,8 @@
 
 #include "blocks/svm/sparse.h"
 #include "framework/platform/files.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -31,12 +33,20 @@ const char* const shape_changed_message =
 
 const char* const text_file_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_matrix_name{178, "Input Matrix"};
+const resources::string_entry input_matrix_description{179, "The input matrix to be saved in LibSVM format"};
+const resources::string_entry file_name_name{114, "File Name"};
+const resources::string_entry file_name_description{115, "Name of the output file that will be formatted in LibSVM style"};
+const resources::string_entry save_mode_name{112, "Save Mode"};
+const resources::string_entry save_mode_description{113, "Specify whether new data should overwrite the older ones or if the new data are appended after the older ones"};
+
 const declaration signature_table[] = {
-    input(InputMatrix, 178, 179, "double-matrix").required(),
-    parameter(FileName, 114, 115, "string")
+    input(InputMatrix, input_matrix_name, input_matrix_description, "double-matrix").required(),
+    parameter(FileName, file_name_name, file_name_description, "string")
         .initial_value("MyLibSVMFile.txt")
         .layout(filename_layout{text_file_filter, {true, false, false}}),
-    parameter(SaveMode, 112, 113, "int")
+    parameter(SaveMode, save_mode_name, save_mode_description, "int")
         .initial_value(1)
         .domain(int_domain().minimum(0, true).maximum(1, true))
         .layout(combo_layout{{"Append", "Overwrite"}}),
@@ -44,115 +54,82 @@ const declaration signature_table[] = {
 
 }  // namespace
 
-CLibSVMSave::CLibSVMSave(const CreationContext* context) : CBlockImplBase(context) {
+CLibSVMSave::CLibSVMSave(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()), input_(this, InputMatrix), save_mode_(this, SaveMode) {
+    UseTable(signature_table);
     AddDrivingInput(InputMatrix, 1);
 }
 
-// host thread, when the last reference goes; Done normally closed the file.
+// Done normally closed the file.
 CLibSVMSave::~CLibSVMSave() { Close(); }
 
-// host thread, from InitInstance on first declaration.
-void CLibSVMSave::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or has a parameter of another type raises,
-// and the base declares afresh.
-void CLibSVMSave::CheckSignature() {
-    FindInput(InputMatrix);
-    ParameterValue<IString>(FileName);
-    ParameterValue<IInt>(SaveMode);
-}
-
-// host thread, after InitInstance and the connection of the pins.
 bool CLibSVMSave::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, InputMatrix);
-            columns_ = input_->GetWidth();
-            rows_ = input_->GetHeight();
-            Close();
-            const std::string name = ParameterValue<IString>(FileName)->GetValue();
-            std::string reason;
-            if (!Open(name, &reason)) {
-                NotifyError(cannot_open_at_init_message, name.c_str());
-                if (!reason.empty()) NotifyError(not_regular_message, "Init", name.c_str(), reason.c_str());
-                return false;
-            }
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop, on every new input matrix.
-bool CLibSVMSave::Execute() {
-    TraceExceptions(
-        [&] {
-            // A matrix without columns has no labels: there is no line to write.
-            if (!file_ || !input_ || columns_ < 1) return true;
-            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
-                NotifyWarning("%s", shape_changed_message);
-                return true;
-            }
-            text_.clear();
-            const double* values = input_->GetReadPointer();
-            for (int32 r = 0; r < rows_; ++r)
-                sparse::append_data_line(text_, values + static_cast<std::size_t>(r) * columns_, columns_);
-            const bool overwriting = Overwriting();
-            if (overwriting) std::rewind(file_);
-            bool written = std::fwrite(text_.data(), 1, text_.size(), file_) == text_.size() &&
-                           std::fflush(file_) == 0;
-            if (written && overwriting) written = ::ftruncate(::fileno(file_), std::ftell(file_)) == 0;
-            if (!written) {
-                std::clearerr(file_);
-                NotifyError(cannot_write_message, open_name_.c_str());
-            }
-            return true;
-        },
-        true);
+    columns_ = input_->GetWidth();
+    rows_ = input_->GetHeight();
+    Close();
+    const std::string name = ParameterValue<IString>(FileName)->GetValue();
+    std::string reason;
+    if (!Open(name, &reason)) {
+        NotifyError(cannot_open_at_init_message, name.c_str());
+        if (!reason.empty()) NotifyError(not_regular_message, "Init", name.c_str(), reason.c_str());
+        return false;
+    }
     return true;
 }
 
-// host thread, any state; the file follows the parameters only while the
-// patch runs (Init opens it otherwise).
+// On every new input matrix.
+bool CLibSVMSave::Execute() {
+    // A matrix without columns has no labels: there is no line to write.
+    if (!file_ || !input_ || columns_ < 1) return true;
+    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+        NotifyWarning("%s", shape_changed_message);
+        return true;
+    }
+    text_.clear();
+    const double* values = input_->GetReadPointer();
+    for (int32 r = 0; r < rows_; ++r)
+        sparse::append_data_line(text_, values + static_cast<std::size_t>(r) * columns_, columns_);
+    const bool overwriting = Overwriting();
+    if (overwriting) std::rewind(file_);
+    bool written = std::fwrite(text_.data(), 1, text_.size(), file_) == text_.size() &&
+                   std::fflush(file_) == 0;
+    if (written && overwriting) written = ::ftruncate(::fileno(file_), std::ftell(file_)) == 0;
+    if (!written) {
+        std::clearerr(file_);
+        NotifyError(cannot_write_message, open_name_.c_str());
+    }
+    return true;
+}
+
+// The file follows the parameters only while the patch runs (Init opens
+// it otherwise).
 void CLibSVMSave::OnChangedParameter(const std::string& id) {
-    TraceExceptions(
-        [&] {
-            if (!IsRunning() || (id != FileName && id != SaveMode)) return true;
-            Close();
-            const std::string name = ParameterValue<IString>(FileName)->GetValue();
-            std::string reason;
-            const bool opened = Open(name, &reason);
-            if (id == FileName) {
-                if (opened) {
-                    open_name_ = name;
-                    return true;
-                }
-                const std::string previous = open_name_;
-                const bool reopened = !previous.empty() && Open(previous, nullptr);
-                ParameterValue<IString>(FileName)->SetValue(previous.c_str());
-                NotifyParameterChanged(FileName);
-                if (reopened) NotifyError(old_file_kept_message, name.c_str());
-                else NotifyError("%s", writing_stopped_message);
-            } else if (!opened) {
-                NotifyError("%s", writing_stopped_message);
-            }
-            if (!opened && !reason.empty())
-                NotifyError(not_regular_message, "OnChangedParameter", name.c_str(), reason.c_str());
-            return true;
-        },
-        true);
-}
-
-// host thread, after Stop (or a failed Init).
-void CLibSVMSave::Done() {
+    if (!IsRunning() || (id != FileName && id != SaveMode)) return;
     Close();
-    input_ = nullptr;
+    const std::string name = ParameterValue<IString>(FileName)->GetValue();
+    std::string reason;
+    const bool opened = Open(name, &reason);
+    if (id == FileName) {
+        if (opened) {
+            open_name_ = name;
+            return;
+        }
+        const std::string previous = open_name_;
+        const bool reopened = !previous.empty() && Open(previous, nullptr);
+        ParameterValue<IString>(FileName)->SetValue(previous.c_str());
+        NotifyParameterChanged(FileName);
+        if (reopened) NotifyError(old_file_kept_message, name.c_str());
+        else NotifyError("%s", writing_stopped_message);
+    } else if (!opened) {
+        NotifyError("%s", writing_stopped_message);
+    }
+    if (!opened && !reason.empty())
+        NotifyError(not_regular_message, "OnChangedParameter", name.c_str(), reason.c_str());
 }
 
-// host thread, at tear-down of the signature.
-void CLibSVMSave::DoneSignature() { input_ = nullptr; }
+void CLibSVMSave::Done() { Close(); }
 
-bool CLibSVMSave::Overwriting() { return ParameterValue<IInt>(SaveMode)->GetValue() != append_mode; }
+bool CLibSVMSave::Overwriting() { return save_mode_->GetValue() != append_mode; }
 
 bool CLibSVMSave::Open(const std::string& name, std::string* reason) {
     file_ = platform::open_for_writing(name, !Overwriting(), reason);
@@ -163,6 +140,24 @@ bool CLibSVMSave::Open(const std::string& name, std::string* reason) {
 void CLibSVMSave::Close() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
+}
+
+block_class_registrant CLibSVMSave::Registrant() {
+    return block_class_registrant("LibSVMSave")
+        .language(1033)
+        .name("LibSVM Save")
+        .description("This block allows saving a matrix in the format required by the libsvm tools")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(166)
+        .language(1040)
+        .name("LibSVM Save")
+        .description("Questo blocco permette di salvare una matrice nel formato richiesto dai tool di libsvm")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(166)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CLibSVMSave>);
 }
 
 }  // namespace Mrv

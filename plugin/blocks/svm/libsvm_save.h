@@ -19,16 +19,16 @@
 
 namespace Mrv {
 
+// An exception in a lifecycle method or a parameter change is reported as
+// a trace.
 class CLibSVMSave : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CLibSVMSave(const CreationContext* context);
     ~CLibSVMSave() override;
 
 protected:
-    void InitSignature() override;
-    void DoneSignature() override;
-    void CheckSignature() override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
     bool Execute() override;
@@ -42,7 +42,8 @@ private:
     bool Open(const std::string& name, std::string* reason);
     void Close();
 
-    CSmartPtr<IDoubleMatrix> input_;
+    input_pin<IDoubleMatrix> input_;
+    parameter_handle<IInt> save_mode_;
     int32 columns_ = 0, rows_ = 0;
     std::FILE* file_ = nullptr;
     std::string open_name_;

@@ -4,6 +4,8 @@
 
 #include "blocks/svm/sparse.h"
 #include "framework/platform/files.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 
 namespace Mrv {
 namespace {
@@ -48,120 +50,109 @@ const probability_messages refresh_messages = {
 
 const char* const text_file_filter = "Text files (*.txt)|*.txt|All files (*.*)|*.*||";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_matrix_name{166, "Input Matrix"};
+const resources::string_entry input_matrix_description{167, "Input data to be analysed by the SVM"};
+const resources::string_entry output_vector_name{168, "Output Vector"};
+const resources::string_entry output_vector_description{169, "Output from the SVM model"};
+const resources::string_entry model_file_name_name{170, "Model File Name"};
+const resources::string_entry model_file_name_description{171, "Name of the file including the SVM model"};
+const resources::string_entry refresh_model_name{172, "Refresh model"};
+const resources::string_entry refresh_model_description{173, "Refresh the SVM model"};
+const resources::string_entry probabilities_name{256, "Show probabilities"};
+const resources::string_entry probabilities_description{257, "If set, an additional output is generated, providing probabilties values for classes. Note that the model should be suitably trained in order to provide probabilities values."};
+const resources::string_entry prob_vector_name{258, "Output probabilities"};
+const resources::string_entry prob_vector_description{259, "A vector containing the computed probabilities for each class."};
+
 const declaration signature_table[] = {
-    input(InputMatrix, 166, 167, "double-matrix").required(),
-    output(OutputVector, 168, 169, "double-matrix"),
-    parameter(ModelFileName, 170, 171, "string")
+    input(InputMatrix, input_matrix_name, input_matrix_description, "double-matrix").required(),
+    output(OutputVector, output_vector_name, output_vector_description, "double-matrix"),
+    parameter(ModelFileName, model_file_name_name, model_file_name_description, "string")
         .initial_value("MyModel.txt")
         // No mode flag: the model is only read, so the host lets several
         // predictions share one model file.
         .layout(filename_layout{text_file_filter, {false, true, false}}),
-    parameter(RefreshModel, 172, 173, "trigger").attribute(2, false).attribute(3, true),
-    parameter(Probabilities, 256, 257, "bool").initial_value(false).attribute(3, false),
+    parameter(RefreshModel, refresh_model_name, refresh_model_description, "trigger").attribute(2, false).attribute(3, true),
+    parameter(Probabilities, probabilities_name, probabilities_description, "bool").initial_value(false).attribute(3, false),
 };
 
 // Declared after the others, only while Probabilities is true.
-const declaration probability_output = output(ProbVector, 258, 259, "double-matrix");
+const declaration probability_output = output(ProbVector, prob_vector_name, prob_vector_description, "double-matrix");
 
 }  // namespace
 
-CSVMPredict::CSVMPredict(const CreationContext* context) : CBlockImplBase(context) {
+CSVMPredict::CSVMPredict(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, InputMatrix),
+      output_(this, OutputVector),
+      probabilities_(this, ProbVector, true) {
+    UseTable(signature_table);
     AddDrivingInput(InputMatrix, 1);
 }
 
-// host thread, when the last reference goes.
 CSVMPredict::~CSVMPredict() { FreeModel(); }
 
-// host thread, from InitInstance on first declaration.
-void CSVMPredict::InitSignature() { Declare(signature_table); }
-
-// host thread, from InitInstance when a saved patch is restored; a saved
-// declaration that lacks a pin or has a parameter of another type raises,
-// and the base declares afresh.
+// The probability output of a restored instance follows its saved flag.
 void CSVMPredict::CheckSignature() {
-    FindInput(InputMatrix);
-    FindOutput(OutputVector);
-    ParameterValue<IString>(ModelFileName);
     if (ParameterValue<IBool>(Probabilities)->GetValue()) FindOutput(ProbVector);
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CSVMPredict::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, InputMatrix);
-            columns_ = input_->GetWidth();
-            rows_ = input_->GetHeight();
-            BindOutput(output_, OutputVector);
-            ShapeMatrix(output_.get(), rows_, 1);
-            FreeModel();
-            model_ = LoadModel("Init", cannot_open_at_init_message);
-            if (!model_) return false;
-            try {
-                nodes_.assign(static_cast<std::size_t>(columns_) + 1, svm_node{-1, 0.0});
-            } catch (const std::bad_alloc&) {
-                NotifyError("%s", cannot_allocate_message);
-                return false;
-            }
-            probability_flag_ = ParameterValue<IBool>(Probabilities)->GetValue();
-            if (probability_flag_) {
-                width_ = CheckProbabilities(model_, "Init");
-                BindOutput(probabilities_, ProbVector);
-                ShapeMatrix(probabilities_.get(), rows_, width_);
-            }
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop, on every new input matrix.
-bool CSVMPredict::Execute() {
-    TraceExceptions(
-        [&] {
-            if (!input_ || !output_ || !model_) return true;
-            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
-                NotifyWarning("%s", shape_changed_message);
-                return true;
-            }
-            const bool with_probabilities = WritesProbabilities();
-            const double* rows = input_->GetReadPointer();
-            double* values = output_->GetWritePointer();
-            double* estimates = with_probabilities ? probabilities_->GetWritePointer() : nullptr;
-            for (int32 r = 0; r < rows_; ++r) {
-                sparse::to_nodes(rows + static_cast<std::size_t>(r) * columns_, columns_, 1, nodes_.data());
-                values[r] = with_probabilities
-                                ? svm_predict_probability(model_, nodes_.data(),
-                                                          estimates + static_cast<std::size_t>(r) * width_)
-                                : svm_predict(model_, nodes_.data());
-            }
-            output_->SetTimeStamp(Now());
-            if (with_probabilities) probabilities_->SetTimeStamp(Now());
-            return true;
-        },
-        true);
+    columns_ = input_->GetWidth();
+    rows_ = input_->GetHeight();
+    ShapeMatrix(output_.get(), rows_, 1);
+    FreeModel();
+    model_ = LoadModel("Init", cannot_open_at_init_message);
+    if (!model_) return false;
+    try {
+        nodes_.assign(static_cast<std::size_t>(columns_) + 1, svm_node{-1, 0.0});
+    } catch (const std::bad_alloc&) {
+        NotifyError("%s", cannot_allocate_message);
+        return false;
+    }
+    probability_flag_ = ParameterValue<IBool>(Probabilities)->GetValue();
+    if (probability_flag_) {
+        width_ = CheckProbabilities(model_, "Init");
+        ShapeMatrix(probabilities_.get(), rows_, width_);
+    } else {
+        // Switched on while running, the output stays unwritten until the next Init.
+        probabilities_.release();
+    }
     return true;
 }
 
-// host thread, any state.
-void CSVMPredict::OnChangedParameter(const std::string& id) {
-    TraceExceptions(
-        [&] {
-            if (id == RefreshModel) ReloadModel();
-            else if (id == Probabilities) ShowProbabilities(ParameterValue<IBool>(Probabilities)->GetValue());
-            return true;
-        },
-        true);
+// On every new input matrix.
+bool CSVMPredict::Execute() {
+    if (!input_ || !output_ || !model_) return true;
+    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+        NotifyWarning("%s", shape_changed_message);
+        return true;
+    }
+    const bool with_probabilities = WritesProbabilities();
+    const double* rows = input_->GetReadPointer();
+    double* values = output_->GetWritePointer();
+    double* estimates = with_probabilities ? probabilities_->GetWritePointer() : nullptr;
+    for (int32 r = 0; r < rows_; ++r) {
+        sparse::to_nodes(rows + static_cast<std::size_t>(r) * columns_, columns_, 1, nodes_.data());
+        values[r] = with_probabilities
+                        ? svm_predict_probability(model_, nodes_.data(),
+                                                  estimates + static_cast<std::size_t>(r) * width_)
+                        : svm_predict(model_, nodes_.data());
+    }
+    output_->SetTimeStamp(Now());
+    if (with_probabilities) probabilities_->SetTimeStamp(Now());
+    return true;
 }
 
-// host thread, after Stop (or a failed Init).
+void CSVMPredict::OnChangedParameter(const std::string& id) {
+    if (id == RefreshModel) ReloadModel();
+    else if (id == Probabilities) ShowProbabilities(ParameterValue<IBool>(Probabilities)->GetValue());
+}
+
 void CSVMPredict::Done() {
-    ReleasePins();
     FreeModel();
     std::vector<svm_node>().swap(nodes_);
 }
-
-// host thread, at tear-down of the signature.
-void CSVMPredict::DoneSignature() { ReleasePins(); }
 
 svm_model* CSVMPredict::LoadModel(const char* method, const char* cannot_open_message) {
     const std::string name = ParameterValue<IString>(ModelFileName)->GetValue();
@@ -216,7 +207,7 @@ void CSVMPredict::ShowProbabilities(bool shown) {
     if (shown && !declared) {
         Declare(probability_output);
     } else if (!shown && declared) {
-        probabilities_ = nullptr;
+        probabilities_.release();
         RemoveOutput(ProbVector);
     }
     NotifySignatureChanged();
@@ -237,10 +228,22 @@ void CSVMPredict::FreeModel() {
     model_ = nullptr;
 }
 
-void CSVMPredict::ReleasePins() {
-    input_ = nullptr;
-    output_ = nullptr;
-    probabilities_ = nullptr;
+block_class_registrant CSVMPredict::Registrant() {
+    return block_class_registrant("SVM")
+        .language(1033)
+        .name("SVM Predict")
+        .description("This block provides support for performing prediction using Support Vector Machines (SVMs)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(164)
+        .language(1040)
+        .name("SVM Predict")
+        .description("Questo blocco opera classificazioni e predizioni usando una Support Vector Machine (SVM)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(164)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSVMPredict>);
 }
 
 }  // namespace Mrv

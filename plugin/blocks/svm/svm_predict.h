@@ -24,15 +24,16 @@
 
 namespace Mrv {
 
+// An exception in a lifecycle method or a parameter change is reported as
+// a trace.
 class CSVMPredict : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CSVMPredict(const CreationContext* context);
     ~CSVMPredict() override;
 
 protected:
-    void InitSignature() override;
-    void DoneSignature() override;
     void CheckSignature() override;
     void OnChangedParameter(const std::string& id) override;
     bool Init() override;
@@ -50,9 +51,10 @@ private:
     void ShowProbabilities(bool shown);
     bool WritesProbabilities() const;
     void FreeModel();
-    void ReleasePins();
 
-    CSmartPtr<IDoubleMatrix> input_, output_, probabilities_;
+    input_pin<IDoubleMatrix> input_;
+    output_pin<IDoubleMatrix> output_;
+    output_pin<IDoubleMatrix> probabilities_;  // while Probabilities is on
     svm_model* model_ = nullptr;
     std::vector<svm_node> nodes_;
     int32 columns_ = 0, rows_ = 0;

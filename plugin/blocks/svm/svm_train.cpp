@@ -6,6 +6,8 @@
 #include "blocks/svm/sparse.h"
 #include "framework/platform/files.h"
 #include "framework/platform/local_time.h"
+#include "registration/factory.h"
+#include "registration/registrant.h"
 #include "support/worker_thread.h"
 
 namespace Mrv {
@@ -72,54 +74,114 @@ const char* const dropped_runs_message =
     "holds no model of the last samples.\n";
 const char* const log_header_format = "Training started on %d-%d-%d, %d:%d:%d. \n";
 
+// The block's texts in the library's string table, by id.
+const resources::string_entry input_matrix_name{104, "Input Matrix"};
+const resources::string_entry input_matrix_description{105, "The input training set"};
+const resources::string_entry trained_flag_name{116, "Trained"};
+const resources::string_entry trained_flag_description{117, "The block returns a non-zero value if an SVM model has been successfully generated."};
+const resources::string_entry ranges_name{158, "Ranges"};
+const resources::string_entry ranges_description{159, "Ranges of the training set attributes"};
+const resources::string_entry svm_type_name{120, "SVM Type"};
+const resources::string_entry svm_type_description{121, "Specify the type of SVM"};
+const resources::string_entry kernel_type_name{118, "Kernel Type"};
+const resources::string_entry kernel_type_description{119, "Specify the type of the SVM kernel"};
+const resources::string_entry degree_name{122, "Degree"};
+const resources::string_entry degree_description{123, "Degree of the kernel polynome (for polynomial SVMs only)"};
+const resources::string_entry gamma_name{124, "Gamma"};
+const resources::string_entry gamma_description{125, "Gamma value for the SVM model"};
+const resources::string_entry coeff0_name{126, "Offset"};
+const resources::string_entry coeff0_description{127, "Offset value for the SVM model"};
+const resources::string_entry epsilon_name{128, "Epsilon"};
+const resources::string_entry epsilon_description{129, "Stopping criterium"};
+const resources::string_entry cache_size_name{130, "Cache Size"};
+const resources::string_entry cache_size_description{131, "Cache size in MB"};
+const resources::string_entry c_parameter_name{132, "C"};
+const resources::string_entry c_parameter_description{133, "C value for the SVM model"};
+const resources::string_entry nu_name{134, "Nu"};
+const resources::string_entry nu_description{135, "Nu value for the SVM model"};
+const resources::string_entry p_name{136, "p"};
+const resources::string_entry p_description{137, "p value for the SVM model"};
+const resources::string_entry shrinking_name{138, "Shrinking"};
+const resources::string_entry shrinking_description{139, "Use shrinking heuristics"};
+const resources::string_entry probability_name{140, "Probability"};
+const resources::string_entry probability_description{141, "Do probability estimates "};
+const resources::string_entry model_file_name_name{108, "Model File Name"};
+const resources::string_entry model_file_name_description{109, "Name of the file containing the model"};
+const resources::string_entry train_model_name{110, "Train Model"};
+const resources::string_entry train_model_description{111, "Trains the Support Vector Machine"};
+const resources::string_entry training_mode_name{150, "Training Mode"};
+const resources::string_entry training_mode_description{151, "Select whether to incremenatally update the model or to perform a one-shot training. "};
+const resources::string_entry enable_max_size_name{142, "Enable Maximum Size"};
+const resources::string_entry enable_max_size_description{143, "If set to true, check for a maximum size of the training set. In case such maximum size is reached, training is forced."};
+const resources::string_entry max_size_name{144, "Maximum size of training set"};
+const resources::string_entry max_size_description{145, "The maximum allowed size for the training set."};
+const resources::string_entry enable_log_name{146, "Enable Logging"};
+const resources::string_entry enable_log_description{147, "If set to true, enable writing of a log file containing information on the training"};
+const resources::string_entry log_file_name_name{148, "Log File Name"};
+const resources::string_entry log_file_name_description{149, "Name of the log file"};
+const resources::string_entry scale_values_name{152, "Scale Values"};
+const resources::string_entry scale_values_description{153, "If set to true, the block will scale the values in the training set"};
+const resources::string_entry lower_bound_name{154, "Lower Bound"};
+const resources::string_entry lower_bound_description{155, "Lower bound of the rescaled training set"};
+const resources::string_entry upper_bound_name{156, "Upper Bound"};
+const resources::string_entry upper_bound_description{160, "Upper bound of the rescaled training set"};
+
 const filename_layout text_file_layout{text_filter, {true, false, false}};
 
 const declaration signature_table[] = {
-    input(InputMatrix, 104, 105, "double-matrix"),
-    output(TrainedFlag, 116, 117, "int"),
-    output(Ranges, 158, 159, "double-matrix"),
-    parameter(SVMType, 120, 121, "int")
+    input(InputMatrix, input_matrix_name, input_matrix_description, "double-matrix"),
+    output(TrainedFlag, trained_flag_name, trained_flag_description, "int"),
+    // Declared while ScaleValues is on.
+    output(Ranges, ranges_name, ranges_description, "double-matrix").unchecked(),
+    parameter(SVMType, svm_type_name, svm_type_description, "int")
         .initial_value(0)
         .domain(int_domain().minimum(0, true).maximum(4, true))
         .layout(combo_layout{{"C-SVC", "Nu-SVC", "One-class SVM", "Epsilon-SVR", "Nu-SVR"}}),
-    parameter(KernelType, 118, 119, "int")
+    parameter(KernelType, kernel_type_name, kernel_type_description, "int")
         .initial_value(2)
         .domain(int_domain().minimum(0, true).maximum(3, true))
         .layout(combo_layout{{"Linear", "Polynomial", "Radial Basis Function", "Sigmoid"}}),
-    parameter(Degree, 122, 123, "double").initial_value(3.0).domain(double_domain().minimum(0.0, true)).attribute(1, false),
-    parameter(Gamma, 124, 125, "double").initial_value(0.0).domain(double_domain().minimum(0.0, true)),
-    parameter(Coeff0, 126, 127, "double").initial_value(0.0).attribute(1, false),
-    parameter(Epsilon, 128, 129, "double").initial_value(0.001).domain(double_domain().minimum(0.0, true)),
-    parameter(CacheSize, 130, 131, "double").initial_value(40.0).domain(double_domain().minimum(0.0, true)),
-    parameter(CParameter, 132, 133, "double").initial_value(1.0).domain(double_domain().minimum(0.0, true)),
-    parameter(Nu, 134, 135, "double").initial_value(0.5).domain(double_domain().minimum(0.0, true)).attribute(1, false),
-    parameter(P, 136, 137, "double").initial_value(0.1).domain(double_domain().minimum(0.0, true)).attribute(1, false),
-    parameter(Shrinking, 138, 139, "bool").initial_value(true),
-    parameter(Probability, 140, 141, "bool").initial_value(false),
-    parameter(ModelFileName, 108, 109, "string").initial_value("MyModel.txt").layout(text_file_layout),
-    parameter(TrainModel, 110, 111, "trigger").attribute(2, false).attribute(3, true).attribute(6, true),
-    parameter(TrainingMode, 150, 151, "int")
+    parameter(Degree, degree_name, degree_description, "double").initial_value(3.0).domain(double_domain().minimum(0.0, true)).attribute(1, false),
+    parameter(Gamma, gamma_name, gamma_description, "double").initial_value(0.0).domain(double_domain().minimum(0.0, true)),
+    parameter(Coeff0, coeff0_name, coeff0_description, "double").initial_value(0.0).attribute(1, false),
+    parameter(Epsilon, epsilon_name, epsilon_description, "double").initial_value(0.001).domain(double_domain().minimum(0.0, true)),
+    parameter(CacheSize, cache_size_name, cache_size_description, "double").initial_value(40.0).domain(double_domain().minimum(0.0, true)),
+    parameter(CParameter, c_parameter_name, c_parameter_description, "double").initial_value(1.0).domain(double_domain().minimum(0.0, true)),
+    parameter(Nu, nu_name, nu_description, "double").initial_value(0.5).domain(double_domain().minimum(0.0, true)).attribute(1, false),
+    parameter(P, p_name, p_description, "double").initial_value(0.1).domain(double_domain().minimum(0.0, true)).attribute(1, false),
+    parameter(Shrinking, shrinking_name, shrinking_description, "bool").initial_value(true),
+    parameter(Probability, probability_name, probability_description, "bool").initial_value(false),
+    parameter(ModelFileName, model_file_name_name, model_file_name_description, "string").initial_value("MyModel.txt").layout(text_file_layout),
+    parameter(TrainModel, train_model_name, train_model_description, "trigger").attribute(2, false).attribute(3, true).attribute(6, true),
+    parameter(TrainingMode, training_mode_name, training_mode_description, "int")
         .initial_value(0)
         .domain(int_domain().minimum(0, true).maximum(1, true))
         .layout(combo_layout{{"Incremental", "One shot"}}),
-    parameter(EnableMaxSize, 142, 143, "bool").initial_value(true),
-    parameter(MaxSize, 144, 145, "int").initial_value(500),
-    parameter(EnableLog, 146, 147, "bool").initial_value(true).attribute(3, false),
-    parameter(LogFileName, 148, 149, "string").initial_value("MyLogFile.txt").layout(text_file_layout).attribute(3, false),
-    parameter(ScaleValues, 152, 153, "bool").initial_value(true).attribute(3, false),
-    parameter(LowerBound, 154, 155, "double").initial_value(-1.0).attribute(3, false),
-    parameter(UpperBound, 156, 160, "double").initial_value(1.0).attribute(3, false),
+    parameter(EnableMaxSize, enable_max_size_name, enable_max_size_description, "bool").initial_value(true),
+    parameter(MaxSize, max_size_name, max_size_description, "int").initial_value(500),
+    parameter(EnableLog, enable_log_name, enable_log_description, "bool").initial_value(true).attribute(3, false),
+    parameter(LogFileName, log_file_name_name, log_file_name_description, "string").initial_value("MyLogFile.txt").layout(text_file_layout).attribute(3, false),
+    parameter(ScaleValues, scale_values_name, scale_values_description, "bool").initial_value(true).attribute(3, false),
+    parameter(LowerBound, lower_bound_name, lower_bound_description, "double").initial_value(-1.0).attribute(3, false),
+    parameter(UpperBound, upper_bound_name, upper_bound_description, "double").initial_value(1.0).attribute(3, false),
 };
 const declaration& trained_flag_row = signature_table[1];
 const declaration& ranges_row = signature_table[2];
 
 }  // namespace
 
-CSVMTrain::CSVMTrain(const CreationContext* context) : CBlockImplBase(context) {
+CSVMTrain::CSVMTrain(const CreationContext* context)
+    : CBlockImplBase(context, exception_policy::trace()),
+      input_(this, InputMatrix),
+      trained_(this, TrainedFlag),
+      ranges_(this, Ranges, true),
+      scale_values_(this, ScaleValues),
+      enable_max_size_(this, EnableMaxSize),
+      max_size_(this, MaxSize) {
+    UseTable(signature_table);
     AddDrivingInput(InputMatrix, 1);
 }
 
-// host thread, at release: a block released without Done still joins its worker.
 CSVMTrain::~CSVMTrain() {
     StopWorker();
     if (log_ != nullptr) {
@@ -128,73 +190,51 @@ CSVMTrain::~CSVMTrain() {
     }
 }
 
-// host thread, from InitInstance on first declaration.
 void CSVMTrain::InitSignature() {
-    Declare(signature_table);
+    CBlockImplBase::InitSignature();
     DeriveCodes();
 }
 
-// host thread, from InitInstance when a saved patch is restored.
-void CSVMTrain::CheckSignature() {
-    FindInput(InputMatrix);
-    FindOutput(TrainedFlag);
-    for (const char* id : {SVMType, KernelType, TrainingMode, MaxSize}) ParameterValue<IInt>(id);
-    for (const char* id : {Degree, Gamma, Coeff0, Epsilon, CacheSize, CParameter, Nu, P, LowerBound, UpperBound})
-        ParameterValue<IDouble>(id);
-    for (const char* id : {Shrinking, Probability, EnableMaxSize, EnableLog, ScaleValues}) ParameterValue<IBool>(id);
-    for (const char* id : {ModelFileName, LogFileName}) ParameterValue<IString>(id);
-    FindParameter(TrainModel);
-    DeriveCodes();
-}
+void CSVMTrain::CheckSignature() { DeriveCodes(); }
 
 void CSVMTrain::DeriveCodes() {
     svm_type_ = svm_training::svm_type_code(ParameterValue<IInt>(SVMType)->GetValue());
     kernel_type_ = svm_training::kernel_type_code(ParameterValue<IInt>(KernelType)->GetValue());
 }
 
-// host thread, any state: keeps the bounds ordered.
+// Keeps the bounds ordered.
 bool CSVMTrain::OnChangingParameter(const std::string& id, IDatatype* new_value) {
-    return TraceExceptions(
-        [&] {
-            return BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
-                                     upper_below_lower_message);
-        },
-        false);
+    return BoundsStayOrdered(id, new_value, LowerBound, UpperBound, lower_above_upper_message,
+                             upper_below_lower_message);
 }
 
-// host thread, any state, after a change was applied.
 void CSVMTrain::OnChangedParameter(const std::string& id) {
-    TraceExceptions(
-        [&] {
-            if (id == TrainModel) {
-                RequestTraining();
-            } else if (id == SVMType) {
-                DeriveCodes();
-                const int type = ParameterValue<IInt>(SVMType)->GetValue();
-                SetParameterVisible(CParameter, type == 0 || type == 3 || type == 4);
-                SetParameterVisible(Nu, type == 1 || type == 2 || type == 4);
-                SetParameterVisible(P, type == 3);
-            } else if (id == KernelType) {
-                DeriveCodes();
-                const int kernel = ParameterValue<IInt>(KernelType)->GetValue();
-                SetParameterVisible(Degree, kernel == 1);
-                SetParameterVisible(Gamma, kernel == 1 || kernel == 2 || kernel == 3);
-                SetParameterVisible(Coeff0, kernel == 1 || kernel == 3);
-            } else if (id == EnableMaxSize) {
-                SetParameterVisible(MaxSize, ParameterValue<IBool>(EnableMaxSize)->GetValue());
-            } else if (id == EnableLog) {
-                SetParameterVisible(LogFileName, ParameterValue<IBool>(EnableLog)->GetValue());
-            } else if (id == ScaleValues) {
-                ScaleValuesChanged();
-            }
-            return true;
-        },
-        false);
+    if (id == TrainModel) {
+        RequestTraining();
+    } else if (id == SVMType) {
+        DeriveCodes();
+        const int type = ParameterValue<IInt>(SVMType)->GetValue();
+        SetParameterVisible(CParameter, type == 0 || type == 3 || type == 4);
+        SetParameterVisible(Nu, type == 1 || type == 2 || type == 4);
+        SetParameterVisible(P, type == 3);
+    } else if (id == KernelType) {
+        DeriveCodes();
+        const int kernel = ParameterValue<IInt>(KernelType)->GetValue();
+        SetParameterVisible(Degree, kernel == 1);
+        SetParameterVisible(Gamma, kernel == 1 || kernel == 2 || kernel == 3);
+        SetParameterVisible(Coeff0, kernel == 1 || kernel == 3);
+    } else if (id == EnableMaxSize) {
+        SetParameterVisible(MaxSize, enable_max_size_->GetValue());
+    } else if (id == EnableLog) {
+        SetParameterVisible(LogFileName, ParameterValue<IBool>(EnableLog)->GetValue());
+    } else if (id == ScaleValues) {
+        ScaleValuesChanged();
+    }
 }
 
 // Ranges exists exactly while scaling is on, declared after TrainedFlag.
 void CSVMTrain::ScaleValuesChanged() {
-    const bool scale = ParameterValue<IBool>(ScaleValues)->GetValue();
+    const bool scale = scale_values_->GetValue();
     SetParameterVisible(LowerBound, scale);
     SetParameterVisible(UpperBound, scale);
     if (scale == HasOutput(Ranges)) return;
@@ -208,130 +248,118 @@ void CSVMTrain::ScaleValuesChanged() {
     NotifySignatureChanged();
     // Between Init and Done the outputs the block writes are the new ones.
     if (input_) {
-        BindOutput(trained_, TrainedFlag);
-        ranges_ = nullptr;
+        trained_.bind();
+        ranges_.release();
         if (scale) {
-            BindOutput(ranges_, Ranges);
+            ranges_.bind();
             ShapeMatrix(ranges_.get(), columns_ - 1, 2);
         }
     }
 }
 
-// host thread, after InitInstance and the connection of the pins.
 bool CSVMTrain::Init() {
-    return TraceExceptions(
-        [&] {
-            BindInput(input_, InputMatrix);
-            columns_ = input_->GetWidth();
-            rows_ = input_->GetHeight();
-            if (columns_ < 1) {
-                NotifyError(too_few_columns_message, columns_);
-                return false;
-            }
-            BindOutput(trained_, TrainedFlag);
-            if (ParameterValue<IBool>(ScaleValues)->GetValue()) {
-                BindOutput(ranges_, Ranges);
-                ShapeMatrix(ranges_.get(), columns_ - 1, 2);
-            }
-            boost::lock_guard<boost::mutex> lock(mutex_);
-            model_ready_ = false;
-            outstanding_runs_ = 0;
-            rows_time_ = 0;
-            set_ = svm_training::training_set(columns_);
-            const int32 max_size = ParameterValue<IInt>(MaxSize)->GetValue();
-            set_.reserve(ParameterValue<IBool>(EnableMaxSize)->GetValue() && max_size > 0
-                             ? std::min<std::size_t>(static_cast<std::size_t>(max_size), largest_reserve)
-                             : default_reserve);
-            if (log_ != nullptr) {
-                sparse::stop_routing_to(log_);
-                std::fclose(log_);
-                log_ = nullptr;
-            }
-            const std::string model_file = ParameterValue<IString>(ModelFileName)->GetValue();
-            if (const std::string reason = platform::why_not_writable(model_file); !reason.empty()) {
-                NotifyError(not_regular_message, model_file.c_str(), reason.c_str());
-                return false;
-            }
-            if (ParameterValue<IBool>(EnableLog)->GetValue()) {
-                const std::string log_file = ParameterValue<IString>(LogFileName)->GetValue();
-                std::string reason;
-                log_ = platform::open_for_writing(log_file, false, &reason);
-                if (log_ == nullptr) {
-                    NotifyError("%s", log_file_message);
-                    if (!reason.empty()) NotifyError(not_regular_message, log_file.c_str(), reason.c_str());
-                    return false;
-                }
-            }
-            // libsvm's text goes to the log of the block initialised last, or nowhere.
-            sparse::route_output_to(log_);
-            return true;
-        },
-        false);
-}
-
-// host thread, between Start and Stop: on new input rows, and when a run
-// asked the host for an execution.
-bool CSVMTrain::Execute() {
-    TraceExceptions(
-        [&] {
-            if (!input_ || !trained_) return true;
-            bool request = false;
-            std::vector<std::pair<int32, std::string>> reports;
-            {
-                boost::unique_lock<boost::mutex> lock(mutex_);
-                // A run was asked for and has not reported: give it a moment
-                // rather than have the host spin through empty ticks.
-                if (outstanding_runs_ > 0 && !model_ready_) run_ended_.wait_for(lock, run_wait);
-                reports.swap(pending_reports_);
-                for (const auto& [level, text] : reports) Notify(level, text);
-                const bool ready = model_ready_;
-                trained_->SetValue(ready ? 1 : 0);
-                trained_->SetTimeStamp(Now());
-                // Rows are taken once: an execution the block asked for
-                // sees the same input again.
-                const TimeStamp stamp = input_->GetTimeStamp();
-                const bool new_rows = stamp > rows_time_;
-                rows_time_ = std::max(rows_time_, stamp);
-                if (!ready && new_rows) {
-                    if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
-                        NotifyWarning("%s", shape_changed_message);
-                    } else {
-                        const double* rows = input_->GetReadPointer();
-                        for (int32 r = 0; r < rows_; ++r) {
-                            try {
-                                set_.add_row(rows + static_cast<std::size_t>(r) * columns_);
-                            } catch (const std::bad_alloc&) {
-                                NotifyError("%s", allocation_message);
-                            }
-                        }
-                    }
-                } else if (ready) {
-                    model_ready_ = false;
-                    if (ranges_ && ParameterValue<IBool>(ScaleValues)->GetValue()) {
-                        double* out = ranges_->GetWritePointer();
-                        for (int32 i = 0; i < columns_ - 1; ++i) {
-                            out[2 * i] = set_.minimum()[i];
-                            out[2 * i + 1] = set_.maximum()[i];
-                        }
-                        ranges_->SetTimeStamp(Now());
-                    }
-                }
-                // The host keeps running the block until every run it asked
-                // for has ended and reported.
-                if (outstanding_runs_ > 0) RequestExecution();
-                // Only new input asks for a run: in incremental mode a run's
-                // own execution would otherwise start the next one forever.
-                request = new_rows && ParameterValue<IBool>(EnableMaxSize)->GetValue() &&
-                          set_.size() >= static_cast<std::size_t>(static_cast<uint32>(ParameterValue<IInt>(MaxSize)->GetValue()));
-            }
-            if (request) RequestTraining();
-            return true;
-        },
-        true);
+    columns_ = input_->GetWidth();
+    rows_ = input_->GetHeight();
+    if (columns_ < 1) {
+        NotifyError(too_few_columns_message, columns_);
+        return false;
+    }
+    if (scale_values_->GetValue()) {
+        // A restored signature that scales without its Ranges output fails here.
+        if (!ranges_) FindOutput(Ranges);
+        ShapeMatrix(ranges_.get(), columns_ - 1, 2);
+    }
+    boost::lock_guard<boost::mutex> lock(mutex_);
+    model_ready_ = false;
+    outstanding_runs_ = 0;
+    rows_time_ = 0;
+    set_ = svm_training::training_set(columns_);
+    const int32 max_size = max_size_->GetValue();
+    set_.reserve(enable_max_size_->GetValue() && max_size > 0
+                     ? std::min<std::size_t>(static_cast<std::size_t>(max_size), largest_reserve)
+                     : default_reserve);
+    if (log_ != nullptr) {
+        sparse::stop_routing_to(log_);
+        std::fclose(log_);
+        log_ = nullptr;
+    }
+    const std::string model_file = ParameterValue<IString>(ModelFileName)->GetValue();
+    if (const std::string reason = platform::why_not_writable(model_file); !reason.empty()) {
+        NotifyError(not_regular_message, model_file.c_str(), reason.c_str());
+        return false;
+    }
+    if (ParameterValue<IBool>(EnableLog)->GetValue()) {
+        const std::string log_file = ParameterValue<IString>(LogFileName)->GetValue();
+        std::string reason;
+        log_ = platform::open_for_writing(log_file, false, &reason);
+        if (log_ == nullptr) {
+            NotifyError("%s", log_file_message);
+            if (!reason.empty()) NotifyError(not_regular_message, log_file.c_str(), reason.c_str());
+            return false;
+        }
+    }
+    // libsvm's text goes to the log of the block initialised last, or nowhere.
+    sparse::route_output_to(log_);
     return true;
 }
 
-// host thread: queues a run with the parameters as they are now.
+// On new input rows, and when a run asked the host for an execution.
+bool CSVMTrain::Execute() {
+    if (!input_ || !trained_) return true;
+    bool request = false;
+    std::vector<std::pair<int32, std::string>> reports;
+    {
+        boost::unique_lock<boost::mutex> lock(mutex_);
+        // A run was asked for and has not reported: give it a moment
+        // rather than have the host spin through empty ticks.
+        if (outstanding_runs_ > 0 && !model_ready_) run_ended_.wait_for(lock, run_wait);
+        reports.swap(pending_reports_);
+        for (const auto& [level, text] : reports) Notify(level, text);
+        const bool ready = model_ready_;
+        trained_->SetValue(ready ? 1 : 0);
+        trained_->SetTimeStamp(Now());
+        // Rows are taken once: an execution the block asked for
+        // sees the same input again.
+        const TimeStamp stamp = input_->GetTimeStamp();
+        const bool new_rows = stamp > rows_time_;
+        rows_time_ = std::max(rows_time_, stamp);
+        if (!ready && new_rows) {
+            if (input_->GetWidth() != columns_ || input_->GetHeight() != rows_) {
+                NotifyWarning("%s", shape_changed_message);
+            } else {
+                const double* rows = input_->GetReadPointer();
+                for (int32 r = 0; r < rows_; ++r) {
+                    try {
+                        set_.add_row(rows + static_cast<std::size_t>(r) * columns_);
+                    } catch (const std::bad_alloc&) {
+                        NotifyError("%s", allocation_message);
+                    }
+                }
+            }
+        } else if (ready) {
+            model_ready_ = false;
+            if (ranges_ && scale_values_->GetValue()) {
+                double* out = ranges_->GetWritePointer();
+                for (int32 i = 0; i < columns_ - 1; ++i) {
+                    out[2 * i] = set_.minimum()[i];
+                    out[2 * i + 1] = set_.maximum()[i];
+                }
+                ranges_->SetTimeStamp(Now());
+            }
+        }
+        // The host keeps running the block until every run it asked
+        // for has ended and reported.
+        if (outstanding_runs_ > 0) RequestExecution();
+        // Only new input asks for a run: in incremental mode a run's
+        // own execution would otherwise start the next one forever.
+        request = new_rows && enable_max_size_->GetValue() &&
+                  set_.size() >= static_cast<std::size_t>(static_cast<uint32>(max_size_->GetValue()));
+    }
+    if (request) RequestTraining();
+    return true;
+}
+
+// Queues a run with the parameters as they are now.
 void CSVMTrain::RequestTraining() {
     if (!input_) return;
     run_request request;
@@ -348,7 +376,7 @@ void CSVMTrain::RequestTraining() {
     s.p = ParameterValue<IDouble>(P)->GetValue();
     s.shrinking = ParameterValue<IBool>(Shrinking)->GetValue();
     s.probability = ParameterValue<IBool>(Probability)->GetValue();
-    s.scale = ParameterValue<IBool>(ScaleValues)->GetValue();
+    s.scale = scale_values_->GetValue();
     s.lower_bound = ParameterValue<IDouble>(LowerBound)->GetValue();
     s.upper_bound = ParameterValue<IDouble>(UpperBound)->GetValue();
     s.model_file = ParameterValue<IString>(ModelFileName)->GetValue();
@@ -400,7 +428,7 @@ void CSVMTrain::TrainingRun(const run_request& request) {
     RequestExecution();
 }
 
-// host thread: what the runs reported since the last call.
+// What the runs reported since the last call.
 void CSVMTrain::ReportPending() {
     std::vector<std::pair<int32, std::string>> reports;
     {
@@ -416,8 +444,7 @@ void CSVMTrain::StopWorker() {
     worker_.reset();
 }
 
-// host thread, after Stop (or a failed Init): the run in progress finishes,
-// queued runs are abandoned.
+// The run in progress finishes, queued runs are abandoned.
 void CSVMTrain::Done() {
     StopWorker();
     ReportPending();
@@ -436,16 +463,24 @@ void CSVMTrain::Done() {
             log_ = nullptr;
         }
     }
-    ReleasePins();
 }
 
-// host thread, at tear-down of the signature.
-void CSVMTrain::DoneSignature() { ReleasePins(); }
-
-void CSVMTrain::ReleasePins() {
-    input_ = nullptr;
-    ranges_ = nullptr;
-    trained_ = nullptr;
+block_class_registrant CSVMTrain::Registrant() {
+    return block_class_registrant("SVMTrain")
+        .language(1033)
+        .name("SVM Train")
+        .description("This block provides support for training a Support Vector Machine (SVM)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(103)
+        .language(1040)
+        .name("SVM Train")
+        .description("Questo blocco permette di addestrare una Support Vector Machines (SVM)")
+        .catalog_path("MachineLearning.SupportVectorMachines")
+        .bitmap(103)
+        .author("halvard")
+        .licence("FreeLicense")
+        .company("Sonara")
+        .factory(create_block<CSVMTrain>);
 }
 
 }  // namespace Mrv

@@ -58,15 +58,18 @@ class worker_thread;
 
 namespace Mrv {
 
+// An exception in a lifecycle method or a parameter change is reported as
+// a trace.
 class CSVMTrain : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CSVMTrain(const CreationContext* context);
+    // A block released without Done still joins its worker.
     ~CSVMTrain() override;
 
 protected:
     void InitSignature() override;
-    void DoneSignature() override;
     void CheckSignature() override;
     bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
     void OnChangedParameter(const std::string& id) override;
@@ -85,16 +88,21 @@ private:
     void ScaleValuesChanged();
     void ReportPending();
     void StopWorker();
-    void ReleasePins();
 
-    CSmartPtr<IDoubleMatrix> input_, ranges_;
-    CSmartPtr<IInt> trained_;
+    input_pin<IDoubleMatrix> input_;
+    output_pin<IInt> trained_;
+    output_pin<IDoubleMatrix> ranges_;  // while ScaleValues is on
+    parameter_handle<IBool> scale_values_, enable_max_size_;
+    parameter_handle<IInt> max_size_;
     int32 columns_ = 0, rows_ = 0;
     int svm_type_ = 0, kernel_type_ = 0;
     // The input's time stamp when its rows were last taken.
     TimeStamp rows_time_ = 0;
 
-    // Guards everything below it against the worker thread.
+    // The training state, shared with the worker thread: mutex_ guards every
+    // member from here to worker_ (the set, the ready flag, the count of
+    // runs, the log and the pending reports); run_ended_ is waited on
+    // under it. Everything above is the host thread's alone.
     boost::mutex mutex_;
     svm_training::training_set set_;
     bool model_ready_ = false;

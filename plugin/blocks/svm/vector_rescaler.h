@@ -5,24 +5,22 @@
 
 namespace Mrv {
 
+// An exception in a lifecycle method is reported as a trace.
 class CVectorRescaler : public CBlockImplBase<IBlock> {
 public:
-    // host thread, from the factory.
+    // The class's record in the catalog.
+    static block_class_registrant Registrant();
     explicit CVectorRescaler(const CreationContext* context);
 
 protected:
-    void InitSignature() override;
-    void DoneSignature() override;
-    void CheckSignature() override;
     bool OnChangingParameter(const std::string& id, IDatatype* new_value) override;
     bool Init() override;
     bool Execute() override;
-    void Done() override;
 
 private:
-    void ReleasePins();
-
-    CSmartPtr<IDoubleMatrix> input_, ranges_, output_;
+    input_pin<IDoubleMatrix> input_, ranges_;
+    output_pin<IDoubleMatrix> output_;
+    parameter_handle<IDouble> low_, high_;
     int32 count_ = 0;
 };
 

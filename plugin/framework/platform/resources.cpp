@@ -14,10 +14,9 @@ using string_block = std::array<const char*, 16>;
 const std::map<unsigned, string_block>& string_blocks() {
     static const std::map<unsigned, string_block> blocks = [] {
         std::map<unsigned, string_block> built;
-        for (std::size_t i = 0; i < resources::string_table_size; ++i) {
-            const auto& entry = resources::string_table[i];
-            auto& block = built[entry.id / 16u + 1u];  // value-initialised: all null
-            block[entry.id % 16u] = entry.text;
+        for (const resources::string_entry* entry = resources::string_table(); entry; entry = entry->next) {
+            auto& block = built[entry->id / 16u + 1u];  // value-initialised: all null
+            block[entry->id % 16u] = entry->text;
         }
         return built;
     }();
