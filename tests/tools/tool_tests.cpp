@@ -346,7 +346,7 @@ TEST_F(Tools, OutputIsWrittenLineByLine) {
     patch["run"] = {{"ticks", 100000}, {"period_ms", 10}};
     file = write_patch("print.json", patch).string();
     const Result killed = run("sh -c '" + std::string(MRV_RUN) + " " + file + " > " + out + " 2>&1 & pid=$!; " +
-                              "for i in $(seq 500); do [ $(wc -l < " + out + ") -ge 3 ] && break; sleep 0.02; done; " +
+                              "for i in $(seq 3000); do [ $(wc -l < " + out + ") -ge 3 ] && break; sleep 0.02; done; " +
                               "kill -TERM $pid; wait $pid; echo $?'");
     // SIGTERM ends the run after its tick: every line kept, the summary last.
     EXPECT_EQ(killed.output, "0\n");
