@@ -11,11 +11,14 @@ exactly once is refused, never guessed at.
   scripts/mutants.py --check         only check that every mutant applies
   scripts/mutants.py -k NAME ...     only the named mutants
   scripts/mutants.py --source DIR --build DIR --out FILE
+  scripts/mutants.py --binaries      run each test program whole instead of
+                                     ctest's one process per test (faster)
 
 Builds use ccache when CMAKE_CXX_COMPILER_LAUNCHER is set (see README).
 """
 
 import argparse
+import json
 import os
 import re
 import signal
@@ -99,11 +102,65 @@ def run(command, log, timeout=None, cwd=None):
             raise
 
 
+def test_programs(build, log):
+    """The test programs ctest runs, each once, with their working folders."""
+    listing = subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"], capture_output=True, text=True,
+                             check=True)
+    programs = {}
+    for test in json.loads(listing.stdout)["tests"]:
+        folder = next((p["value"] for p in test.get("properties", []) if p["name"] == "WORKING_DIRECTORY"), build)
+        programs.setdefault(test["command"][0], folder)
+    return sorted(programs.items())
+
+
+def run_programs(programs, log, jobs, timeout):
+    """Runs the programs `jobs` at a time; 0 when all pass, else 1 (and
+    the failing program is named in the log)."""
+    waiting = list(programs)
+    running = []
+    failed = False
+    with open(log, "a") as out:
+        out.write("\n$ ctest (the test programs whole)\n")
+        out.flush()
+        try:
+            while (waiting and not failed) or running:
+                while waiting and not failed and len(running) < jobs:
+                    program, folder = waiting.pop(0)
+                    process = subprocess.Popen([program, "--gtest_brief=1"], cwd=folder, stdout=out,
+                                               stderr=subprocess.STDOUT, start_new_session=True)
+                    running.append((process, program, time.time()))
+                for entry in list(running):
+                    process, program, began = entry
+                    code = process.poll()
+                    if code is None and time.time() - began > timeout:
+                        os.killpg(process.pid, signal.SIGKILL)
+                        code = process.wait()
+                    if code is None:
+                        continue
+                    running.remove(entry)
+                    if code != 0:
+                        failed = True
+                        out.write(f"\nprogram failed: {os.path.basename(program)}\n")
+                        out.flush()
+                time.sleep(0.05)
+        finally:
+            for process, _, _ in running:
+                try:
+                    os.killpg(process.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                process.wait()
+    return 1 if failed else 0
+
+
 def failed_tests(log):
-    text = Path(log).read_text()
+    text = Path(log).read_text(errors="replace")
     tail = text[text.rfind("\n$ ctest") :]
-    return sorted(set(re.findall(r"\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Child aborted|"
-                                 r"Exception|OTHER_FAULT)", tail)))
+    names = re.findall(r"\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess aborted|Child aborted|"
+                       r"Exception|OTHER_FAULT)", tail)
+    names += re.findall(r"^\[  FAILED  \] ([\w/.]+)(?: \(|$)", tail, re.M)
+    names += re.findall(r"^program failed: (\S+)", tail, re.M)
+    return sorted(set(names))
 
 
 def main():
@@ -115,6 +172,8 @@ def main():
     parser.add_argument("--out", type=Path, help="also write the table to this file, row by row")
     parser.add_argument("--timeout", type=int, default=120, help="seconds per test (default 120)")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--binaries", action="store_true",
+                        help="run each test program whole (timeout per program) instead of ctest per test")
     parser.add_argument("--check", action="store_true", help="only check that every mutant applies")
     parser.add_argument("-k", "--only", nargs="+", metavar="NAME", help="run only these mutants")
     args = parser.parse_args()
@@ -151,8 +210,18 @@ def main():
                     "--stop-on-failure", "--output-on-failure"]
     if run(build_command, log) != 0:
         sys.exit("the unmutated tree does not build; see the log")
+    if args.binaries:
+        programs = test_programs(build, log)
+
+        def run_suite():
+            return run_programs(programs, log, args.jobs, args.timeout)
+    else:
+
+        def run_suite():
+            return run(test_command, log)
+
     started = time.time()
-    if run(test_command, log) != 0:
+    if run_suite() != 0:
         sys.exit(f"the unmutated suite fails ({', '.join(failed_tests(log))}); see the log")
     print(f"unmutated suite passes ({time.time() - started:.0f} s)", flush=True)
 
@@ -178,7 +247,7 @@ def main():
                 if run(build_command, log) != 0:
                     emit((mutant["name"], "no-build", round(time.time() - began), "does not compile"))
                     continue
-                code = run(test_command, log)
+                code = run_suite()
             result = "survived" if code == 0 else "killed"
             emit((mutant["name"], result, round(time.time() - began), ", ".join(failed_tests(log)[:3])))
     except KeyboardInterrupt:
