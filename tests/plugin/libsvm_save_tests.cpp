@@ -99,20 +99,16 @@ TEST_F(LibSVMSave, UnopenableFileAtInitNamesTheFile) {
               (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + missing + ".\n",
                                         "Block export: error in method Init\n"}));
     // What is not a regular file is never opened: no hang on a FIFO without
-    // a reader, no tick lost in /dev/full.
+    // a reader.
     const std::string fifo = (folder / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::pair<std::string, std::string> refused[] = {
-        {fifo, "it is a FIFO"}, {"/dev/full", "it is a device"}, {folder.string(), "it is a folder"}};
-    for (const auto& [name, reason] : refused) {
-        harness->clear_notifications();
-        ASSERT_TRUE(harness->set_string("FileName", name));
-        EXPECT_FALSE(harness->init());
-        EXPECT_EQ(harness->messages(Mrv::LevelError),
-                  (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + name + ".\n",
-                                            "CLibSVMSave::Init -- " + name + " cannot be written: " + reason + ".\n",
-                                            "Block export: error in method Init\n"}));
-    }
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->set_string("FileName", fifo));
+    EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + fifo + ".\n",
+                                        "CLibSVMSave::Init -- " + fifo + " cannot be written: it is a FIFO.\n",
+                                        "Block export: error in method Init\n"}));
 }
 
 TEST_F(LibSVMSave, NewFileThatCannotBeOpenedKeepsTheOldFileAndName) {

@@ -152,7 +152,7 @@ TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
     const fs::path fifo = folder / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::pair<fs::path, std::string> broken[] = {
-        {cut, "the file holds"}, {fifo, "it is a FIFO"}, {folder, "it is a folder"}, {"/dev/zero", "it is a device"}};
+        {cut, "the file holds"}, {fifo, "it is a FIFO"}};
     for (const auto& [file, reason] : broken) {
         EXPECT_FALSE(prepare(file, false));
         const auto errors = harness->messages(Mrv::LevelError);
