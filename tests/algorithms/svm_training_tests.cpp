@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "blocks/svm/rescale.h"
 #include "blocks/svm/svm_training.h"
 
 namespace {
@@ -70,6 +71,16 @@ TEST(TrainingRun, CodesParameterAndScaling) {
     EXPECT_EQ(scale_value(5, 0, 10, -1, 1), 0.0);
     EXPECT_EQ(scale_value(10, 0, 10, -1, 1), 1.0);
     EXPECT_EQ(scale_value(3, 3, 3, -1, 3), 1.0);  // zero width: the middle
+}
+
+// The rescaler's mapping: each element by its own (minimum, maximum) row,
+// extrapolated beyond the range, a zero-width range to the middle.
+TEST(Rescale, MapsEachElementByItsOwnRange) {
+    const double input[] = {2, -1, 30, 3};
+    const double ranges[] = {0, 4, -3, 1, 0, 10, 3, 3};
+    double output[4];
+    Mrv::rescale::rescale_vector(input, ranges, 4, 0.0, 1.0, output);
+    EXPECT_EQ(std::vector<double>(output, output + 4), (std::vector<double>{0.5, 0.5, 3, 0.5}));
 }
 
 std::string temporary_name(const char* stem) {

@@ -1,19 +1,17 @@
-// KohonenMap through the dlopen'ed plug-in and the substitute host.
+// KohonenMap through the dlopen'ed plug-in: Init checks, the training
+// schedule's triggers, outputs, class histograms and restores (the engine's
+// numbers are the algorithm tests').
 #include <gtest/gtest.h>
-
-#include "common/live_objects_test.h"
 
 #include <cmath>
 #include <limits>
 
-#include "host/harness.h"
-#include "host/live_objects.h"
+#include "plugin/block_test.h"
 
 namespace {
 
 using mrvhost::BlockHarness;
 using mrvhost::convert_or_throw;
-using mrvhost::Plugin;
 
 const char* const Input = "KohonenMapInput";
 
@@ -33,20 +31,16 @@ private:
     unsigned long long state_ = 42;
 };
 
-class KohonenMap : public LiveObjectsTest {
+class KohonenMap : public BlockTest {
 protected:
+    KohonenMap() : BlockTest("kohonenmap") {}
     void ReleaseHostObjects() override {
         restored.reset();
-        harness.reset();
-    }
-    BlockHarness& make() {
-        harness = std::make_unique<BlockHarness>(plugin.find_class("kohonenmap"), "som");
-        harness->init_instance();
-        return *harness;
+        BlockTest::ReleaseHostObjects();
     }
     // A small map, edited in design mode as a user would.
     BlockHarness& small(int rows, int cols, int length, int iterations) {
-        BlockHarness& h = make();
+        BlockHarness& h = make("som");
         EXPECT_TRUE(h.set_int("KohonenMapParameterRows", rows));
         EXPECT_TRUE(h.set_int("KohonenMapParameterCols", cols));
         EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", length));
@@ -63,11 +57,6 @@ protected:
         int count = 0;
         for (const auto& n : h.notifications())
             count += n.kind == mrvhost::Notification::ParameterChanged && n.parameter_id == id;
-        return count;
-    }
-    static int signature_changes(BlockHarness& h) {
-        int count = 0;
-        for (const auto& n : h.notifications()) count += n.kind == mrvhost::Notification::SignatureChanged;
         return count;
     }
     static std::pair<int, int> point(BlockHarness& h) {
@@ -89,88 +78,49 @@ protected:
         return h.tick();
     }
 
-    Plugin plugin{Plugin::default_path()};
-    std::unique_ptr<BlockHarness> harness, restored;
+    std::unique_ptr<BlockHarness> restored;
     Rows data;
 };
 
-TEST_F(KohonenMap, DeclaresItsPinsAndParameters) {
-    BlockHarness& h = make();
-    auto& s = h.signature();
-    ASSERT_EQ(s.GetInputs()->GetCount(), 1);
-    EXPECT_STREQ(s.GetInputs()->GetItem(0)->GetName(), "Input Pattern");
-    EXPECT_TRUE(s.GetInputs()->GetItem(0)->IsRequired());
-    const std::vector<std::string> ids = {
-        "KohonenMapParameterMatrix",        "KohonenMapParameterInputPatternLength", "KohonenMapParameterStatus",
-        "KohonenMapParameterTrain",         "KohonenMapParameterRun",                "KohonenMapParameterResetMap",
-        "KohonenMapParameterResetClasses",  "KohonenMapParameterResetISearch",       "KohonenMapParameterProvideMap",
-        "KohonenMapParameterProvideClasses", "KohonenMapParameterRows",              "KohonenMapParameterCols",
-        "KohonenMapParameterIterations",    "KohonenMapParameterClasses",            "KohonenMapParameterClassMatrix",
-        "KohonenMapParameterUseClasses",    "KohonenMapParameterCustomParameters",   "KohonenMapParameterEnableUnpredictable"};
-    ASSERT_EQ(s.GetParameters()->GetCount(), static_cast<int>(ids.size()));
-    for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(s.GetParameters()->GetItem(static_cast<int>(i))->GetId(), ids[i]);
-    EXPECT_STREQ(h.parameter("KohonenMapParameterRows").GetDescription(), "The Kohonen Map number of columns.");
-    EXPECT_STREQ(h.parameter("KohonenMapParameterResetISearch").GetDescription(),
-                 "The Kohone Map is re-initialized to the starting state for the I-Search demo.");
-    const std::vector<std::string> outputs = {"KohonenMapOutputMap", "KohonenMapOutputPoint", "KohonenMapOutputClass",
-                                              "KohonenMapOutputMapMatrix", "KohonenMapOutputClassMatrix"};
-    ASSERT_EQ(s.GetOutputs()->GetCount(), 5);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(s.GetOutputs()->GetItem(i)->GetId(), outputs[static_cast<std::size_t>(i)]);
-    EXPECT_STREQ(s.GetOutputs()->GetItem(1)->GetDatatypeCatalogId(), "base");
-    EXPECT_NE(std::string(s.GetOutputs()->GetItem(0)->GetDescription()).find("lebeled set"), std::string::npos);
-
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterInputPatternLength"), 4);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterRows"), 40);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterIterations"), 1000);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterClasses"), 5);
-    EXPECT_FALSE(h.parameter_bool("KohonenMapParameterUseClasses"));
-    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetHeight(), 160);
-    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetWidth(), 40);
-    EXPECT_EQ(matrix(h, "KohonenMapParameterClassMatrix")->GetHeight(), 200);
-    for (double w : values(matrix(h, "KohonenMapParameterMatrix"))) ASSERT_TRUE(w >= 0.0 && w < 1.0);
-
-    auto& status = h.parameter("KohonenMapParameterStatus");
-    EXPECT_FALSE(status.GetAttribute(Mrv::AttrVisible));
-    EXPECT_FALSE(status.GetAttribute(Mrv::AttrRunChange));
-    EXPECT_EQ(status.domain_class_id(), "int-domain");
-    auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(h.layout().GetLayout("KohonenMapParameterStatus"));
-    ASSERT_NE(combo, nullptr);
-    EXPECT_STREQ(combo->GetItem(1), "running");
-    combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(h.layout().GetLayout("KohonenMapParameterEnableUnpredictable"));
-    ASSERT_NE(combo, nullptr);
-    EXPECT_STREQ(combo->GetItem(0), "true");  // 0 is "true": unpredictable state enabled
-    EXPECT_TRUE(h.parameter("KohonenMapParameterIterations").GetAttribute(Mrv::AttrRunChange));
-    EXPECT_FALSE(h.parameter("KohonenMapParameterRows").GetAttribute(Mrv::AttrRunChange));
-    ASSERT_EQ(h.status().driving_inputs().size(), 1u);
-    EXPECT_EQ(h.status().driving_inputs()[0].first, Input);
-}
-
 TEST_F(KohonenMap, InitChecksTheInputPattern) {
-    BlockHarness& h = make();
-    h.feed_matrix(Input, 2, 4, std::vector<double>(8, 0.5));
-    EXPECT_FALSE(h.init());
-    EXPECT_EQ(h.messages(Mrv::LevelError), (std::vector<std::string>{"KohonenMap: input pattern must be a single row matrix.\n",
-                                                                      "Block som: error in method Init\n"}));
-    h.done();
-    h.clear_notifications();
-    h.feed_matrix(Input, 1, 6, std::vector<double>(6, 0.5));
-    EXPECT_FALSE(h.init());
-    EXPECT_EQ(h.messages(Mrv::LevelError)[0],
-              "KohonenMap: input pattern length (6) must match the corresponding parameter value (4) or that value +1 (5).\n");
-    h.done();
-    h.clear_notifications();
-    h.feed_matrix(Input, 1, 4, std::vector<double>(4, 0.5));
-    EXPECT_TRUE(h.init());
-    EXPECT_EQ(h.messages(), std::vector<std::string>{"KohonenMap: input vector does not include class information.\n"});
-    h.done();
-    h.clear_notifications();
-    h.feed_matrix(Input, 1, 5, std::vector<double>(5, 0.5));
-    EXPECT_TRUE(h.init());
-    EXPECT_EQ(h.messages(), std::vector<std::string>{"KohonenMap: input vector includes class information.\n"});
+    const struct {
+        int rows, columns;
+        bool accepted;
+        std::string message;
+    } cases[] = {
+        {2, 4, false, "KohonenMap: input pattern must be a single row matrix.\n"},
+        {1, 6, false,
+         "KohonenMap: input pattern length (6) must match the corresponding parameter value (4) or that value +1 "
+         "(5).\n"},
+        {1, 4, true, "KohonenMap: input vector does not include class information.\n"},
+        {1, 5, true, "KohonenMap: input vector includes class information.\n"},
+    };
+    BlockHarness& h = make("som");
+    for (const auto& c : cases) {
+        h.clear_notifications();
+        h.feed_matrix(Input, c.rows, c.columns, std::vector<double>(c.rows * c.columns, 0.5));
+        EXPECT_EQ(h.init(), c.accepted);
+        EXPECT_EQ(h.messages().at(0), c.message);
+        h.done();
+    }
 }
 
-TEST_F(KohonenMap, CountsTakeAnyValueButTooLargeMapsAreRefused) {
-    BlockHarness& h = small(2, 2, 2, -1);
+TEST_F(KohonenMap, GridSizeIsClampedAndTooLargeMapsAreRefused) {
+    BlockHarness& h = make("som");
+    h.clear_notifications();
+    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 0));
+    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 250));
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterRows"), 1);
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterCols"), 100);
+    EXPECT_EQ(changed(h, "KohonenMapParameterRows"), 1);
+    EXPECT_EQ(changed(h, "KohonenMapParameterMatrix"), 2);
+    EXPECT_EQ(changed(h, "KohonenMapParameterClassMatrix"), 2);
+    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetHeight(), 4);
+    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetWidth(), 100);
+    EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 2));
+    EXPECT_EQ(matrix(h, "KohonenMapParameterClassMatrix")->GetHeight(), 2);
+    EXPECT_TRUE(h.messages().empty());
+    EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 0));
     EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 0));
     EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", -3));
     EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
@@ -178,35 +128,6 @@ TEST_F(KohonenMap, CountsTakeAnyValueButTooLargeMapsAreRefused) {
     EXPECT_EQ(h.messages(Mrv::LevelError),
               std::vector<std::string>{
                   "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
-
-    // Iterations -1: the map is done at creation, so the first pattern
-    // switches to running without an update. No classes: no count, and no
-    // node has a single prevalent class (-1), or class 1 when the
-    // unpredictable state is disabled.
-    ASSERT_TRUE(h.set_bool("KohonenMapParameterUseClasses", true));
-    h.feed_matrix(Input, 1, 3, {0.5, 0.5, 1});
-    ASSERT_TRUE(h.begin());
-    const std::vector<double> built = values(matrix(h, "KohonenMapParameterMatrix"));
-    ASSERT_TRUE(feed(h, {0.2, 0.7, 1}));
-    EXPECT_EQ(planes(h), built);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
-    EXPECT_EQ(h.output_int("KohonenMapOutputClass"), -1);
-    ASSERT_TRUE(h.set_int("KohonenMapParameterEnableUnpredictable", 1));
-    ASSERT_TRUE(feed(h, {0.2, 0.7, 1}));
-    EXPECT_EQ(h.output_int("KohonenMapOutputClass"), 1);
-    h.stop();
-    h.done();
-
-    // A pattern length of -1 takes an empty input as "with classes"; nodes
-    // without weights are all at distance 0, so the first one matches.
-    ASSERT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", -1));
-    h.feed_matrix(Input, 1, 0, {});
-    ASSERT_TRUE(h.begin());
-    ASSERT_TRUE(h.tick());
-    EXPECT_EQ(point(h), (std::pair<int, int>{0, 0}));
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), h.clock().GetCurrentTime());
-    h.stop();
-    h.done();
 
     EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
     h.clear_notifications();
@@ -231,27 +152,6 @@ TEST_F(KohonenMap, CountsTakeAnyValueButTooLargeMapsAreRefused) {
     h.feed_matrix(Input, 1, 4, std::vector<double>(4, 0.5));
     EXPECT_FALSE(h.init());
     EXPECT_EQ(h.messages(Mrv::LevelError)[0], "KohonenMap: Columns must lie between 1 and 100, not 0.\n");
-}
-
-TEST_F(KohonenMap, GridSizeIsClampedAndTheMatricesFollow) {
-    BlockHarness& h = make();
-    h.clear_notifications();
-    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 0));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 250));
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterRows"), 1);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterCols"), 100);
-    EXPECT_EQ(changed(h, "KohonenMapParameterRows"), 1);
-    EXPECT_EQ(changed(h, "KohonenMapParameterCols"), 1);
-    EXPECT_EQ(changed(h, "KohonenMapParameterMatrix"), 2);
-    EXPECT_EQ(changed(h, "KohonenMapParameterClassMatrix"), 2);
-    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetHeight(), 4);
-    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetWidth(), 100);
-    EXPECT_EQ(matrix(h, "KohonenMapParameterClassMatrix")->GetHeight(), 5);
-    EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 2));
-    EXPECT_EQ(matrix(h, "KohonenMapParameterClassMatrix")->GetHeight(), 2);
-    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 3));
-    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetHeight(), 3);
-    EXPECT_TRUE(h.messages().empty());
 }
 
 TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
@@ -289,57 +189,26 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     EXPECT_NE(planes(h), before);
     EXPECT_EQ(planes(h), values(matrix(h, "KohonenMapParameterMatrix")));
     EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
-    h.stop();
-    h.done();
-
-    // No iterations: the map is done as built and serves as it is.
-    EXPECT_TRUE(h.set_int("KohonenMapParameterIterations", 0));
-    EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
-    h.feed_matrix(Input, 1, 2, {0.5, 0.5});
-    ASSERT_TRUE(h.begin());
-    const std::vector<double> saved = values(matrix(h, "KohonenMapParameterMatrix"));
-    ASSERT_TRUE(feed(h, data.next(2)));
-    EXPECT_EQ(planes(h), saved);
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
-    h.stop();
-    h.done();
-
-    // In custom mode a map that is already done trains one more step, and
-    // Status turns to "running" in the same execution.
-    ASSERT_TRUE(h.set_bool("KohonenMapParameterCustomParameters", true));
-    EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
-    ASSERT_TRUE(h.begin());
-    ASSERT_TRUE(feed(h, data.next(2)));
-    EXPECT_NE(planes(h), values(matrix(h, "KohonenMapParameterMatrix")));
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
-    EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
 }
 
 TEST_F(KohonenMap, OutputsTheBestMatchingNodeAndOnePlanePerWeight) {
     BlockHarness& h = small(4, 5, 3, 100);
+    // Weights all 0 but those of node (row 2, column 3), which match the pattern.
+    std::vector<double> weights(12 * 5, 0.0);
+    for (int p = 0; p < 3; ++p) weights[static_cast<std::size_t>((p * 4 + 2) * 5 + 3)] = 0.1 * (p + 1);
+    ASSERT_TRUE(h.set_matrix("KohonenMapParameterMatrix", 12, 5, weights));
     h.feed_matrix(Input, 1, 3, {0.5, 0.5, 0.5});
     ASSERT_TRUE(h.begin());
     ASSERT_TRUE(h.fire("KohonenMapParameterRun"));
     ASSERT_TRUE(feed(h, {0.1, 0.2, 0.3}));
+    EXPECT_EQ(point(h), (std::pair<int, int>{3, 2}));
+    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), h.clock().GetCurrentTime());
     auto* set = convert_or_throw<Mrv::ILabelledSet>(h.output("KohonenMapOutputMap"));
     ASSERT_EQ(set->GetCount(), 3);
     EXPECT_STREQ(set->GetName(2), "2");
     EXPECT_EQ(set->GetItem(0)->GetHeight(), 4);
-    EXPECT_EQ(set->GetItem(0)->GetWidth(), 5);
+    EXPECT_EQ(planes(h), weights);
     EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
-    // The nearest node by the planes themselves.
-    const auto all = planes(h);
-    const std::vector<double> x = {0.1, 0.2, 0.3};
-    double best = std::numeric_limits<double>::infinity();
-    std::pair<int, int> expected;
-    for (int r = 0; r < 4; ++r)
-        for (int q = 0; q < 5; ++q) {
-            double d = 0;
-            for (int p = 0; p < 3; ++p) d += std::pow(x[p] - all[static_cast<std::size_t>(p * 20 + r * 5 + q)], 2);
-            if (d < best) best = d, expected = {q, r};
-        }
-    EXPECT_EQ(point(h), expected);
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), h.clock().GetCurrentTime());
 }
 
 TEST_F(KohonenMap, ClassHistogramsCountAndDecide) {
@@ -390,7 +259,7 @@ TEST_F(KohonenMap, CustomParametersAreAddedAndRemoved) {
     EXPECT_EQ(h.parameter_double("KohonenMapParameterRadius"), 0.5);
     EXPECT_EQ(h.parameter_double("KohonenMapParameterLearningRate"), 0.1);
     EXPECT_STREQ(h.parameter("KohonenMapParameterRadius").GetName(), "Custom radius value");
-    EXPECT_EQ(signature_changes(h), 2);
+    EXPECT_EQ(signature_changes(), 2);
     EXPECT_EQ(changed(h, "KohonenMapParameterStatus"), 1);
 
     // Custom training does not end by itself.
@@ -410,7 +279,7 @@ TEST_F(KohonenMap, CustomParametersAreAddedAndRemoved) {
     ASSERT_TRUE(h.set_bool("KohonenMapParameterCustomParameters", false));
     EXPECT_EQ(h.signature().find_parameter("KohonenMapParameterRadius"), nullptr);
     EXPECT_EQ(h.signature().find_parameter("KohonenMapParameterLearningRate"), nullptr);
-    EXPECT_EQ(signature_changes(h), 3);
+    EXPECT_EQ(signature_changes(), 3);
     ASSERT_TRUE(h.begin());  // internal 0.5 and 0.1 again
     ASSERT_TRUE(feed(h, {0.25, 0.75}));
     ASSERT_TRUE(feed(h, {0.25, 0.75}));
@@ -442,13 +311,10 @@ TEST_F(KohonenMap, ProvideTriggersAreServedWithoutNewInput) {
 }
 
 TEST_F(KohonenMap, ResetISearchPresetsTheCorners) {
-    BlockHarness& h = make();
+    BlockHarness& h = make("som");
     EXPECT_TRUE(h.fire("KohonenMapParameterResetISearch"));
     auto* map = matrix(h, "KohonenMapParameterMatrix");
-    EXPECT_EQ(map->GetAt(0, 39), 1.0);           // weight 0 of node (0, 39)
-    EXPECT_EQ(map->GetAt(3 * 40 + 0, 39), 0.58);  // weight 3
-    EXPECT_EQ(map->GetAt(2 * 40 + 39, 0), 0.25);
-    EXPECT_EQ(map->GetAt(20, 20), 0.0);
+    EXPECT_EQ(map->GetAt(3 * 40 + 0, 39), 0.58);  // weight 3 of node (0, 39)
     EXPECT_TRUE(h.messages().empty());
     EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 5));
     EXPECT_TRUE(h.fire("KohonenMapParameterResetISearch"));
@@ -495,32 +361,27 @@ TEST_F(KohonenMap, NotFiniteFeaturesMatchNoNode) {
 }
 
 // A trained map saved with the block comes back exactly: the restored
-// block gives the same nodes, classes and planes on every pattern.
+// block gives the same nodes and classes.
 TEST_F(KohonenMap, RestoredMapGivesIdenticalOutputs) {
-    BlockHarness& h = small(5, 6, 3, 60);
+    BlockHarness& h = small(5, 6, 3, 20);
     ASSERT_TRUE(h.set_bool("KohonenMapParameterUseClasses", true));
-    ASSERT_TRUE(h.set_int("KohonenMapParameterClasses", 3));
     h.feed_matrix(Input, 1, 4, {0.5, 0.5, 0.5, 1});
     ASSERT_TRUE(h.begin());
-    for (int i = 0; i < 80; ++i) {
+    for (int i = 0; i < 20; ++i) {
         auto row = data.next(3);
-        row.push_back(1 + (row[0] > 0.33) + (row[0] > 0.66));
+        row.push_back(1 + (row[0] > 0.5));
         ASSERT_TRUE(feed(h, row));
     }
-    ASSERT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     h.stop();
     h.done();
     auto saved = h.signature().clone();
     restored = std::make_unique<BlockHarness>(plugin.find_class("kohonenmap"), "again");
     restored->init_instance(*saved);
-    EXPECT_EQ(values(matrix(*restored, "KohonenMapParameterMatrix")), values(matrix(h, "KohonenMapParameterMatrix")));
-
-    // Both run on patterns without class information.
     for (BlockHarness* run : {&h, restored.get()}) {
         run->feed_matrix(Input, 1, 3, {0.5, 0.5, 0.5});
         ASSERT_TRUE(run->begin());
     }
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 5; ++i) {
         const auto row = data.next(3);
         ASSERT_TRUE(feed(h, row));
         ASSERT_TRUE(feed(*restored, row));
@@ -528,7 +389,6 @@ TEST_F(KohonenMap, RestoredMapGivesIdenticalOutputs) {
         EXPECT_EQ(h.output_int("KohonenMapOutputClass"), restored->output_int("KohonenMapOutputClass"));
         EXPECT_EQ(planes(h), planes(*restored));
     }
-    EXPECT_EQ(restored->parameter_int("KohonenMapParameterStatus"), 1);
     EXPECT_TRUE(restored->messages(Mrv::LevelError).empty());
 }
 

@@ -1,51 +1,33 @@
-// LibSVMSave through the dlopen'ed plug-in and the substitute host.
+// LibSVMSave through the dlopen'ed plug-in: the file it keeps open, its
+// modes and what it reports (the line format is the algorithm tests').
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include "common/files.h"
-#include "common/live_objects_test.h"
-
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
-#include <limits>
-#include <sstream>
 
-#include "host/datatypes.h"
-#include "host/harness.h"
+#include "common/files.h"
+#include "plugin/block_test.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using mrvhost::BlockHarness;
-using mrvhost::Plugin;
 
-
-class LibSVMSave : public LiveObjectsTest {
+class LibSVMSave : public BlockTest {
 protected:
+    LibSVMSave() : BlockTest("LibSVMSave") {}
     void SetUp() override { folder = fresh_test_folder("mrv-libsvm-save"); }
-    void TearDown() override {
-        LiveObjectsTest::TearDown();
-        fs::remove_all(folder);
-    }
-    void ReleaseHostObjects() override { harness.reset(); }
+    ~LibSVMSave() override { fs::remove_all(folder); }
 
-    BlockHarness& make() {
-        harness = std::make_unique<BlockHarness>(plugin.find_class("LibSVMSave"), "export");
-        harness->init_instance();
-        return *harness;
-    }
     // A running block writing `file` in `mode` (0 Append, 1 Overwrite).
-    BlockHarness& running(const std::string& file, int mode, int rows, int columns, const std::vector<double>& values) {
-        make();
-        EXPECT_TRUE(harness->set_string("FileName", (folder / file).string()));
-        EXPECT_TRUE(harness->set_int("SaveMode", mode));
+    void running(const std::string& file, int mode, int rows, int columns, const std::vector<double>& values) {
+        make("export");
+        ASSERT_TRUE(harness->set_string("FileName", (folder / file).string()));
+        ASSERT_TRUE(harness->set_int("SaveMode", mode));
         harness->feed_matrix("InputMatrix", rows, columns, values);
-        EXPECT_TRUE(harness->begin());
+        ASSERT_TRUE(harness->begin());
         harness->set_running(true);
-        return *harness;
     }
     void tick_with(int rows, int columns, const std::vector<double>& values) {
         harness->feed_matrix("InputMatrix", rows, columns, values);
@@ -55,40 +37,8 @@ protected:
         return Mrv::interface_cast<Mrv::IString>(harness->parameter("FileName").GetValue())->GetValue();
     }
 
-    Plugin plugin{Plugin::default_path()};
-    std::unique_ptr<BlockHarness> harness;
     fs::path folder;
 };
-
-TEST_F(LibSVMSave, DeclaresItsPinAndParameters) {
-    BlockHarness& h = make();
-    auto& signature = h.signature();
-    ASSERT_EQ(signature.GetInputs()->GetCount(), 1);
-    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetId(), "InputMatrix");
-    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetName(), "Input Matrix");
-    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetDescription(), "The input matrix to be saved in LibSVM format");
-    EXPECT_TRUE(signature.GetInputs()->GetItem(0)->IsRequired());
-    EXPECT_EQ(signature.GetOutputs()->GetCount(), 0);
-    ASSERT_EQ(signature.GetParameters()->GetCount(), 2);
-    EXPECT_STREQ(signature.GetParameters()->GetItem(0)->GetName(), "File Name");
-    EXPECT_STREQ(signature.GetParameters()->GetItem(0)->GetDescription(),
-                 "Name of the output file that will be formatted in LibSVM style");
-    EXPECT_STREQ(signature.GetParameters()->GetItem(1)->GetName(), "Save Mode");
-    EXPECT_EQ(file_name_parameter(), "MyLibSVMFile.txt");
-    EXPECT_EQ(h.parameter_int("SaveMode"), 1);
-    auto* combo = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(h.layout().GetLayout("SaveMode"));
-    ASSERT_NE(combo, nullptr);
-    ASSERT_EQ(combo->GetItemCount(), 2);
-    EXPECT_STREQ(combo->GetItem(0), "Append");
-    EXPECT_STREQ(combo->GetItem(1), "Overwrite");
-    auto* file = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(h.layout().GetLayout("FileName"));
-    ASSERT_NE(file, nullptr);
-    EXPECT_STREQ(file->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
-    EXPECT_TRUE(file->GetOption(0));
-    EXPECT_FALSE(h.set_int("SaveMode", 2));  // outside the domain
-    ASSERT_EQ(h.status().driving_inputs().size(), 1u);
-    EXPECT_EQ(h.status().driving_inputs()[0].first, "InputMatrix");
-}
 
 TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
     std::ofstream(folder / "data.txt") << "3 1:1 \n";  // earlier content stays
@@ -96,11 +46,9 @@ TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
     ASSERT_TRUE(harness->tick());
     // Flushed at once: a killed host keeps the tick.
     EXPECT_EQ(read_file(folder / "data.txt"), "3 1:1 \n1 2:4 \n-1 1:2 \n");
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    tick_with(2, 3, {0.5, 0, 0, 2, 1e6, nan});
-    tick_with(2, 3, {7, -0.0, 1234567, 1, 1, 1});
+    tick_with(2, 3, {0.5, 0, 0, 2, 3, 0});
     const std::string written = read_file(folder / "data.txt");
-    EXPECT_EQ(written, "3 1:1 \n1 2:4 \n-1 1:2 \n0.5 \n2 1:1e+06 2:nan \n7 2:1.23457e+06 \n1 1:1 2:1 \n");
+    EXPECT_EQ(written, "3 1:1 \n1 2:4 \n-1 1:2 \n0.5 \n2 1:3 \n");
     EXPECT_TRUE(harness->messages().empty());
     // Shapes are those of Init: a reshaped input is reported, not written.
     tick_with(3, 3, std::vector<double>(9, 1.0));
@@ -110,16 +58,9 @@ TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
     EXPECT_EQ(read_file(folder / "data.txt"), written);
 }
 
-TEST_F(LibSVMSave, SingleColumnWritesLabelsOnly) {
-    running("labels.txt", 0, 2, 1, {3, -2});
-    ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(read_file(folder / "labels.txt"), "3 \n-2 \n");
-}
-
 TEST_F(LibSVMSave, EmptyMatricesWriteNothing) {
     running("empty.txt", 0, 0, 3, {});
     ASSERT_TRUE(harness->tick());
-    harness.reset();
     running("empty.txt", 0, 2, 0, {});
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(read_file(folder / "empty.txt"), "");
@@ -149,7 +90,7 @@ TEST_F(LibSVMSave, SaveModeChangedWhileRunningReopensTheFile) {
 }
 
 TEST_F(LibSVMSave, UnopenableFileAtInitNamesTheFile) {
-    make();
+    make("export");
     const std::string missing = (folder / "missing" / "data.txt").string();
     ASSERT_TRUE(harness->set_string("FileName", missing));
     harness->feed_matrix("InputMatrix", 1, 2, {1, 2});
@@ -158,20 +99,16 @@ TEST_F(LibSVMSave, UnopenableFileAtInitNamesTheFile) {
               (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + missing + ".\n",
                                         "Block export: error in method Init\n"}));
     // What is not a regular file is never opened: no hang on a FIFO without
-    // a reader, no tick lost in /dev/full.
+    // a reader.
     const std::string fifo = (folder / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::pair<std::string, std::string> refused[] = {
-        {fifo, "it is a FIFO"}, {"/dev/full", "it is a device"}, {folder.string(), "it is a folder"}};
-    for (const auto& [name, reason] : refused) {
-        harness->clear_notifications();
-        ASSERT_TRUE(harness->set_string("FileName", name));
-        EXPECT_FALSE(harness->init());
-        EXPECT_EQ(harness->messages(Mrv::LevelError),
-                  (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + name + ".\n",
-                                            "CLibSVMSave::Init -- " + name + " cannot be written: " + reason + ".\n",
-                                            "Block export: error in method Init\n"}));
-    }
+    harness->clear_notifications();
+    ASSERT_TRUE(harness->set_string("FileName", fifo));
+    EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + fifo + ".\n",
+                                        "CLibSVMSave::Init -- " + fifo + " cannot be written: it is a FIFO.\n",
+                                        "Block export: error in method Init\n"}));
 }
 
 TEST_F(LibSVMSave, NewFileThatCannotBeOpenedKeepsTheOldFileAndName) {
@@ -217,7 +154,7 @@ TEST_F(LibSVMSave, WritingStopsWhenNoFileCanBeOpened) {
 }
 
 TEST_F(LibSVMSave, DesignTimeChangesOpenNoFile) {
-    make();
+    make("export");
     ASSERT_TRUE(harness->set_string("FileName", (folder / "design.txt").string()));
     ASSERT_TRUE(harness->set_int("SaveMode", 0));
     EXPECT_FALSE(fs::exists(folder / "design.txt"));

@@ -1,13 +1,15 @@
-// Standardize2 through the dlopen'ed plug-in and the substitute host, with
-// training-set and digits files written into a folder of the test's own.
+// Standardize2 through the dlopen'ed plug-in, with training-set and digits
+// files in a folder of the test's own: when the files are read, what a
+// failed read reports, Reload (the reader and the statistics are the
+// algorithm tests').
 #include "plugin/standardize_fixture.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+
+#include "common/files.h"
 
 namespace {
 
@@ -37,16 +39,9 @@ struct BrokenFile {
 
 class Standardize2 : public StandardizeBlockTest {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-standardize2-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
-    }
-    void TearDown() override {
-        StandardizeBlockTest::TearDown();
-        fs::remove_all(folder);
-    }
+    Standardize2() : StandardizeBlockTest("Standardize2") {}
+    void SetUp() override { folder = fresh_test_folder("mrv-standardize2"); }
+    ~Standardize2() override { fs::remove_all(folder); }
     std::string write(const std::string& name, const std::string& bytes) {
         std::ofstream(folder / name, std::ios::binary) << bytes;
         return (folder / name).string();
@@ -57,7 +52,7 @@ protected:
     // result (Check and Start follow a successful Init).
     bool prepare(const std::vector<double>& features, const std::string& training_file,
                  const std::string& digits_file = "", const std::vector<int>& feature_digits = {}) {
-        make("Standardize2");
+        make("std");
         const bool mode = !digits_file.empty();
         EXPECT_TRUE(harness->set_bool("Mode", mode));
         EXPECT_TRUE(harness->set_string("TrainingSetFile", training_file));
@@ -71,9 +66,6 @@ protected:
     std::string string_parameter(const std::string& id) {
         return mrvhost::convert_or_throw<Mrv::IString>(harness->parameter(id).GetValue())->GetValue();
     }
-    Mrv::IFilenameDatatypeLayout* file_layout(const std::string& id) {
-        return Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(harness->layout().GetLayout(id.c_str()));
-    }
     // Fires Reload while running, then ticks with the feature vector 6, 10.
     std::vector<double> reload_and_tick() {
         harness->clear_notifications();
@@ -86,54 +78,11 @@ protected:
     fs::path folder;
 };
 
-TEST_F(Standardize2, DeclaresItsPinsAndParameters) {
-    make("Standardize2");
-    EXPECT_EQ(input_ids(), std::vector<std::string>{"InFeatureVector"});
-    auto& signature = harness->signature();
-    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetName(), "Input feature vector");
-    ASSERT_EQ(signature.GetOutputs()->GetCount(), 1);
-    EXPECT_STREQ(signature.GetOutputs()->GetItem(0)->GetName(), "Output feature vector");
-    EXPECT_EQ(parameter_ids(), (std::vector<std::string>{"Reload", "Mode", "TrainingSetFile"}));
-
-    auto& reload = harness->parameter("Reload");
-    EXPECT_STREQ(reload.GetName(), "Reload");
-    EXPECT_STREQ(reload.GetDescription(), "Reload the training set matrix, and if required, its significant digits.");
-    EXPECT_STREQ(reload.GetDatatypeClassId(), "trigger");
-    EXPECT_FALSE(reload.GetAttribute(Mrv::AttrDesignChange));
-    EXPECT_FALSE(harness->parameter("Mode").GetAttribute(Mrv::AttrRunChange));
-    EXPECT_FALSE(harness->parameter_bool("Mode"));
-
-    auto& file = harness->parameter("TrainingSetFile");
-    EXPECT_STREQ(file.GetName(), "Training set file");
-    EXPECT_STREQ(file.GetDescription(),
-                 "Path of the file containing the training set on which mean and standard deviation are computed. "
-                 "Each column represents an attribute, each row represents an instance.");
-    EXPECT_EQ(string_parameter("TrainingSetFile"), "");
-    auto* layout = file_layout("TrainingSetFile");
-    ASSERT_NE(layout, nullptr);
-    EXPECT_STREQ(layout->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
-    EXPECT_FALSE(layout->GetOption(0));
-    EXPECT_TRUE(layout->GetOption(1));
-    EXPECT_TRUE(layout->GetOption(2));
-
-    const auto& driving = harness->status().driving_inputs();
-    ASSERT_EQ(driving.size(), 1u);
-    EXPECT_EQ(driving[0], (std::pair<std::string, Mrv::int32>{"InFeatureVector", 1}));
-}
-
 TEST_F(Standardize2, ModeAddsAndRemovesTheDigitInputAndFile) {
-    make("Standardize2");
+    make("std");
     ASSERT_TRUE(harness->set_bool("Mode", true));
     EXPECT_EQ(input_ids(), (std::vector<std::string>{"InFeatureVector", "SdFeatureVector"}));
     EXPECT_EQ(parameter_ids(), (std::vector<std::string>{"Reload", "Mode", "TrainingSetFile", "SdTrainingSetFile"}));
-    auto& digits = harness->parameter("SdTrainingSetFile");
-    EXPECT_STREQ(digits.GetName(), "Significant digits file");
-    EXPECT_STREQ(digits.GetDescription(),
-                 "Path of a file containing a matrix as big as the training set, whose items are the nunber of "
-                 "significant digits of each item of the training set.");
-    EXPECT_EQ(string_parameter("SdTrainingSetFile"), "");
-    ASSERT_NE(file_layout("SdTrainingSetFile"), nullptr);
-    EXPECT_STREQ(file_layout("SdTrainingSetFile")->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
     EXPECT_EQ(signature_changes(), 1);
 
     ASSERT_TRUE(harness->set_bool("Mode", false));
@@ -182,8 +131,6 @@ TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
         std::vector<std::string> messages;
     };
     const std::string missing = path("missing.txt");
-    const std::string fifo = path("fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const Case cases[] = {
         {"feature digits", {1, 2}, training, digits, {1, 1, 1}, Mrv::LevelError,
          init_error("The input feature vector and its vector of significant digits should have the same "
@@ -192,25 +139,15 @@ TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
         // Refused before reading, with the reason.
         {"training file is a folder", {1, 2}, folder.string(), "", {}, Mrv::LevelWarning,
          {"Cannot open file " + folder.string() + "\n", "The file " + folder.string() + " is not read: it is a folder.\n"}},
-        {"training file is /dev/zero", {1, 2}, "/dev/zero", "", {}, Mrv::LevelWarning,
-         {"Cannot open file /dev/zero\n", "The file /dev/zero is not read: it is a device.\n"}},
-        {"training file is a FIFO", {1, 2}, fifo, "", {}, Mrv::LevelWarning,
-         {"Cannot open file " + fifo + "\n", "The file " + fifo + " is not read: it is a FIFO.\n"}},
         {"empty training file", {1, 2}, write("empty.txt", ""), "", {}, Mrv::LevelWarning,
          {"Cannot detect the size of matrix loaded from file " + path("empty.txt") + "\n"}},
-        {"only comments", {1, 2}, write("comments.txt", "# a\n# b\n"), "", {}, Mrv::LevelWarning,
-         {"Cannot detect the size of matrix loaded from file " + path("comments.txt") + "\n"}},
         {"other columns", {1, 2, 3}, training, "", {}, Mrv::LevelError,
          init_error("The input feature vector and the input training set should have the same number of columns "
                     "(attributes).\n")},
         {"decimal commas", {1, 2}, write("commas.txt", "1,5 2,5\n3,5 4,5\n"), "", {}, Mrv::LevelError,
          init_error("Error in reading training set from file.\n")},
-        {"carriage returns inside the lines", {1, 2}, write("returns.txt", "1\r2 3\n4\r5 6\n"), "", {},
-         Mrv::LevelError, init_error("Error in reading training set from file.\n")},
         {"missing digits file", {1, 2}, training, missing, {1, 1}, Mrv::LevelWarning,
          {"Cannot open file " + missing + "\n"}},
-        {"empty digits file", {1, 2}, training, path("empty.txt"), {1, 1}, Mrv::LevelWarning,
-         {"Cannot detect the size of matrix loaded from file " + path("empty.txt") + "\n"}},
         {"digits of another shape", {1, 2}, training, write("two.txt", "1 1\n1 1\n"), {1, 1}, Mrv::LevelError,
          init_error("The input training set and its matrix of significant digits should have the same "
                     "dimensions.\n")},
@@ -228,7 +165,7 @@ TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
         }
     }
 
-    make("Standardize2");
+    make("std");
     ASSERT_TRUE(harness->set_string("TrainingSetFile", training));
     harness->feed_matrix("InFeatureVector", 2, 2, {1, 2, 3, 4});
     EXPECT_FALSE(harness->init());
@@ -243,10 +180,6 @@ TEST_F(Standardize2, ReaderErrorsFailInitAsUnhandledExceptions) {
     EXPECT_FALSE(prepare({1, 2}, write("short.txt", "3x2\n1 2\n")));
     EXPECT_EQ(harness->messages(Mrv::LevelFatal),
               std::vector<std::string>{unhandled("Mrv::IException", "ILogicException")});
-    EXPECT_FALSE(prepare({1, 2}, write("header.txt", "3 x 2\n1 2\n")));
-    ASSERT_EQ(harness->messages(Mrv::LevelFatal).size(), 1u);
-    EXPECT_EQ(harness->messages(Mrv::LevelFatal)[0].rfind("Block std: unhandled exception of type std::exception", 0),
-              0u);
 }
 
 TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
@@ -263,8 +196,6 @@ TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
         {"unparsable", "1,5 2,5\n3,5 4,5\n", Mrv::LevelError,
          "Error in reading new training set from file. The old values will be kept.\n"},
         {"empty", "", Mrv::LevelWarning, "Cannot detect the size of matrix loaded from file. The old values will be kept.\n"},
-        {"UTF-16", std::string("\xFF\xFE" "1\x00", 4), Mrv::LevelWarning, "UTF-16 (LE) encoded files are not supported"},
-        {"short of its header", "5x2\n1 2\n", Mrv::LevelWarning, "ILogicException"},
     };
     for (const auto& file : broken) {
         SCOPED_TRACE(file.what);
@@ -272,10 +203,6 @@ TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
         EXPECT_EQ(reload_and_tick(), before);
         EXPECT_EQ(harness->messages(file.level), std::vector<std::string>{file.message});
     }
-    // A header that does not convert arrives as the framework's wrapper of it.
-    write("training.txt", "3 x 2\n1 2\n");
-    EXPECT_EQ(reload_and_tick(), before);
-    EXPECT_EQ(harness->messages(Mrv::LevelWarning).size(), 1u);
 
     fs::remove(training);
     EXPECT_EQ(reload_and_tick(), before);
@@ -311,8 +238,6 @@ TEST_F(Standardize2, ReloadWithDigitsKeepsTheOldDigitsOnEveryFailure) {
          "The old values will be kept.\n"},
         {"not whole", "1 1\n1 1.5\n1 1\n1 1\n", Mrv::LevelError,
          "Error in reading new significant digits from file. The old values will be kept.\n"},
-        {"empty", "# none\n", Mrv::LevelWarning,
-         "Cannot detect the size of matrix loaded from file. The old values will be kept.\n"},
     };
     for (const auto& file : broken) {
         SCOPED_TRACE(file.what);
@@ -332,7 +257,7 @@ TEST_F(Standardize2, ReloadWithDigitsKeepsTheOldDigitsOnEveryFailure) {
 }
 
 TEST_F(Standardize2, FileNamesAreTriedOnlyWhileRunning) {
-    make("Standardize2");
+    make("std");
     ASSERT_TRUE(harness->set_bool("Mode", true));
     const std::string missing = path("missing.txt");
     EXPECT_TRUE(harness->set_string("TrainingSetFile", missing));  // design mode: no check
@@ -353,15 +278,10 @@ TEST_F(Standardize2, FileNamesAreTriedOnlyWhileRunning) {
                                             "Cannot open file " + (folder / id).string() + "\n",
                                             "The file " + (folder / id).string() + " is not read: it is a folder.\n"}));
     }
-    if (::geteuid() != 0) {  // root opens it anyway
-        const std::string locked = write("locked.txt", training_text);
-        ::chmod(locked.c_str(), 0);
-        EXPECT_FALSE(harness->set_string("TrainingSetFile", locked));
-    }
 }
 
 TEST_F(Standardize2, ReloadOutsideARunChangesNothing) {
-    make("Standardize2");
+    make("std");
     harness->set_running(true);
     EXPECT_TRUE(harness->fire("Reload"));
     EXPECT_TRUE(harness->messages().empty());

@@ -1,30 +1,22 @@
-// SVMTrain through the dlopen'ed plug-in and the substitute host.
+// SVMTrain through the dlopen'ed plug-in: the training runs on the worker
+// thread, what they report, the model and log files, the parameters'
+// visibility (the training set's numbers are the algorithm tests').
 #include <gtest/gtest.h>
 
-#include "common/files.h"
-#include "common/live_objects_test.h"
-
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <limits>
 #include <regex>
-#include <sstream>
 #include <thread>
 
-#include "host/datatypes.h"
-#include "host/harness.h"
-#include "host/live_objects.h"
-#include "mrv/editing.h"
+#include "common/files.h"
+#include "plugin/block_test.h"
 
 namespace {
 
 using mrvhost::BlockHarness;
-using mrvhost::Plugin;
 namespace fs = std::filesystem;
 
 int count_of(const std::string& text, const std::string& part) {
@@ -35,16 +27,16 @@ int count_of(const std::string& text, const std::string& part) {
 
 // Three rows (label first): attribute 2 is always zero.
 const std::vector<double> three_rows = {1, 1, 0, 2, -1, -1, 0, -2, 1, 2, 0, 3};
+const std::vector<double> three_ranges = {-1, 2, 0, 0, -2, 3};
 
-class SVMTrain : public LiveObjectsTest {
+class SVMTrain : public BlockTest {
 protected:
+    SVMTrain() : BlockTest("SVMTrain") {}
     void SetUp() override { directory = fresh_test_folder("svm_train"); }
-    void ReleaseHostObjects() override { harness.reset(); }
     ~SVMTrain() override { fs::remove_all(directory); }
 
     BlockHarness& make() {
-        harness = std::make_unique<BlockHarness>(plugin.find_class("SVMTrain"), "train");
-        harness->init_instance();
+        BlockTest::make("train");
         harness->set_string("ModelFileName", model().string());
         harness->set_string("LogFileName", log().string());
         return *harness;
@@ -56,15 +48,15 @@ protected:
         harness->set_running(true);  // TrainModel is pressed while the patch runs
         return true;
     }
-    // Runs `queue` (which queues one run) and waits until that run ended:
-    // a run asks the host for an execution when it is queued and again
-    // when it has ended.
+    // Runs `queue` (which queues `runs` runs) and waits until they ended: a
+    // run asks the host for an execution when it is queued and again when
+    // it has ended.
     template <class Queue>
-    bool run_and_wait(Queue&& queue) {
+    bool run_and_wait(Queue&& queue, int runs = 1) {
         const long before = harness->status().execution_request().count();
         if (!queue()) return false;
         for (int i = 0; i < 6000; ++i) {
-            if (harness->status().execution_request().count() >= before + 2) return true;
+            if (harness->status().execution_request().count() >= before + 2 * runs) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
@@ -78,91 +70,33 @@ protected:
     fs::path model() const { return directory / "model.txt"; }
     fs::path log() const { return directory / "log.txt"; }
 
-    Plugin plugin{Plugin::default_path()};
-    std::unique_ptr<BlockHarness> harness;
     fs::path directory;
 };
 
-TEST_F(SVMTrain, DeclaresItsPinsAndParameters) {
-    BlockHarness& h = make();
-    auto& signature = h.signature();
-    ASSERT_EQ(signature.GetInputs()->GetCount(), 1);
-    EXPECT_STREQ(signature.GetInputs()->GetItem(0)->GetName(), "Input Matrix");
-    EXPECT_TRUE(signature.GetInputs()->GetItem(0)->IsRequired());
-    ASSERT_EQ(signature.GetOutputs()->GetCount(), 2);
-    EXPECT_STREQ(signature.GetOutputs()->GetItem(0)->GetId(), "TrainedFlag");
-    EXPECT_STREQ(signature.GetOutputs()->GetItem(0)->GetDatatypeClassId(), "int");
-    EXPECT_STREQ(signature.GetOutputs()->GetItem(1)->GetName(), "Ranges");
-    EXPECT_STREQ(signature.GetOutputs()->GetItem(1)->GetDescription(), "Ranges of the training set attributes");
-
-    const std::vector<std::string> ids = {"SVMType", "KernelType", "Degree", "Gamma", "Coeff0", "Epsilon",
-                                          "CacheSize", "C", "Nu", "p", "Shrinking", "Probability",
-                                          "ModelFileName", "TrainModel", "TrainingMode", "EnableMaxSize",
-                                          "MaxSize", "EnableLog", "LogFileName", "ScaleValues", "LowerBound",
-                                          "UpperBound"};
-    ASSERT_EQ(signature.GetParameters()->GetCount(), static_cast<int>(ids.size()));
-    for (std::size_t i = 0; i < ids.size(); ++i)
-        EXPECT_STREQ(signature.GetParameters()->GetItem(static_cast<int>(i))->GetId(), ids[i].c_str());
-    EXPECT_STREQ(h.parameter("UpperBound").GetDescription(), "Upper bound of the rescaled training set");
-    EXPECT_STREQ(h.parameter("TrainingMode").GetDescription(),
-                 "Select whether to incremenatally update the model or to perform a one-shot training. ");
-    EXPECT_EQ(h.parameter_int("KernelType"), 2);
-    EXPECT_EQ(h.parameter_double("Epsilon"), 0.001);
-    EXPECT_EQ(h.parameter_double("CacheSize"), 40.0);
-    EXPECT_EQ(h.parameter_int("MaxSize"), 500);
-    EXPECT_TRUE(h.parameter_bool("EnableMaxSize"));
-    EXPECT_TRUE(h.parameter_bool("ScaleValues"));
-    EXPECT_EQ(h.parameter_double("LowerBound"), -1.0);
-    EXPECT_EQ(h.parameter("MaxSize").GetDomain(), nullptr);
-    EXPECT_EQ(h.parameter("C").domain_class_id(), "double-domain");
-    // Only the parameters of the default C-SVC with an RBF kernel show.
-    for (const char* hidden : {"Degree", "Coeff0", "Nu", "p"})
-        EXPECT_FALSE(h.parameter(hidden).GetAttribute(1)) << hidden;
-    for (const char* shown : {"Gamma", "C", "MaxSize", "LogFileName", "LowerBound"})
-        EXPECT_TRUE(h.parameter(shown).GetAttribute(1)) << shown;
-    EXPECT_FALSE(h.parameter("TrainModel").GetAttribute(2));
-    EXPECT_TRUE(h.parameter("TrainModel").GetAttribute(3));
-    EXPECT_FALSE(h.parameter("EnableLog").GetAttribute(3));
-    auto* file = Mrv::interface_cast<Mrv::IFilenameDatatypeLayout>(h.layout().GetLayout("ModelFileName"));
-    ASSERT_NE(file, nullptr);
-    EXPECT_STREQ(file->GetFilter(), "Text files (*.txt)|*.txt|All files (*.*)|*.*||");
-    EXPECT_TRUE(file->GetOption(0));
-    auto* kernels = Mrv::interface_cast<Mrv::IComboDatatypeLayout>(h.layout().GetLayout("KernelType"));
-    ASSERT_NE(kernels, nullptr);
-    EXPECT_EQ(kernels->GetItemCount(), 4);
-    EXPECT_STREQ(kernels->GetItem(2), "Radial Basis Function");
-    ASSERT_EQ(h.status().driving_inputs().size(), 1u);
-    EXPECT_EQ(h.status().driving_inputs()[0].first, "InputMatrix");
-}
-
 TEST_F(SVMTrain, VisibilityFollowsTypeKernelAndSwitches) {
     BlockHarness& h = make();
-    auto visible = [&](const char* id) { return h.parameter(id).GetAttribute(1); };
-    ASSERT_TRUE(h.set_int("SVMType", 3));  // Epsilon-SVR
-    EXPECT_TRUE(visible("C"));
-    EXPECT_FALSE(visible("Nu"));
-    EXPECT_TRUE(visible("p"));
-    ASSERT_TRUE(h.set_int("SVMType", 2));  // One-class
-    EXPECT_FALSE(visible("C"));
-    EXPECT_TRUE(visible("Nu"));
-    EXPECT_FALSE(visible("p"));
-    ASSERT_TRUE(h.set_int("KernelType", 0));  // Linear
-    EXPECT_FALSE(visible("Degree"));
-    EXPECT_FALSE(visible("Gamma"));
-    EXPECT_FALSE(visible("Coeff0"));
-    ASSERT_TRUE(h.set_int("KernelType", 3));  // Sigmoid
-    EXPECT_FALSE(visible("Degree"));
-    EXPECT_TRUE(visible("Gamma"));
-    EXPECT_TRUE(visible("Coeff0"));
-    ASSERT_TRUE(h.set_int("KernelType", 1));
-    EXPECT_TRUE(visible("Degree"));
-    ASSERT_TRUE(h.set_bool("EnableMaxSize", false));
-    EXPECT_FALSE(visible("MaxSize"));
-    ASSERT_TRUE(h.set_bool("EnableLog", false));
-    EXPECT_FALSE(visible("LogFileName"));
-    ASSERT_TRUE(h.set_bool("ScaleValues", false));
-    EXPECT_FALSE(visible("LowerBound"));
-    EXPECT_FALSE(visible("UpperBound"));
+    // After each edit, in turn: the parameters shown and hidden.
+    const struct {
+        const char* id;
+        int value;
+        std::vector<const char*> shown, hidden;
+    } edits[] = {
+        {"SVMType", 3, {"C", "p"}, {"Nu"}},  // Epsilon-SVR
+        {"SVMType", 2, {"Nu"}, {"C", "p"}},  // One-class
+        {"KernelType", 0, {}, {"Degree", "Gamma", "Coeff0"}},
+        {"KernelType", 3, {"Gamma", "Coeff0"}, {"Degree"}},
+        {"KernelType", 1, {"Degree"}, {}},
+        {"EnableMaxSize", 0, {}, {"MaxSize"}},
+        {"EnableLog", 0, {}, {"LogFileName"}},
+        {"ScaleValues", 0, {}, {"LowerBound", "UpperBound"}},
+    };
+    for (const auto& e : edits) {
+        SCOPED_TRACE(std::string(e.id) + " " + std::to_string(e.value));
+        ASSERT_TRUE(std::string(h.parameter(e.id).GetDatatypeClassId()) == "bool" ? h.set_bool(e.id, e.value)
+                                                                                   : h.set_int(e.id, e.value));
+        for (const char* id : e.shown) EXPECT_TRUE(h.parameter(id).GetAttribute(1)) << id;
+        for (const char* id : e.hidden) EXPECT_FALSE(h.parameter(id).GetAttribute(1)) << id;
+    }
     // The host heard of each change of visibility.
     int hidden_degree = 0;
     for (const auto& n : h.notifications())
@@ -188,7 +122,7 @@ TEST_F(SVMTrain, RangesOutputGoesAndComesBackAfterTrainedFlag) {
     ASSERT_TRUE(train());
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
-    EXPECT_EQ(harness->output_values("Ranges"), (std::vector<double>{-1, 2, 0, 0, -2, 3}));
+    EXPECT_EQ(harness->output_values("Ranges"), three_ranges);
 }
 
 TEST_F(SVMTrain, BoundsStayOrdered) {
@@ -204,10 +138,6 @@ TEST_F(SVMTrain, BoundsStayOrdered) {
                                         "bound. The old values will be kept.\n"}));
     EXPECT_TRUE(h.set_double("UpperBound", 3.0));
     EXPECT_TRUE(h.set_double("LowerBound", 2.0));
-    // A bound of another class is refused with the cast error as a trace.
-    mrvhost::Ref<Mrv::IDatatype> text = mrvhost::Ref<Mrv::IDatatype>::adopt(mrvhost::create_datatype("kernel", "string"));
-    EXPECT_FALSE(h.propose("UpperBound", text.get()));
-    EXPECT_EQ(h.messages(Mrv::LevelTrace), std::vector<std::string>{"Invalid type cast.\n"});
 }
 
 // One-shot: MaxSize reached starts a run, TrainedFlag reads 1 for one tick
@@ -226,7 +156,7 @@ TEST_F(SVMTrain, OneShotRunReportsForExactlyOneTickAndStartsOver) {
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
     EXPECT_EQ(harness->output_time("TrainedFlag"), harness->clock().GetCurrentTime());
-    EXPECT_EQ(harness->output_values("Ranges"), (std::vector<double>{-1, 2, 0, 0, -2, 3}));
+    EXPECT_EQ(harness->output_values("Ranges"), three_ranges);
     EXPECT_NE(read_file(model()).find("nr_class 2\n"), std::string::npos);
 
     harness->feed_matrix("InputMatrix", 3, 4, {1, 10, 0, 20, -1, -10, 0, -20, 1, 20, 0, 30});
@@ -276,23 +206,6 @@ TEST_F(SVMTrain, IncrementalRunsAgainOnEveryTickPastMaxSize) {
     EXPECT_EQ(count_of(read_file(log()), "Training started on "), 3);
 }
 
-TEST_F(SVMTrain, GammaZeroIsOneOverTheHighestAttributeIndex) {
-    make();
-    ASSERT_TRUE(harness->set_bool("ScaleValues", false));
-    ASSERT_TRUE(prepare(2, 6, {1, 1, 0, 0, 0, 0, -1, 0, 0, 0, 0, 2}));
-    ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(train());
-    EXPECT_NE(read_file(model()).find("gamma 0.20000000000000001\n"), std::string::npos);
-    harness->stop();
-    harness->done();
-
-    harness->feed_matrix("InputMatrix", 2, 6, {1, 0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 0});
-    ASSERT_TRUE(harness->begin());
-    ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(train());
-    EXPECT_NE(read_file(model()).find("gamma 1\n"), std::string::npos);
-}
-
 TEST_F(SVMTrain, LogHoldsAHeaderPerRunAndLibsvmsText) {
     ASSERT_TRUE(prepare(3, 4, three_rows));
     ASSERT_TRUE(harness->tick());
@@ -326,8 +239,8 @@ TEST_F(SVMTrain, LogHoldsAHeaderPerRunAndLibsvmsText) {
               "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n");
 }
 
-// The model and the log are written only into regular files: a device, a
-// FIFO or a folder of that name fails Init, saying what it is, and stays.
+// The model and the log are written only into regular files: anything
+// else of that name fails Init, saying what it is, and stays.
 TEST_F(SVMTrain, TargetsThatAreNotRegularFilesFailInit) {
     const std::string fifo = (directory / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -336,11 +249,7 @@ TEST_F(SVMTrain, TargetsThatAreNotRegularFilesFailInit) {
     const struct {
         const char* parameter;
         std::string name, reason;
-    } cases[] = {{"LogFileName", "/dev/full", "it is a device"},
-                 {"LogFileName", fifo, "it is a FIFO"},
-                 {"ModelFileName", fifo, "it is a FIFO"},
-                 {"ModelFileName", "/dev/full", "it is a device"},
-                 {"ModelFileName", directory.string(), "it is a folder"}};
+    } cases[] = {{"LogFileName", fifo, "it is a FIFO"}, {"ModelFileName", directory.string(), "it is a folder"}};
     for (const auto& c : cases) {
         make();
         ASSERT_TRUE(harness->set_string(c.parameter, c.name));
@@ -352,7 +261,6 @@ TEST_F(SVMTrain, TargetsThatAreNotRegularFilesFailInit) {
         EXPECT_EQ(harness->messages(Mrv::LevelError), expected) << c.name;
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
-    EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 // Runs that cannot train or save say so at the next tick and never touch
@@ -395,37 +303,6 @@ TEST_F(SVMTrain, FailedRunsAreReportedAndKeepTheSavedModel) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 2);
 }
 
-std::string rendered(const std::vector<double>& values) {
-    std::ostringstream text;
-    for (double v : values) text << v << ' ';
-    return text.str();
-}
-
-// NaN and infinite attributes are stored and trained; the ranges follow
-// the comparisons as they fall (a NaN first value is never replaced, a
-// later NaN never taken).
-TEST_F(SVMTrain, NotFiniteAttributesAreTrained) {
-    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
-    const struct {
-        std::vector<double> rows;
-        std::string ranges;
-    } cases[] = {
-        {{1, inf, 0, 2, -1, -1, 0, -2, 1, 2, 0, 3}, "-1 inf 0 0 -2 3 "},
-        {{1, 1, 0, 2, -1, nan, 0, -2, 1, 2, 0, 3}, "1 2 0 0 -2 3 "},
-        {{1, nan, 0, 2, -1, -1, 0, -2, 1, 2, 0, 3}, "nan nan 0 0 -2 3 "},
-    };
-    for (const auto& c : cases) {
-        harness.reset();
-        ASSERT_TRUE(prepare(3, 4, c.rows));
-        ASSERT_TRUE(harness->tick());
-        ASSERT_TRUE(train());
-        ASSERT_TRUE(harness->tick());
-        EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
-        EXPECT_EQ(rendered(harness->output_values("Ranges")), c.ranges);
-        EXPECT_TRUE(harness->messages().empty());
-    }
-}
-
 // An empty set is not trained: the model file keeps the last model, with
 // a warning. Two one-shot runs queued together: the second finds the set
 // the first emptied.
@@ -434,12 +311,7 @@ TEST_F(SVMTrain, EmptySetKeepsTheModelWithAWarning) {
     ASSERT_TRUE(harness->set_int("TrainingMode", 1));
     ASSERT_TRUE(prepare(3, 4, three_rows));
     ASSERT_TRUE(harness->tick());
-    const long before = harness->status().execution_request().count();
-    ASSERT_TRUE(harness->fire("TrainModel"));
-    ASSERT_TRUE(harness->fire("TrainModel"));
-    // Each run asks for an execution when queued and when ended.
-    for (int i = 0; i < 6000 && harness->status().execution_request().count() < before + 4; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(run_and_wait([&] { return harness->fire("TrainModel") && harness->fire("TrainModel"); }, 2));
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
     EXPECT_NE(read_file(model()).find("nr_class 2\n"), std::string::npos);
@@ -480,7 +352,7 @@ TEST_F(SVMTrain, RowsOfAReshapedInputAreNotTaken) {
                   "CSVMTrain::Execute -- The input shape changed after Init; the rows of this tick are not added.\n"});
     ASSERT_TRUE(train());
     ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(harness->output_values("Ranges"), (std::vector<double>{-1, 2, 0, 0, -2, 3}));
+    EXPECT_EQ(harness->output_values("Ranges"), three_ranges);
 }
 
 // Done while one run trains and more wait: it returns once the running one
@@ -511,18 +383,14 @@ TEST_F(SVMTrain, DoneWithRunsQueuedReturnsAndReleasesEverything) {
 TEST_F(SVMTrain, SavedInstanceWithoutScalingHasNoRanges) {
     BlockHarness& h = make();
     ASSERT_TRUE(h.set_bool("ScaleValues", false));
-    ASSERT_TRUE(h.set_int("KernelType", 0));
     mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
-    BlockHarness restored(plugin.find_class("SVMTrain"), "again");
-    restored.init_instance(*saved);
-    EXPECT_EQ(restored.signature().GetOutputs()->GetCount(), 1);
-    EXPECT_EQ(restored.parameter_int("KernelType"), 0);
-    restored.set_string("LogFileName", log().string());
-    restored.set_string("ModelFileName", model().string());
-    restored.feed_matrix("InputMatrix", 3, 4, three_rows);
-    ASSERT_TRUE(restored.begin());
-    ASSERT_TRUE(restored.tick());
-    EXPECT_TRUE(restored.messages().empty());
+    restore(*saved, nullptr, "again");
+    EXPECT_EQ(harness->signature().GetOutputs()->GetCount(), 1);
+    harness->set_string("ModelFileName", model().string());
+    harness->set_string("LogFileName", log().string());
+    ASSERT_TRUE(prepare(3, 4, three_rows));
+    ASSERT_TRUE(harness->tick());
+    EXPECT_TRUE(harness->messages().empty());
 }
 
 }  // namespace
