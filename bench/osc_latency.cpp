@@ -27,6 +27,7 @@
 #include <sstream>
 #include <thread>
 
+#include "digits_model.h"
 #include "host/patch.h"
 
 namespace {
@@ -34,8 +35,6 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 using nlohmann::json;
 constexpr int pixels = 64;
-
-void silent(const char*) {}
 
 // OSC aligns arguments on 4 bytes only: copied out, not read as lo_arg.
 template <class T>
@@ -59,9 +58,7 @@ std::vector<std::vector<double>> digit_rows() {
 
 // An RBF model of the digits, pixels scaled from [0, 16] onto [-1, 1].
 std::string digits_model(const std::vector<std::vector<double>>& rows) {
-    svm_set_print_string_function(&silent);
     std::vector<std::vector<svm_node>> samples;
-    std::vector<svm_node*> pointers;
     std::vector<double> labels;
     for (const auto& row : rows) {
         std::vector<svm_node> nodes;
@@ -71,21 +68,8 @@ std::string digits_model(const std::vector<std::vector<double>>& rows) {
         samples.push_back(nodes);
         labels.push_back(row[pixels]);
     }
-    for (auto& sample : samples) pointers.push_back(sample.data());
-    svm_problem problem{static_cast<int>(rows.size()), labels.data(), pointers.data()};
-    svm_parameter parameter{};
-    parameter.svm_type = C_SVC;
-    parameter.kernel_type = RBF;
-    parameter.gamma = 1.0 / pixels;
-    parameter.cache_size = 40;
-    parameter.eps = 0.001;
-    parameter.C = 1;
-    parameter.shrinking = 1;
-    svm_model* model = svm_train(&problem, &parameter);
-    const std::string name = "/tmp/mrv-osc-latency-" + std::to_string(::getpid()) + ".model";
-    svm_save_model(name.c_str(), model);
-    svm_free_and_destroy_model(&model);
-    return name;
+    return bench::save_digits_model(std::move(samples), std::move(labels), pixels, false,
+                                    "/tmp/mrv-osc-latency-" + std::to_string(::getpid()) + ".model");
 }
 
 // A UDP socket on the loopback interface, on a port of its own.

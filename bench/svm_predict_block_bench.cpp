@@ -11,13 +11,12 @@
 
 #include <libsvm/svm.h>
 
+#include "digits_model.h"
 #include "host/harness.h"
 
 namespace {
 
 constexpr int attributes = 64;
-
-void silent(const char*) {}
 
 // Rows of pixels scaled onto [-1, 1] per attribute, and their digits.
 struct digits {
@@ -70,28 +69,11 @@ struct temporary_file {
 // A model with probability estimates, trained once per process.
 const std::string& model_file() {
     static const temporary_file file{[] {
-        svm_set_print_string_function(&silent);
         const digits& d = table();
         std::vector<std::vector<svm_node>> samples;
-        std::vector<svm_node*> pointers;
         for (int r = 0; r < d.count; ++r) samples.push_back(nodes_of(&d.rows[r * attributes]));
-        for (auto& sample : samples) pointers.push_back(sample.data());
-        std::vector<double> labels = d.labels;
-        svm_problem problem{d.count, labels.data(), pointers.data()};
-        svm_parameter parameter{};
-        parameter.svm_type = C_SVC;
-        parameter.kernel_type = RBF;
-        parameter.gamma = 1.0 / attributes;
-        parameter.cache_size = 40;
-        parameter.eps = 0.001;
-        parameter.C = 1;
-        parameter.shrinking = 1;
-        parameter.probability = 1;
-        svm_model* model = svm_train(&problem, &parameter);
-        std::string name = "/tmp/mrv-svm-predict-bench-" + std::to_string(::getpid()) + ".model";
-        svm_save_model(name.c_str(), model);
-        svm_free_and_destroy_model(&model);
-        return name;
+        return bench::save_digits_model(std::move(samples), d.labels, attributes, true,
+                                        "/tmp/mrv-svm-predict-bench-" + std::to_string(::getpid()) + ".model");
     }()};
     return file.name;
 }
