@@ -477,16 +477,23 @@ bool Patch::start() {
     return true;
 }
 
+void BlockNode::find_driving_pins(Signature& signature, Status& status) {
+    driving_pins_.clear();
+    for (const auto& driving : status.driving_inputs())
+        if (Pin* input = signature.find_input(driving.first))
+            driving_pins_.push_back({input, &last_seen[driving.first]});
+    driving_changed_ = status.driving_changed();
+    inputs_changed_ = signature.inputs().changed();
+}
+
 bool Patch::should_execute(BlockNode& node) {
-    bool execute = node.status().take_pending();
-    auto& signature = node.signature();
-    for (const auto& driving : node.status().driving_inputs()) {
-        Pin* input = signature.find_input(driving.first);
-        if (!input || !input->IsConnected()) continue;
-        const Mrv::TimeStamp stamp = input->GetDatatype()->GetTimeStamp();
-        Mrv::TimeStamp& seen = node.last_seen[driving.first];
-        if (stamp > seen) {
-            seen = stamp;
+    Status& status = node.status();
+    bool execute = status.take_pending();
+    for (const BlockNode::DrivingPin& driving : node.driving_pins(node.signature(), status)) {
+        if (!driving.pin->IsConnected()) continue;
+        const Mrv::TimeStamp stamp = driving.pin->GetDatatype()->GetTimeStamp();
+        if (stamp > *driving.seen) {
+            *driving.seen = stamp;
             execute = true;
         }
     }

@@ -9,6 +9,11 @@ namespace {
 std::string text(const char* value) { return value ? value : ""; }
 }  // namespace
 
+std::uint64_t next_change_stamp() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
 // ---- Pin ------------------------------------------------------------------------
 
 Pin::Pin(Kind kind, std::string id, std::string catalog_id, std::string class_id, std::string name,
@@ -186,12 +191,16 @@ Ref<Status> Status::create() { return Ref<Status>::adopt(new Status()); }
 void Status::AddDrivingInput(const char* pin_id, Mrv::int32 flag) {
     RemoveDrivingInput(pin_id);
     driving_.emplace_back(text(pin_id), flag);
+    driving_changed_ = next_change_stamp();
 }
 
 void Status::RemoveDrivingInput(const char* pin_id) {
     const std::string id = text(pin_id);
-    driving_.erase(std::remove_if(driving_.begin(), driving_.end(), [&](const auto& entry) { return entry.first == id; }),
-                   driving_.end());
+    const auto kept =
+        std::remove_if(driving_.begin(), driving_.end(), [&](const auto& entry) { return entry.first == id; });
+    if (kept == driving_.end()) return;
+    driving_.erase(kept, driving_.end());
+    driving_changed_ = next_change_stamp();
 }
 
 }  // namespace mrvhost

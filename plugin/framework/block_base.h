@@ -252,9 +252,13 @@ private:
     void CheckTables();
     void ReleaseAllHandles();
     template <class Body>
-    bool RunWrapped(const char* method, int32 level, Body&& body);
+    __attribute__((always_inline)) bool RunWrapped(const char* method, int32 level, Body&& body);
     void ReportException(log_session& log, const char* type, const char* method, const char* what);
-    int32 TraceLevel();
+    // Read on every wrapper call: the value object is looked up once per
+    // signature.
+    int32 TraceLevel() { return trace_level_ ? trace_level_->GetValue() : FirstTraceLevel(); }
+    int32 FirstTraceLevel();
+    void ReportFailure(log_session& log, const char* method, int32 trace);
     std::string LoadText(const text& source) const;
     void Notify(int32 level, const char* format, va_list arguments);
     bool ApplyChange(IParameter* parameter, IDatatype* new_value, bool structural, log_session& log);

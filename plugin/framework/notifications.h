@@ -22,10 +22,12 @@ public:
     // Around an Execute: the texts of the last one become the previous.
     // Inline and free of work while nothing was sent: they run every tick.
     void begin_execute() {
-        previous_.clear();
+        if (!previous_.empty()) previous_.clear();
         if (!current_.empty()) previous_.swap(current_);
     }
-    void end_execute() { previous_.clear(); }
+    void end_execute() {
+        if (!previous_.empty()) previous_.clear();
+    }
     // Both sets emptied (Init, Start, Stop, Done and parameter changes
     // start afresh).
     void clear();

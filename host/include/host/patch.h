@@ -42,7 +42,26 @@ struct BlockNode {
     Status& status() const;
     Layout& layout() const;
 
+    // A driving input that the signature declares, with its entry in
+    // last_seen.
+    struct DrivingPin {
+        Pin* pin;
+        Mrv::TimeStamp* seen;
+    };
+    // The driving inputs the block names and declares: looked up by id only
+    // when the block changed its driving inputs or its inputs, so that a
+    // tick compares time stamps and nothing else.
+    const std::vector<DrivingPin>& driving_pins(Signature& signature, Status& status) {
+        if (status.driving_changed() != driving_changed_ || signature.inputs().changed() != inputs_changed_)
+            find_driving_pins(signature, status);
+        return driving_pins_;
+    }
+
 private:
+    void find_driving_pins(Signature& signature, Status& status);
+    std::vector<DrivingPin> driving_pins_;
+    std::uint64_t driving_changed_ = 0, inputs_changed_ = 0;
+
     // The host objects behind the interfaces the block handed out last:
     // asked for on every tick, converted only when the block hands out
     // another.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -15,7 +16,13 @@
 
 namespace mrvhost {
 
-class Pin : public Object<Mrv::IPin> {
+// A stamp no other change in the process carries: collections and status
+// objects take a new one at creation and at every change, so that a cache
+// keyed by it stays valid even when an object is replaced by a new one at
+// the same address.
+std::uint64_t next_change_stamp();
+
+class Pin final : public Object<Mrv::IPin> {
 public:
     enum class Kind { input, output };
     static Ref<Pin> create_input(const std::string& id, const std::string& catalog_id, const std::string& class_id,
@@ -25,6 +32,7 @@ public:
                                   const std::string& name = "", const std::string& description = "");
 
     const char* GetId() const override { return id_.c_str(); }
+    const std::string& id() const { return id_; }
     const char* GetName() const override { return name_.c_str(); }
     const char* GetDescription() const override { return description_.c_str(); }
     const char* GetDatatypeCatalogId() const override { return catalog_id_.c_str(); }
@@ -65,6 +73,7 @@ public:
                                  const std::string& domain_catalog_id = "", const std::string& domain_class_id = "");
 
     const char* GetId() const override { return id_.c_str(); }
+    const std::string& id() const { return id_; }
     const char* GetName() const override { return name_.c_str(); }
     const char* GetDescription() const override { return description_.c_str(); }
     const char* GetDatatypeCatalogId() const override { return catalog_id_.c_str(); }
@@ -105,23 +114,33 @@ public:
 
     Item* find(const std::string& id) const {
         for (const auto& item : items_)
-            if (id == item->GetId()) return item.get();
+            if (id == item->id()) return item.get();
         return nullptr;
     }
-    void add(Ref<Item> item) { items_.push_back(std::move(item)); }
+    void add(Ref<Item> item) {
+        items_.push_back(std::move(item));
+        changed_ = next_change_stamp();
+    }
     bool remove(const std::string& id) {
         for (auto it = items_.begin(); it != items_.end(); ++it)
-            if (id == (*it)->GetId()) {
+            if (id == (*it)->id()) {
                 items_.erase(it);
+                changed_ = next_change_stamp();
                 return true;
             }
         return false;
     }
-    void clear() { items_.clear(); }
+    void clear() {
+        items_.clear();
+        changed_ = next_change_stamp();
+    }
     const std::vector<Ref<Item>>& items() const { return items_; }
+    // Differs from every earlier value after an item was added or removed.
+    std::uint64_t changed() const { return changed_; }
 
 private:
     std::vector<Ref<Item>> items_;
+    std::uint64_t changed_ = next_change_stamp();
 };
 
 using PinCollection = Collection<Pin, Mrv::IPinCollection, Mrv::IPin>;
@@ -224,6 +243,9 @@ public:
     void set_status(Mrv::int32 status) { status_ = status; }
     Mrv::int32 execution_setting(int index) const { return settings_[index]; }
     const std::vector<std::pair<std::string, Mrv::int32>>& driving_inputs() const { return driving_; }
+    // Differs from every earlier value after a driving input was added or
+    // removed.
+    std::uint64_t driving_changed() const { return driving_changed_; }
     ExecutionRequest& execution_request() { return *request_; }
     bool take_pending() { return request_->take_pending(); }
 
@@ -232,6 +254,7 @@ private:
     Mrv::int32 status_ = Mrv::StatusDesign;
     Mrv::int32 settings_[2] = {0, 0};
     std::vector<std::pair<std::string, Mrv::int32>> driving_;
+    std::uint64_t driving_changed_ = next_change_stamp();
     Ref<ExecutionRequest> request_;
 };
 
