@@ -3,8 +3,10 @@
 # (21 MB), two builds side by side: rows one per tick through a
 # VectorRescaler into a CSV sink, and windows of 1000 rows straight into a
 # CSV sink. Runs alternate between the builds, REPEATS times each; every run
-# prints its wall time and peak resident memory (/usr/bin/time), and the
-# outputs of the two builds must be the same bytes.
+# prints its wall time, CPU time (user + system) and peak resident memory
+# (/usr/bin/time), the summary the best of each, and the outputs of the two
+# builds must be the same bytes. On a shared machine CPU time varies less
+# than wall time.
 #
 #   bench/csv_stream_bench.sh BEFORE_BUILD AFTER_BUILD    (REPEATS=3)
 #
@@ -52,31 +54,33 @@ JSON
 JSON
 done
 
-# One run: its wall seconds and peak resident kilobytes.
+# One run: its wall seconds, CPU seconds and peak resident kilobytes.
 run() {  # side patch
     local build=$before
     [ "$1" = after ] && build=$after
-    /usr/bin/time -f "%e %M" -o "$work/time" "$build/bin/mrv-run" --quiet "$work/$1/$2.json" >/dev/null 2>"$work/err" ||
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$build/bin/mrv-run" --quiet "$work/$1/$2.json" >/dev/null 2>"$work/err" ||
         { cat "$work/err" >&2; exit 1; }
-    cat "$work/time"
+    awk '{ print $1, $2 + $3, $4 }' "$work/time"
 }
 
 echo "1,000,000 rows x 3 columns; $repeats runs of each build, alternating"
-printf '%-8s %-7s %9s %12s\n' patch build "wall s" "peak RSS MB"
+printf '%-8s %-7s %9s %9s %12s\n' patch build "wall s" "CPU s" "peak RSS MB"
 for patch in row window; do
-    declare -A best=() peak=()
+    declare -A best=() cpu=() peak=()
     for _ in $(seq "$repeats"); do
         for side in before after; do
-            read -r wall rss < <(run "$side" "$patch")
-            printf '%-8s %-7s %9.2f %12.1f\n' "$patch" "$side" "$wall" "$(echo "$rss / 1024" | bc -l)"
+            read -r wall seconds rss < <(run "$side" "$patch")
+            printf '%-8s %-7s %9.2f %9.2f %12.1f\n' "$patch" "$side" "$wall" "$seconds" "$(echo "$rss / 1024" | bc -l)"
             if [ -z "${best[$side]:-}" ] || [ "$(echo "$wall < ${best[$side]}" | bc)" = 1 ]; then best[$side]=$wall; fi
+            if [ -z "${cpu[$side]:-}" ] || [ "$(echo "$seconds < ${cpu[$side]}" | bc)" = 1 ]; then cpu[$side]=$seconds; fi
             if [ -z "${peak[$side]:-}" ] || [ "$rss" -gt "${peak[$side]}" ]; then peak[$side]=$rss; fi
         done
     done
     if cmp -s "$work/before/$patch.csv" "$work/after/$patch.csv"; then same="identical output"; else same="OUTPUTS DIFFER"; fi
-    printf '%-8s best wall %.2f s -> %.2f s (%.1fx), peak RSS %.1f MB -> %.1f MB, %s\n' "$patch" \
-        "${best[before]}" "${best[after]}" "$(echo "${best[before]} / ${best[after]}" | bc -l)" \
+    printf '%-8s best wall %.2f s -> %.2f s (%.1fx), CPU %.2f s -> %.2f s (%.1fx), peak RSS %.1f MB -> %.1f MB, %s\n' \
+        "$patch" "${best[before]}" "${best[after]}" "$(echo "${best[before]} / ${best[after]}" | bc -l)" \
+        "${cpu[before]}" "${cpu[after]}" "$(echo "${cpu[before]} / ${cpu[after]}" | bc -l)" \
         "$(echo "${peak[before]} / 1024" | bc -l)" "$(echo "${peak[after]} / 1024" | bc -l)" "$same"
     [ "$same" = "identical output" ] || exit 1
-    unset best peak
+    unset best cpu peak
 done

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -185,8 +186,17 @@ std::vector<int> parse_column_list(const std::string& text, int width) {
 // much of its read time here.
 void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
     fields.clear();
-    const auto is_blank = [](char c) { return c == ' ' || c == '\r' || c == '\v' || c == '\f'; };
-    const auto is_separator = [](char c) { return c == ',' || c == ';' || c == '\t'; };
+    // What each character is, looked up once.
+    enum : unsigned char { other, blank, separator };
+    static const auto kinds = [] {
+        std::array<unsigned char, 256> kinds{};
+        for (unsigned char c : {' ', '\r', '\v', '\f'}) kinds[c] = blank;
+        for (unsigned char c : {',', ';', '\t'}) kinds[c] = separator;
+        return kinds;
+    }();
+    const auto is_blank = [](char c) { return kinds[static_cast<unsigned char>(c)] == blank; };
+    const auto is_separator = [](char c) { return kinds[static_cast<unsigned char>(c)] == separator; };
+    const auto is_other = [](char c) { return kinds[static_cast<unsigned char>(c)] == other; };
     std::size_t i = 0, end = line.size();
     while (i < end && (is_blank(line[i]) || line[i] == '\t')) ++i;
     if (i == end) return;  // a line of white space holds no row
@@ -196,7 +206,7 @@ void split_fields(std::string_view line, std::vector<std::string_view>& fields) 
     auto empty = [&] { return std::invalid_argument("column " + std::to_string(fields.size()) + " is empty"); };
     for (;;) {
         const std::size_t start = i;
-        while (i < end && !is_blank(line[i]) && !is_separator(line[i])) ++i;
+        while (i < end && is_other(line[i])) ++i;
         if (i == start) throw empty();
         fields.push_back(line.substr(start, i - start));
         while (i < end && is_blank(line[i])) ++i;
@@ -353,6 +363,26 @@ std::vector<std::string> csv_lines(const Mrv::IDatatype& constant) {
         throw std::invalid_argument("a CSV file cannot hold a trigger");
     // Scalars read as they print.
     return {value_to_text(value)};
+}
+
+std::size_t append_csv_lines(std::string& out, const std::string& first, const Mrv::IDatatype& constant) {
+    auto& value = const_cast<Mrv::IDatatype&>(constant);
+    if (auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(&value)) {
+        const double* cell = m->GetReadPointer();
+        for (Mrv::int32 r = 0; r < m->GetHeight(); ++r) {
+            out += first;
+            for (Mrv::int32 c = 0; c < m->GetWidth(); ++c) append_double(out += ',', *cell++);
+            out += '\n';
+        }
+        return static_cast<std::size_t>(m->GetHeight());
+    }
+    const std::vector<std::string> lines = csv_lines(value);
+    for (const auto& line : lines) {
+        out += first;
+        if (!line.empty()) (out += ',') += line;
+        out += '\n';
+    }
+    return lines.size();
 }
 
 TickWriter::TickWriter(std::string path) : path_(std::move(path)) {

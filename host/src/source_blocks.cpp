@@ -35,7 +35,7 @@ double read_field(std::string_view field, const FieldClass& type) {
     // Hexadecimal is refused, as is a number beyond a double's range:
     // neither is what the file's writer meant.
     const std::size_t digits = field[0] == '-' || field[0] == '+' ? 1 : 0;
-    if (field.compare(digits, 2, "0x") == 0 || field.compare(digits, 2, "0X") == 0)
+    if (field.size() > digits + 1 && field[digits] == '0' && (field[digits + 1] == 'x' || field[digits + 1] == 'X'))
         throw std::invalid_argument(quoted() + " is hexadecimal, not a decimal number");
     // The numbers strtod reads, read faster: from_chars takes no '+' (nor
     // leading blanks, which a field never holds), and says only "out of

@@ -68,14 +68,7 @@ protected:
     }
     void consume(Mrv::IDatatype& value) override {
         if (!writer_) return;
-        const std::string number = std::to_string(tick());
-        const std::vector<std::string> lines = csv_lines(value);
-        for (const auto& line : lines) {
-            pending_ += number;
-            if (!line.empty()) (pending_ += ',') += line;
-            pending_ += '\n';
-        }
-        pending_lines_ += static_cast<long>(lines.size());
+        pending_lines_ += static_cast<long>(append_csv_lines(pending_, std::to_string(tick()), value));
         if (pending_.size() >= piece) flush();
     }
     void done() override {
