@@ -432,6 +432,13 @@ TEST_F(HostBlocks, EachTicksLinesReachTheFileWhole) {
     EXPECT_EQ(lines("copy.csv"), std::vector<std::string>{"1,1,2,3"});
     patch->tick();
     EXPECT_EQ(lines("copy.csv"), (std::vector<std::string>{"1,1,2,3", "2,4,5,6"}));
+    patch->stop();
+    // A paced run writes what it gathered before it waits for each tick.
+    std::vector<std::size_t> written;
+    patch->set_period(std::chrono::milliseconds(1), [&](auto) { written.push_back(lines("copy.csv").size()); });
+    ASSERT_TRUE(patch->start());
+    patch->run(0);
+    EXPECT_EQ(written, (std::vector<std::size_t>{0, 1, 2}));
 }
 
 TEST_F(HostBlocks, AFailedWriteIsAnErrorNamingTheFileOnce) {
