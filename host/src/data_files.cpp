@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -57,21 +58,22 @@ fs::file_type type_of(const struct stat& status) {
 
 }  // namespace
 
-std::string open_regular_file(std::ifstream& in, const std::string& path) {
+namespace {
+
+// Why `path` is no file to read; "" for a regular file.
+std::string not_readable(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
-    if (error) return error.message();
-    if (std::string reason = not_a_file(status.type()); !reason.empty()) return reason;
+    return error ? error.message() : not_a_file(status.type());
+}
+
+}  // namespace
+
+std::string open_regular_file(std::ifstream& in, const std::string& path) {
+    if (std::string reason = not_readable(path); !reason.empty()) return reason;
     errno = 0;
     in.open(path);
     return in ? "" : errno ? std::strerror(errno) : "unreadable";
-}
-
-std::ifstream open_data_file(const std::string& path) {
-    std::ifstream in;
-    const std::string reason = open_regular_file(in, path);
-    if (!reason.empty()) throw std::runtime_error("cannot open \"" + path + "\": " + reason);
-    return in;
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -181,31 +183,120 @@ std::vector<int> parse_column_list(const std::string& text, int width) {
 }
 
 // Written out rather than with a generic splitter: a large table spends
-// most of its load time here.
-std::vector<std::string> split_fields(const std::string& line) {
-    std::vector<std::string> fields;
-    const auto is_blank = [](char c) { return c == ' ' || c == '\r' || c == '\v' || c == '\f'; };
-    const auto is_separator = [](char c) { return c == ',' || c == ';' || c == '\t'; };
+// much of its read time here.
+void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
+    fields.clear();
+    // What each character is, looked up once.
+    enum : unsigned char { other, blank, separator };
+    static const auto kinds = [] {
+        std::array<unsigned char, 256> kinds{};
+        for (unsigned char c : {' ', '\r', '\v', '\f'}) kinds[c] = blank;
+        for (unsigned char c : {',', ';', '\t'}) kinds[c] = separator;
+        return kinds;
+    }();
+    const auto is_blank = [](char c) { return kinds[static_cast<unsigned char>(c)] == blank; };
+    const auto is_separator = [](char c) { return kinds[static_cast<unsigned char>(c)] == separator; };
+    const auto is_other = [](char c) { return kinds[static_cast<unsigned char>(c)] == other; };
     std::size_t i = 0, end = line.size();
     while (i < end && (is_blank(line[i]) || line[i] == '\t')) ++i;
-    if (i == end) return fields;  // a line of white space holds no row
+    if (i == end) return;  // a line of white space holds no row
     i = 0;
     while (i < end && is_blank(line[i])) ++i;
     while (end > i && is_blank(line[end - 1])) --end;
     auto empty = [&] { return std::invalid_argument("column " + std::to_string(fields.size()) + " is empty"); };
     for (;;) {
         const std::size_t start = i;
-        while (i < end && !is_blank(line[i]) && !is_separator(line[i])) ++i;
+        while (i < end && is_other(line[i])) ++i;
         if (i == start) throw empty();
-        fields.emplace_back(line, start, i - start);
+        fields.push_back(line.substr(start, i - start));
         while (i < end && is_blank(line[i])) ++i;
-        if (i == end) return fields;
+        if (i == end) return;
         if (is_separator(line[i])) {
             ++i;
             while (i < end && is_blank(line[i])) ++i;
             if (i == end) throw empty();
         }
     }
+}
+
+namespace {
+constexpr std::size_t read_piece = 64 * 1024;
+}  // namespace
+
+LineReader::LineReader(std::string path) : path_(std::move(path)) {
+    std::string reason = not_readable(path_);
+    if (reason.empty()) {
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat status {};
+        if (fd_ < 0 || ::fstat(fd_, &status) != 0) reason = std::strerror(errno);
+        else size_ = static_cast<std::uintmax_t>(status.st_size);
+    }
+    if (!reason.empty()) {
+        if (fd_ >= 0) ::close(fd_);
+        throw std::runtime_error("cannot open \"" + path_ + "\": " + reason);
+    }
+    buffer_.resize(read_piece);
+}
+
+LineReader::~LineReader() { ::close(fd_); }
+
+void LineReader::rewind() {
+    read_ = 0;
+    begin_ = end_ = 0;
+    number_ = 0;
+}
+
+bool LineReader::next(std::string_view& line) {
+    for (;;) {
+        const char* start = buffer_.data() + begin_;
+        if (const void* found = std::memchr(start, '\n', end_ - begin_)) {
+            const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(found) - start);
+            line = std::string_view(start, length);
+            begin_ += length + 1;
+            ++number_;
+            return true;
+        }
+        if (!fill()) {
+            // The last line may end without a line break.
+            if (begin_ == end_) return false;
+            line = std::string_view(buffer_.data() + begin_, end_ - begin_);
+            begin_ = end_;
+            ++number_;
+            return true;
+        }
+    }
+}
+
+bool LineReader::fill() {
+    // Checked on every read, so that a change shows before a row of it is
+    // given; a file that grew is caught at its old end.
+    auto size_now = [&] {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0)
+            throw std::runtime_error("cannot read \"" + path_ + "\": " + std::strerror(errno));
+        return static_cast<std::uintmax_t>(status.st_size);
+    };
+    auto changed = [&](std::uintmax_t now) {
+        return std::runtime_error("\"" + path_ + "\" changed size while it was read (" + std::to_string(size_) +
+                                  " bytes, now " + std::to_string(now) + ")");
+    };
+    if (const auto now = size_now(); now != size_) throw changed(now);
+    if (read_ == size_) return false;
+    // The unfinished line moves to the front; a line longer than the
+    // buffer makes it grow.
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    if (buffer_.size() - end_ < read_piece / 2) buffer_.resize(buffer_.size() * 2);
+    const auto wanted = static_cast<std::size_t>(std::min<std::uintmax_t>(buffer_.size() - end_, size_ - read_));
+    ssize_t n = 0;
+    do n = ::pread(fd_, buffer_.data() + end_, wanted, static_cast<off_t>(read_));
+    while (n < 0 && errno == EINTR);
+    if (n < 0) throw std::runtime_error("cannot read \"" + path_ + "\": " + std::strerror(errno));
+    if (n == 0) throw changed(size_now());  // cut short since the size was taken
+    end_ += static_cast<std::size_t>(n);
+    read_ += static_cast<std::uintmax_t>(n);
+    return true;
 }
 
 std::string csv_field(const std::string& text) {
@@ -272,6 +363,26 @@ std::vector<std::string> csv_lines(const Mrv::IDatatype& constant) {
         throw std::invalid_argument("a CSV file cannot hold a trigger");
     // Scalars read as they print.
     return {value_to_text(value)};
+}
+
+std::size_t append_csv_lines(std::string& out, const std::string& first, const Mrv::IDatatype& constant) {
+    auto& value = const_cast<Mrv::IDatatype&>(constant);
+    if (auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(&value)) {
+        const double* cell = m->GetReadPointer();
+        for (Mrv::int32 r = 0; r < m->GetHeight(); ++r) {
+            out += first;
+            for (Mrv::int32 c = 0; c < m->GetWidth(); ++c) append_double(out += ',', *cell++);
+            out += '\n';
+        }
+        return static_cast<std::size_t>(m->GetHeight());
+    }
+    const std::vector<std::string> lines = csv_lines(value);
+    for (const auto& line : lines) {
+        out += first;
+        if (!line.empty()) (out += ',') += line;
+        out += '\n';
+    }
+    return lines.size();
 }
 
 TickWriter::TickWriter(std::string path) : path_(std::move(path)) {

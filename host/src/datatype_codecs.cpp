@@ -115,11 +115,21 @@ std::string unknown_key(const nlohmann::json& object, const std::vector<std::str
 }
 
 std::string format_double(double value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    std::string text;
+    append_double(text, value);
+    return text;
+}
+
+void append_double(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "nan";
+    } else if (std::isinf(value)) {
+        out += value > 0 ? "inf" : "-inf";
+    } else {
+        char buffer[64];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        out.append(buffer, result.ptr);
+    }
 }
 
 std::string value_to_text(const Mrv::IDatatype& constant) {

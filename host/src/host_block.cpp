@@ -61,6 +61,10 @@ bool HostBlock::ExecuteBlock() {
     return guarded([&] { execute(); }, true);
 }
 
+void HostBlock::flush_output() {
+    guarded([&] { flush(); }, true);
+}
+
 long long HostBlock::tick() const {
     auto* clock = dynamic_cast<const Clock*>(clock_.get());
     return clock && clock->period() > 0 ? now() / clock->period() : now();

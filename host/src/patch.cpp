@@ -523,6 +523,12 @@ void Patch::tick() {
             block->block->ExecuteBlock();
             block->signature().executed();
         }
+    if (!in_run_) flush_outputs();
+}
+
+void Patch::flush_outputs() {
+    for (BlockNode* block : order_)
+        if (block->host_block) block->host_block->flush_output();
 }
 
 bool Patch::sources_exhausted() const {
@@ -552,12 +558,18 @@ constexpr auto idle_report = std::chrono::milliseconds(250);
 void Patch::run(long ticks, const std::function<void(long)>& on_tick, bool until_stopped) {
     using clock = std::chrono::steady_clock;
     const auto begun = clock::now();
+    in_run_ = true;
+    struct Leave {
+        bool& in_run;
+        ~Leave() { in_run = false; }
+    } leave{in_run_};
     long paced = 0;
     bool live = until_stopped;
     for (const auto& block : blocks_) live = live || (block->host_block && block->host_block->live());
     // Waits for the next tick's time, or in a live patch for a block to ask
     // for an execution; a stop request cuts the wait short.
     auto wait = [&] {
+        if (period_.count() > 0 || live) flush_outputs();
         if (period_.count() > 0) {
             const auto due = begun + period_ * paced++;
             if (wait_until_) return wait_until_(due);

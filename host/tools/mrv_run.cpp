@@ -67,8 +67,10 @@ std::atomic<mrvhost::Patch*> running_patch{nullptr};
 volatile std::sig_atomic_t stop_signal = 0;
 
 // The first SIGINT or SIGTERM lets the tick in progress finish, then the
-// run ends as it would have (end events, --save, summary); a second SIGINT
-// ends the process at once.
+// run ends as it would have (end events, --save, summary, and the CSV
+// sinks write the lines they gathered); a second SIGINT ends the process
+// at once, and the lines a CSV sink gathered since the engine last waited
+// (up to 64 KiB) are lost.
 extern "C" void on_stop_signal(int signal_number) {
     if (stop_signal != 0 && signal_number == SIGINT) _exit(130);
     stop_signal = signal_number;

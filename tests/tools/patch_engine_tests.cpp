@@ -432,6 +432,13 @@ TEST_F(HostBlocks, EachTicksLinesReachTheFileWhole) {
     EXPECT_EQ(lines("copy.csv"), std::vector<std::string>{"1,1,2,3"});
     patch->tick();
     EXPECT_EQ(lines("copy.csv"), (std::vector<std::string>{"1,1,2,3", "2,4,5,6"}));
+    patch->stop();
+    // A paced run writes what it gathered before it waits for each tick.
+    std::vector<std::size_t> written;
+    patch->set_period(std::chrono::milliseconds(1), [&](auto) { written.push_back(lines("copy.csv").size()); });
+    ASSERT_TRUE(patch->start());
+    patch->run(0);
+    EXPECT_EQ(written, (std::vector<std::size_t>{0, 1, 2}));
 }
 
 TEST_F(HostBlocks, AFailedWriteIsAnErrorNamingTheFileOnce) {
@@ -573,7 +580,7 @@ TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
 
 // Every field of a table is a number as written: none left empty between
 // separators (blanks alone may run together), none in hexadecimal or beyond
-// a double; and the file fits in memory.
+// a double; and a table sent whole fits in memory.
 TEST_F(HostBlocks, TableFieldsAreCheckedOneByOne) {
     const std::string t = (folder / "t.csv").string();
     const std::string start = "block \"source\" failed to initialise: " + t;
@@ -585,6 +592,11 @@ TEST_F(HostBlocks, TableFieldsAreCheckedOneByOne) {
         {"1;2;\n", {start + ":1: column 2 is empty"}},
         {";1;2\n", {start + ":1: column 0 is empty"}},
         {"1\t\t2\n", {start + ":1: column 1 is empty"}},
+        // Numbers as strtod reads them, whole: either sign, a point without
+        // digits on one side, inf and nan; below the smallest double is zero.
+        {"+1.5 -.5 1. +inf -Infinity NaN 1e-400 -1e-400 4.9e-324\n", {"1,1.5,-0.5,1,inf,-inf,nan,0,-0,5e-324"}},
+        {"+-1\n", {start + ":1: \"+-1\" is not a number"}},
+        {"1,1e\n", {start + ":1: \"1e\" is not a number"}},
         {"1,2\n1e400,2\n", {start + ":2: \"1e400\" is beyond the range of a double"}},
         {"-0x10,2\n", {start + ":1: \"-0x10\" is hexadecimal, not a decimal number"}},
     };
@@ -592,10 +604,40 @@ TEST_F(HostBlocks, TableFieldsAreCheckedOneByOne) {
         std::ofstream(t) << text;
         EXPECT_EQ(copy_table({{"HeaderRows", 0}}, "double-matrix", "t.csv"), expected) << text;
     }
+    // Only the whole table is held in memory; a row at a time, any size is read.
     std::filesystem::resize_file(t, (std::uintmax_t(1) << 30) + 1);
-    EXPECT_EQ(copy_table(json::object(), "double-matrix", "t.csv"),
+    EXPECT_EQ(copy_table({{"Mode", "all"}}, "double-matrix", "t.csv"),
               std::vector<std::string>{"block \"source\" failed to initialise: \"" + t +
                                        "\" holds 1073741825 bytes; a table may hold at most 1 GiB"});
+    EXPECT_EQ(copy_table({{"HeaderRows", 0}}, "double-matrix", "t.csv"), cases.back().second);
+}
+
+// A table is read as the run goes: one cut short or grown meanwhile is an
+// error naming it, and every row sent before is a row of the file as it was.
+TEST_F(HostBlocks, ATableThatChangesSizeWhileReadIsAnError) {
+    const std::string t = (folder / "t.csv").string();
+    for (const std::uintmax_t change : {std::uintmax_t(10), std::uintmax_t(1) << 20}) {
+        {
+            std::ofstream out(t);
+            for (int row = 1; row <= 20000; ++row) out << row << "\n";  // more than one read
+        }
+        const std::uintmax_t size = std::filesystem::file_size(t);
+        patch = std::make_unique<Patch>();
+        add("source", "host.csv_source", "double", {{"File", "t.csv"}});
+        add("sink", "host.csv_sink", "double", {{"File", "copy.csv"}});
+        patch->link("source", "Output", "sink", "Input");
+        ASSERT_TRUE(patch->start());
+        patch->tick();
+        std::filesystem::resize_file(t, change);
+        patch->run(0);
+        patch->stop();
+        EXPECT_EQ(errors(), std::vector<std::string>{"source: \"" + t + "\" changed size while it was read (" +
+                                                     std::to_string(size) + " bytes, now " + std::to_string(change) +
+                                                     ")\n"});
+        const std::vector<std::string> sent = lines("copy.csv");
+        EXPECT_LT(sent.size(), 20000u);
+        for (const auto& line : sent) EXPECT_EQ(line.substr(0, line.find(',')), line.substr(line.find(',') + 1));
+    }
 }
 
 TEST_F(HostBlocks, AFailedStartLeavesTheSinksFileAsItWas) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mrv/datatypes.h"
@@ -19,8 +20,6 @@ std::string resolve_path(const std::string& base, const std::string& file);
 // directory", "it is a directory", "it is a character device, not a file").
 // "" when it is open.
 std::string open_regular_file(std::ifstream& in, const std::string& path);
-// The same, throwing std::runtime_error "cannot open "PATH": REASON".
-std::ifstream open_data_file(const std::string& path);
 // Whether two paths name the same file, whether or not it exists yet.
 bool same_file(const std::string& a, const std::string& b);
 
@@ -44,17 +43,55 @@ void replace_file(const std::string& path, const std::function<void(std::FILE*)>
 // against the `width` of the table before any range is expanded; an empty
 // list keeps every column. Throws std::invalid_argument.
 std::vector<int> parse_column_list(const std::string& text, int width);
-// The fields of a data line: separated by a comma, a semicolon or a tab
-// (with blanks around it, or not) or by blanks alone; none for a line of
-// white space. A field left empty between two separators, or before the
-// first or after the last, throws std::invalid_argument "column N is
-// empty" (N from 0).
-std::vector<std::string> split_fields(const std::string& line);
+// The fields of a data line, into `fields` (views into `line`): separated
+// by a comma, a semicolon or a tab (with blanks around it, or not) or by
+// blanks alone; none for a line of white space. A field left empty between
+// two separators, or before the first or after the last, throws
+// std::invalid_argument "column N is empty" (N from 0).
+void split_fields(std::string_view line, std::vector<std::string_view>& fields);
+
+// A data file read a line at a time through a buffer of its own, so that a
+// file of any length takes the memory of its longest line and 64 KiB. The
+// file must keep its size while it is read: one cut short or grown under a
+// running patch throws std::runtime_error ""PATH" changed size while it was
+// read (...)" rather than giving a torn row or one that was not there.
+class LineReader {
+public:
+    // Throws std::runtime_error "cannot open "PATH": REASON" (the reasons of
+    // open_regular_file).
+    explicit LineReader(std::string path);
+    ~LineReader();
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    // The next line, without its line break, valid until the next call;
+    // false after the last.
+    bool next(std::string_view& line);
+    // The number of the line next() gave last, from 1.
+    long number() const { return number_; }
+    std::uintmax_t size() const { return size_; }
+    const std::string& path() const { return path_; }
+    // Back to the first line.
+    void rewind();
+
+private:
+    // Reads on after the lines not yet given; false at the end of the file.
+    bool fill();
+    std::string path_;
+    int fd_ = -1;
+    std::uintmax_t size_ = 0, read_ = 0;
+    std::vector<char> buffer_;
+    std::size_t begin_ = 0, end_ = 0;
+    long number_ = 0;
+};
 
 // The class ids a CSV sink writes, and the lines (without the tick) that
 // one value of such a class becomes.
 bool is_csv_writable(const std::string& class_id);
 std::vector<std::string> csv_lines(const Mrv::IDatatype& value);
+// Appends those lines to `out`, each after `first` and a comma (none before
+// an empty line) and with its line break; returns how many. A double
+// matrix, which a sink may get a million times, goes straight to `out`.
+std::size_t append_csv_lines(std::string& out, const std::string& first, const Mrv::IDatatype& value);
 // A text field, quoted when it holds a separator, a quote or a line break.
 std::string csv_field(const std::string& text);
 

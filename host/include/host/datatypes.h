@@ -30,6 +30,8 @@ void reshape_temporal(Mrv::ITemporalData& value, Mrv::int32 channels, Mrv::int32
 
 // Shortest text that reads back as the same double ("nan", "inf", "-inf").
 std::string format_double(double value);
+// The same, appended to `out`.
+void append_double(std::string& out, double value);
 
 // Reads a number as data files and matrix texts write it ("nan", "inf" and
 // "-inf" in any case); false unless the whole text is the number.

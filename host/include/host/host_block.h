@@ -59,6 +59,9 @@ public:
     // Messages taken in and sent out so far, for the rates a live run shows.
     virtual long messages_in() const { return 0; }
     virtual long messages_out() const { return 0; }
+    // Writes out what the block has gathered for a file (errors become
+    // notifications, as from Execute); the engine calls it before it waits.
+    void flush_output();
     // Whether the patch ticks on the clock rather than on each message.
     void set_paced(bool paced) { paced_ = paced; }
     // The name the patch gives the block (pictures are titled with it).
@@ -71,6 +74,7 @@ protected:
     // After every block has initialised: the time to touch files.
     virtual void start() {}
     virtual void execute() = 0;
+    virtual void flush() {}
     virtual void done() {}
 
     Signature& signature() { return *signature_; }
