@@ -101,16 +101,6 @@ TEST(PropertyValues, TextConversionFollowsTheStoredType) {
     EXPECT_STREQ(words.GetText(), "a b");
 }
 
-TEST(PropertyValues, PropertySetsByNameAndIndex) {
-    CPropertyCollectionImpl sets;
-    sets.add("general")->add(new CPropertyImpl(1, "gain", 2.0));
-    EXPECT_EQ(sets.find("general")->GetCount(), 1);
-    EXPECT_EQ(description_of([&] { sets.find("other"); }), "std: Property set \"other\" not found");
-    EXPECT_EQ(description_of([&] { sets.at(1); }), "Property set index is out of range.\n");
-    EXPECT_EQ(description_of([&] { sets.at(0)->GetItem(1); }),
-              "Error while accessing a collection.\nValid range index is [0-0]\nRequired index is 1.\n");
-}
-
 TEST(Registration, LanguageLookupFallsBackToTheFirstRecord) {
     block_class_registrant registrant("Example");
     registrant.language(1033).name("English name").language(1040).name("Nome italiano");
@@ -118,20 +108,6 @@ TEST(Registration, LanguageLookupFallsBackToTheFirstRecord) {
     EXPECT_EQ(registrant.texts(1036).name, "English name");
     block_class_registrant bare("Bare");
     EXPECT_EQ(description_of([&] { bare.texts(1033); }), "std: Language 1033 not found");
-}
-
-TEST(Registration, BuilderChainsAndItsFailures) {
-    block_class_registrant copied =
-        block_class_registrant("Chained").language(1033).name("Chained").bitmap(7).author("a").licence("l").company("c");
-    EXPECT_EQ(copied.texts(1033).bitmap_id, 7);
-    EXPECT_EQ(copied.authors(), std::vector<std::string>{"a"});
-    // The copy's records belong to the copy.
-    EXPECT_EQ(&copied.language(1033).done(), &copied);
-
-    object_class_language<block_class_registrant> orphan(nullptr, 1033);
-    EXPECT_EQ(description_of([&] { orphan.author("x"); }),
-              "std: curiosly_recurring_pattern_helper<ThisClass>::this_class_ref: NULL pointer");
-    EXPECT_EQ(description_of([&] { copied.create(nullptr); }), "Using object_class_registrant<ThisClass>::null_factory");
 }
 
 IUnknown* make_nothing(void*, const std::string&) { return nullptr; }

@@ -41,10 +41,6 @@ protected:
             parameter("DesignOnly", "Design only", "fixed while running", "int")
                 .initial_value(3)
                 .attribute(AttrRunChange, false),
-            parameter("Bounded", "Bounded", "with a domain", "int")
-                .initial_value(5)
-                .domain(int_domain().minimum(1, true).maximum(10, true)),
-            parameter("Go", "Go", "a trigger", "trigger"),
             parameter("M", "M", "a matrix", "double-matrix"),
         };
         Declare(table);

@@ -110,15 +110,6 @@ TEST_F(Standardize2, ZScoresAgainstTheTrainingFile) {
     EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], z_of_6_against_four_rows);
 }
 
-TEST_F(Standardize2, RoundsWithTheDigitsFile) {
-    ASSERT_TRUE(prepare({6, 6}, write("training.txt", "1 1\n2 2\n3 3\n"), write("digits.txt", "1 1\n3 1\n2 1\n"),
-                        {1, 2}));
-    ASSERT_TRUE(harness->tick());
-    const auto out = harness->output_values("OutFeatureVector");
-    EXPECT_DOUBLE_EQ(out[0], 1.39);
-    EXPECT_DOUBLE_EQ(out[1], 1.4);
-}
-
 TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
     const std::string training = write("training.txt", training_text);
     const std::string digits = write("digits.txt", "1 1\n1 1\n1 1\n");
@@ -278,15 +269,6 @@ TEST_F(Standardize2, FileNamesAreTriedOnlyWhileRunning) {
                                             "Cannot open file " + (folder / id).string() + "\n",
                                             "The file " + (folder / id).string() + " is not read: it is a folder.\n"}));
     }
-}
-
-TEST_F(Standardize2, ReloadOutsideARunChangesNothing) {
-    make("std");
-    harness->set_running(true);
-    EXPECT_TRUE(harness->fire("Reload"));
-    EXPECT_TRUE(harness->messages().empty());
-    harness->set_running(false);
-    EXPECT_FALSE(harness->fire("Reload"));  // a trigger of run time only
 }
 
 }  // namespace

@@ -127,16 +127,6 @@ TEST_F(SVMPredict, ModelsThatCannotGiveProbabilitiesStillPredict) {
     EXPECT_EQ(harness->output_values("OutputVector").size(), 4u);
     EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
     EXPECT_EQ(harness->output_time("ProbVector"), 0u);  // never written
-
-    // Probability information is asked first: a one-class model has none.
-    ASSERT_TRUE(prepare(model("one.txt", {ONE_CLASS, 1, false}), true));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              std::vector<std::string>{"CSVMBlock::Init -- Cannot return probability values. The loaded model does not "
-                                       "contain probability information.\n"});
-    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
-    ASSERT_TRUE(harness->tick());
-    for (double value : harness->output_values("OutputVector")) EXPECT_TRUE(value == 1 || value == -1);
-    EXPECT_EQ(harness->output_time("ProbVector"), 0u);
 }
 
 TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
