@@ -43,12 +43,6 @@ TEST_F(BlockBase, StartAfterStopRunsStopAgain) {
     EXPECT_EQ(std::count(block->calls.begin(), block->calls.end(), "Stop"), 2);
 }
 
-TEST_F(BlockBase, FalseResultIsReportedAsAnError) {
-    block->init_result = false;
-    EXPECT_FALSE(harness.init());
-    EXPECT_EQ(harness.messages(Mrv::LevelError), std::vector<std::string>{"Block rec: error in method Init\n"});
-}
-
 TEST_F(BlockBase, ExceptionsBecomeFatalReports) {
     ASSERT_TRUE(harness.begin());
     block->execute_throw = "mrv";
@@ -99,10 +93,12 @@ std::vector<std::string> log_lines(const BlockHarness& harness) {
     return lines;
 }
 
-TEST_F(BlockBase, TraceLevelTwoLogsOnlyFailures) {
+// A false result is an error, reported and, from trace level 2, logged.
+TEST_F(BlockBase, FalseResultIsReportedAndLoggedFromTraceLevelTwo) {
     block->init_result = false;
     harness.set_trace_level(2);
     EXPECT_FALSE(harness.init());
+    EXPECT_EQ(harness.messages(Mrv::LevelError), std::vector<std::string>{"Block rec: error in method Init\n"});
     ASSERT_EQ(harness.log_entries().size(), 1u);
     ASSERT_EQ(harness.log_entries()[0].lines.size(), 1u);
     EXPECT_EQ(harness.log_entries()[0].lines[0].severity, Mrv::LogError);

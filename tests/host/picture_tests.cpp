@@ -227,24 +227,4 @@ TEST_F(PictureSinks, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
     patch->close();
 }
 
-TEST_F(PictureSinks, PlotSinkTakesXValuesOfTheSeriesLength) {
-    build("host.plot_sink", "double-matrix", nlohmann::json::parse("[[1, 2, 3]]"), "plot.png");
-    patch->add_block("x", "host.constant", "double-matrix");
-    patch->set_parameter("x", "Value", nlohmann::json::parse("[[0.5, 1.5]]"));
-    patch->link("x", "Output", "picture", "X");
-    patch->set_parameter("picture", "EveryTicks", 1);
-    ASSERT_TRUE(patch->start());
-    patch->tick();
-    EXPECT_EQ(errors(), std::vector<std::string>{"2 X values for 3 points\n"});
-    // Drawn again when the run ends, with the X values then.
-    patch->set_parameter("x", "Value", nlohmann::json::parse("[[0.5, 1.5, 2.5]]"));
-    patch->tick();
-    patch->stop();
-    EXPECT_EQ(errors().size(), 1u);
-    const Png png(folder / "plot.png");
-    ASSERT_TRUE(png.ok());
-    EXPECT_EQ(png.width(), chart_width);
-    patch->close();
-}
-
 }  // namespace

@@ -188,17 +188,6 @@ TEST_F(SVMPredict, RefreshWithAnotherClassCountStopsTheProbabilities) {
     ASSERT_TRUE(harness->tick());
     const auto stamped = harness->output_time("ProbVector");
 
-    // No probability information: reported with the refresh's own text.
-    ASSERT_TRUE(harness->set_string("ModelFileName", model("plain.txt", {C_SVC, 3, false}).string()));
-    harness->clear_notifications();
-    ASSERT_TRUE(harness->fire("RefreshModel"));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- Cannot return probability values. The loaded "
-                                       "model does not contain probability information.\n"});
-    EXPECT_EQ(harness->messages(Mrv::LevelMessage).size(), 1u);
-    harness->touch("InputMatrix");
-    ASSERT_TRUE(harness->tick());  // a report repeats only after an Execute
-
     // Four classes where Init made three columns.
     ASSERT_TRUE(harness->set_string("ModelFileName", model("four.txt", {C_SVC, 4, true}).string()));
     harness->clear_notifications();
