@@ -35,14 +35,6 @@ TEST_F(BlockBase, LifecycleRunsTheOverridablesInHostOrder) {
                                                       "Done", "DoneSignature"}));
 }
 
-TEST_F(BlockBase, StartAfterStopRunsStopAgain) {
-    ASSERT_TRUE(harness.begin());
-    harness.stop();
-    ASSERT_TRUE(harness.start());
-    harness.stop();
-    EXPECT_EQ(std::count(block->calls.begin(), block->calls.end(), "Stop"), 2);
-}
-
 TEST_F(BlockBase, ExceptionsBecomeFatalReports) {
     ASSERT_TRUE(harness.begin());
     block->execute_throw = "mrv";

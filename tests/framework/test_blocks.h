@@ -166,15 +166,6 @@ protected:
     }
 };
 
-// Declares a parameter whose default does not fit its datatype.
-class MisdeclaredBlock : public CBlockImplBase<IBlock> {
-public:
-    explicit MisdeclaredBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {}
-
-protected:
-    void InitSignature() override { Declare(parameter("Count", "Count", "an int", "int").initial_value(2.5)); }
-};
-
 }  // namespace framework_test
 
 namespace framework_test {

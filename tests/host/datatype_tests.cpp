@@ -81,15 +81,6 @@ TEST_F(HostObjects, CopyEqualsAndShapes) {
     EXPECT_FALSE(trigger->Equals(trigger.get()));
 }
 
-TEST_F(HostObjects, UnknownClassesAreRefused) {
-    EXPECT_EQ(description_of([] { create_datatype("kernel", "quaternion"); }),
-              "Catalog error: failed to instantiate datatype.\n");
-    EXPECT_EQ(description_of([] { create_init_info("kernel", "double"); }),
-              "Catalog error: failed to instantiate datatype initinfo.\n");
-    EXPECT_EQ(description_of([] { create_domain("kernel", "text-domain"); }),
-              "Catalog error: failed to instantiate datatype domain.\n");
-}
-
 TEST_F(HostObjects, DomainBoundsInclusiveExclusiveAbsent) {
     auto domain = Ref<Mrv::IDomain>::adopt(create_domain("kernel", "int-domain"));
     auto* ints = convert_or_throw<Mrv::IIntDomain>(domain.get());

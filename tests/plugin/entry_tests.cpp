@@ -18,16 +18,6 @@ protected:
     mrvhost::PluginLibrary& library = plugin.library();
 };
 
-TEST_F(Entry, IdentityExports) {
-    EXPECT_STREQ(library.GetDllIdentifier(), "MrvML_5E0C2A91-7D4B-4f3e-A8C6-19B2D4F07E35");
-    EXPECT_STREQ(library.GetSDKVersion(), "5.1.0");
-#ifdef NDEBUG
-    EXPECT_FALSE(library.IsDebugBuild());
-#else
-    EXPECT_TRUE(library.IsDebugBuild());
-#endif
-}
-
 TEST_F(Entry, LanguageQueriesReportOnlyBuiltSignatures) {
     EXPECT_EQ(library.GetDllLanguageIDCount(), 0u);
     EXPECT_EQ(library.GetDllLanguageID(0), 0u);
@@ -98,18 +88,6 @@ TEST_F(Entry, BlockClassTextsInBothLanguages) {
     EXPECT_STREQ(english->GetCompany(0), "Sonara");
     EXPECT_EQ(description_of([&] { english->GetAuthor(1); }),
               "Error while accessing a collection.\nValid range index is [0-0]\nRequired index is 1.\n");
-}
-
-TEST_F(Entry, CreatedBlockConvertsToItsInterfaces) {
-    mrvhost::BlockHarness harness(plugin.find_class("VectorRescaler"), "scale");
-    Mrv::IBlock* block = harness.block();
-    EXPECT_NE(Mrv::interface_cast<Mrv::IEventHandler>(block), nullptr);
-    EXPECT_NE(Mrv::interface_cast<Mrv::IPropertyContainer>(block), nullptr);
-    EXPECT_NE(Mrv::interface_cast<Mrv::ISignedObject>(block), nullptr);
-    EXPECT_EQ(Mrv::interface_cast<Mrv::IDouble>(block), nullptr);
-    auto* container = Mrv::interface_cast<Mrv::IPropertyContainer>(block);
-    EXPECT_EQ(container->GetPropertySetCount(), 0);
-    EXPECT_EQ(description_of([&] { container->GetPropertySet(0); }), "Property set index is out of range.\n");
 }
 
 }  // namespace
