@@ -12,14 +12,18 @@ namespace {
 
 using mrvhost::BlockHarness;
 
+// A declared RecordingBlock named "rec"; the live-object count is checked
+// once the harness is gone.
 class BlockBase : public LiveObjectsTest {
 protected:
+    void SetUp() override { harness.init_instance(); }
+    void ReleaseHostObjects() override { owned.reset(); }
+    std::unique_ptr<BlockHarness> owned = std::make_unique<BlockHarness>(factory_of<RecordingBlock>(), "rec");
+    BlockHarness& harness = *owned;
+    RecordingBlock* block = created_as<RecordingBlock>(harness);
 };
 
 TEST_F(BlockBase, LifecycleRunsTheOverridablesInHostOrder) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     ASSERT_TRUE(harness.begin());
     harness.feed_double("In", 1.0);
     ASSERT_TRUE(harness.tick());
@@ -31,41 +35,7 @@ TEST_F(BlockBase, LifecycleRunsTheOverridablesInHostOrder) {
                                                       "Done", "DoneSignature"}));
 }
 
-TEST_F(BlockBase, StartAfterStopRunsStopAgain) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
-    ASSERT_TRUE(harness.begin());
-    harness.stop();
-    ASSERT_TRUE(harness.start());
-    harness.stop();
-    EXPECT_EQ(std::count(block->calls.begin(), block->calls.end(), "Stop"), 2);
-}
-
-TEST_F(BlockBase, DoneIsSkippedWhenInitHadANullObject) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
-    ASSERT_TRUE(harness.block()->InitBlock(&harness.clock(), nullptr, 0, 0));
-    harness.block()->DoneBlock();
-    EXPECT_EQ(std::count(block->calls.begin(), block->calls.end(), "Done"), 0);
-    ASSERT_TRUE(harness.block()->InitBlock(nullptr, &harness.clock(), 0, 0));
-    harness.block()->DoneBlock();
-    EXPECT_EQ(std::count(block->calls.begin(), block->calls.end(), "Done"), 0);
-}
-
-TEST_F(BlockBase, FalseResultIsReportedAsAnError) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    created_as<RecordingBlock>(harness)->init_result = false;
-    harness.init_instance();
-    EXPECT_FALSE(harness.init());
-    EXPECT_EQ(harness.messages(Mrv::LevelError), std::vector<std::string>{"Block rec: error in method Init\n"});
-}
-
 TEST_F(BlockBase, ExceptionsBecomeFatalReports) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     ASSERT_TRUE(harness.begin());
     block->execute_throw = "mrv";
     EXPECT_FALSE(harness.tick());
@@ -80,9 +50,6 @@ TEST_F(BlockBase, ExceptionsBecomeFatalReports) {
 }
 
 TEST_F(BlockBase, RecurringMessageIsSentOnceUntilATickPassesWithoutIt) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     ASSERT_TRUE(harness.begin());
     block->execute_warning = "again\n";
     for (int i = 0; i < 4; ++i) harness.tick();
@@ -96,9 +63,6 @@ TEST_F(BlockBase, RecurringMessageIsSentOnceUntilATickPassesWithoutIt) {
 }
 
 TEST_F(BlockBase, SameMessageTwiceInOneCycleIsSentOnce) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     block->NotifyWarning("twice\n");
     block->NotifyWarning("twice\n");
     EXPECT_EQ(harness.messages(Mrv::LevelWarning).size(), 1u);
@@ -109,9 +73,6 @@ TEST_F(BlockBase, SameMessageTwiceInOneCycleIsSentOnce) {
 }
 
 TEST_F(BlockBase, LongNotificationIsCutAt511Characters) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     block->NotifyWarning("%s", std::string(600, 'x').c_str());
     ASSERT_EQ(harness.messages(Mrv::LevelWarning).size(), 1u);
     EXPECT_EQ(harness.messages(Mrv::LevelWarning)[0], std::string(511, 'x'));
@@ -124,12 +85,12 @@ std::vector<std::string> log_lines(const BlockHarness& harness) {
     return lines;
 }
 
-TEST_F(BlockBase, TraceLevelTwoLogsOnlyFailures) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    created_as<RecordingBlock>(harness)->init_result = false;
-    harness.init_instance();
+// A false result is an error, reported and, from trace level 2, logged.
+TEST_F(BlockBase, FalseResultIsReportedAndLoggedFromTraceLevelTwo) {
+    block->init_result = false;
     harness.set_trace_level(2);
     EXPECT_FALSE(harness.init());
+    EXPECT_EQ(harness.messages(Mrv::LevelError), std::vector<std::string>{"Block rec: error in method Init\n"});
     ASSERT_EQ(harness.log_entries().size(), 1u);
     ASSERT_EQ(harness.log_entries()[0].lines.size(), 1u);
     EXPECT_EQ(harness.log_entries()[0].lines[0].severity, Mrv::LogError);
@@ -137,8 +98,6 @@ TEST_F(BlockBase, TraceLevelTwoLogsOnlyFailures) {
 }
 
 TEST_F(BlockBase, TraceLevelSixLogsEveryExecuteInOneEntry) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    harness.init_instance();
     harness.set_trace_level(6);
     ASSERT_TRUE(harness.init());
     harness.tick();
@@ -182,9 +141,6 @@ TEST_F(BlockBase, ConstructionChecksTheCreationContext) {
 // ---- parameter changes ------------------------------------------------------
 
 TEST_F(BlockBase, VetoKeepsTheOldValueAndSkipsOnChanged) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     block->veto = true;
     EXPECT_FALSE(harness.set_double("Y", 9.0));
     EXPECT_EQ(harness.parameter_double("Y"), 2.5);
@@ -196,9 +152,6 @@ TEST_F(BlockBase, VetoKeepsTheOldValueAndSkipsOnChanged) {
 }
 
 TEST_F(BlockBase, SettingTheCurrentValueCallsNothing) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     const auto calls_before = block->calls.size();
     EXPECT_TRUE(harness.set_double("Y", 2.5));
     EXPECT_EQ(block->calls.size(), calls_before);
@@ -209,9 +162,6 @@ TEST_F(BlockBase, SettingTheCurrentValueCallsNothing) {
 }
 
 TEST_F(BlockBase, DesignOnlyParameterRefusesChangesWhileRunning) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     ASSERT_TRUE(harness.begin());
     harness.set_running(true);
     const auto calls_before = block->calls.size();
@@ -224,8 +174,6 @@ TEST_F(BlockBase, DesignOnlyParameterRefusesChangesWhileRunning) {
 }
 
 TEST_F(BlockBase, StructuralChangeNeedsItsPermission) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    harness.init_instance();
     EXPECT_TRUE(harness.set_matrix("M", 2, 2, {1, 2, 3, 4}));  // design: re-shaping allowed
     ASSERT_TRUE(harness.begin());
     harness.set_running(true);
@@ -234,17 +182,6 @@ TEST_F(BlockBase, StructuralChangeNeedsItsPermission) {
     auto* value = Mrv::interface_cast<Mrv::IDoubleMatrix>(harness.parameter("M").GetValue());
     EXPECT_EQ(value->GetHeight(), 2);
     EXPECT_EQ(value->GetAt(1, 1), 8.0);
-}
-
-TEST_F(BlockBase, DomainCheckSeesTheCurrentValue) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    harness.init_instance();
-    auto* value = Mrv::interface_cast<Mrv::IInt>(harness.parameter("Bounded").GetValue());
-    value->SetValue(20);  // put outside the domain behind the block's back
-    mrvhost::Ref<Mrv::IDatatype> proposed = mrvhost::Ref<Mrv::IDatatype>::adopt(mrvhost::create_datatype("kernel", "int"));
-    Mrv::interface_cast<Mrv::IInt>(proposed.get())->SetValue(5);
-    EXPECT_FALSE(harness.propose("Bounded", proposed.get()));
-    EXPECT_EQ(value->GetValue(), 20);
 }
 
 TEST_F(BlockBase, ValidatorsAndHandlersReplaceTheOverridables) {
@@ -260,22 +197,7 @@ TEST_F(BlockBase, ValidatorsAndHandlersReplaceTheOverridables) {
     EXPECT_TRUE(harness.messages().empty());
 }
 
-TEST_F(BlockBase, ChangeLoggingAtTraceLevelFour) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    harness.init_instance();
-    harness.set_trace_level(4);
-    ASSERT_TRUE(harness.set_double("Y", 1.0));
-    EXPECT_EQ(log_lines(harness), (std::vector<std::string>{"Block rec: method OnChangingParameter starting\n",
-                                                             "Block rec: method OnChangingParameter returned\n",
-                                                             "Block rec: method OnChangedParameter starting\n",
-                                                             "Block rec: method OnChangedParameter returned\n"}));
-    EXPECT_EQ(harness.log_entries().size(), 1u);
-}
-
 TEST_F(BlockBase, VisibilityChangeReachesTheHost) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     block->SetParameterVisible("Y", false);
     EXPECT_FALSE(harness.parameter("Y").GetAttribute(Mrv::AttrVisible));
     ASSERT_EQ(harness.notifications().size(), 1u);
@@ -325,9 +247,6 @@ TEST_F(BlockBase, RestoreOfAnIntThatBecameDoubleKeepsTheNewDefault) {
 // ---- user interface -----------------------------------------------------------
 
 TEST_F(BlockBase, DrawNCAreasFillsEachAreaWithTheBlockColour) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
     block->SetColour(1.0, 0.0, 0.0);
     mrvhost::Ref<mrvhost::Canvas> canvas = mrvhost::Canvas::create(8, 8);
     const Area areas[] = {{0, 0, 2, 2}, {4, 4, 3, 1}};
@@ -349,31 +268,18 @@ std::string draw_error(Mrv::IBlock* block, Mrv::IDrawingDevice* device, const Ar
     }
 }
 
-TEST_F(BlockBase, DrawNCAreasStopsAtTheFirstFailedFill) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    harness.init_instance();
+TEST_F(BlockBase, DrawNCAreasStopsAtTheFirstFailure) {
     mrvhost::Ref<mrvhost::Canvas> canvas = mrvhost::Canvas::create(4, 4);
     const Area areas[] = {{0, 0, 1, 1}, {3, 3, 5, 5}, {1, 1, 1, 1}};
-    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 3),
-              "CBlockImplBase<T>::DrawNCAreas -- FillRect failed\n");
+    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 3), "CBlockImplBase<T>::DrawNCAreas -- FillRect failed\n");
+    EXPECT_EQ(canvas->fill_count(), 1);
+    block->SetColour(std::nan(""), 0.0, 0.0);
+    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 1),
+              "CBlockImplBase<T>::DrawNCAreas -- failed to create solid brush\n");
     EXPECT_EQ(canvas->fill_count(), 1);
 }
 
-TEST_F(BlockBase, DrawNCAreasReportsABrushThatCannotBeMade) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    auto* block = created_as<RecordingBlock>(harness);
-    harness.init_instance();
-    block->SetColour(std::nan(""), 0.0, 0.0);
-    mrvhost::Ref<mrvhost::Canvas> canvas = mrvhost::Canvas::create(4, 4);
-    const Area areas[] = {{0, 0, 1, 1}};
-    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 1),
-              "CBlockImplBase<T>::DrawNCAreas -- failed to create solid brush\n");
-    EXPECT_EQ(canvas->fill_count(), 0);
-}
-
 TEST_F(BlockBase, UserInterfaceQueriesAnswerWithDefaults) {
-    BlockHarness harness(factory_of<RecordingBlock>());
-    harness.init_instance();
     auto* handler = Mrv::interface_cast<Mrv::IEventHandler>(harness.block());
     ASSERT_NE(handler, nullptr);
     auto query = [&](int code, Mrv::int64 value = 0) {
@@ -431,12 +337,6 @@ TEST_F(SharedHelpers, TracePolicyReportsTheTextAndKeepsTheTickGoing) {
     EXPECT_TRUE(harness.tick());
     EXPECT_EQ(harness.messages(), std::vector<std::string>{"Invalid type cast.\n"});
     EXPECT_EQ(harness.messages(LevelTrace).size(), 1u);
-}
-
-TEST_F(SharedHelpers, BothExecutionSettingsAreOne) {
-    BlockHarness harness(factory_of<ShapingBlock>());
-    EXPECT_EQ(harness.status().execution_setting(0), 1);
-    EXPECT_EQ(harness.status().execution_setting(1), 1);
 }
 
 // The host-event handler answers an Mrv::IException with a warning; other

@@ -74,16 +74,6 @@ TEST_F(Declarations, DomainsDefaultsAndAttributes) {
     EXPECT_TRUE(harness->set_double("Gain", 0.25));
 }
 
-TEST_F(Declarations, DefaultOfTheWrongTypeIsACastError) {
-    BlockHarness misdeclared(factory_of<MisdeclaredBlock>());
-    try {
-        misdeclared.init_instance();
-        FAIL() << "declared a double default on an int";
-    } catch (const Mrv::IException& error) {
-        EXPECT_STREQ(error.GetDescription(), "Invalid type cast.\n");
-    }
-}
-
 TEST_F(Declarations, RunTimeSignatureChangesAreAnnounced) {
     DeclaringBlock& block = make();
     block.AddExtraInput();

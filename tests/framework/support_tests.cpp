@@ -39,31 +39,6 @@ std::string description_of(Action&& action) {
     return "no exception";
 }
 
-TEST(Messages, TableTextsAndFormatting) {
-    EXPECT_STREQ(message(MessageId::InvalidTypeCast), "Invalid type cast.\n");
-    EXPECT_STREQ(message(MessageId::UnserializeFailed), "Unserialize failed.\n");
-    EXPECT_STREQ(message(MessageId::SendCommand), "Failed to send command.");
-    EXPECT_EQ(CCollectionExceptionImpl::out_of_range(3, 7).GetDescription(),
-              std::string("Error while accessing a collection.\nValid range index is [0-2]\nRequired index is 7.\n"));
-    EXPECT_EQ(format_message(MessageId::ItemNotFoundInstId, 42ULL),
-              "The item specified was not found in the collection.\nInstance identifier (InstID) of the item was 42.\n");
-}
-
-TEST(Exceptions, EachClassCarriesItsInterfaceAndMessage) {
-    EXPECT_EQ(description_of([] { throw CCastExceptionImpl(); }), "Invalid type cast.\n");
-    EXPECT_EQ(description_of([] { throw CMemoryExceptionImpl(); }), "Error while accessing memory.\n");
-    EXPECT_EQ(description_of([] { throw CStdExceptionImpl(std::runtime_error("inner")); }), "inner");
-    try {
-        throw CCollectionExceptionImpl("missing\n");
-    } catch (const ICollectionException& error) {
-        EXPECT_STREQ(error.GetDescription(), "missing\n");
-    }
-    CLogicExceptionImpl logic("logic\n");
-    EXPECT_NE(interface_cast<ILogicException>(&logic), nullptr);
-    EXPECT_NE(interface_cast<IException>(&logic), nullptr);
-    EXPECT_EQ(interface_cast<ICastException>(&logic), nullptr);
-}
-
 TEST(SmartPointer, ConvertsOnAssignmentAndCounts) {
     const auto live = mrvhost::live_object_count();
     {
@@ -101,16 +76,6 @@ TEST(PropertyValues, TextConversionFollowsTheStoredType) {
     EXPECT_STREQ(words.GetText(), "a b");
 }
 
-TEST(PropertyValues, PropertySetsByNameAndIndex) {
-    CPropertyCollectionImpl sets;
-    sets.add("general")->add(new CPropertyImpl(1, "gain", 2.0));
-    EXPECT_EQ(sets.find("general")->GetCount(), 1);
-    EXPECT_EQ(description_of([&] { sets.find("other"); }), "std: Property set \"other\" not found");
-    EXPECT_EQ(description_of([&] { sets.at(1); }), "Property set index is out of range.\n");
-    EXPECT_EQ(description_of([&] { sets.at(0)->GetItem(1); }),
-              "Error while accessing a collection.\nValid range index is [0-0]\nRequired index is 1.\n");
-}
-
 TEST(Registration, LanguageLookupFallsBackToTheFirstRecord) {
     block_class_registrant registrant("Example");
     registrant.language(1033).name("English name").language(1040).name("Nome italiano");
@@ -118,20 +83,6 @@ TEST(Registration, LanguageLookupFallsBackToTheFirstRecord) {
     EXPECT_EQ(registrant.texts(1036).name, "English name");
     block_class_registrant bare("Bare");
     EXPECT_EQ(description_of([&] { bare.texts(1033); }), "std: Language 1033 not found");
-}
-
-TEST(Registration, BuilderChainsAndItsFailures) {
-    block_class_registrant copied =
-        block_class_registrant("Chained").language(1033).name("Chained").bitmap(7).author("a").licence("l").company("c");
-    EXPECT_EQ(copied.texts(1033).bitmap_id, 7);
-    EXPECT_EQ(copied.authors(), std::vector<std::string>{"a"});
-    // The copy's records belong to the copy.
-    EXPECT_EQ(&copied.language(1033).done(), &copied);
-
-    object_class_language<block_class_registrant> orphan(nullptr, 1033);
-    EXPECT_EQ(description_of([&] { orphan.author("x"); }),
-              "std: curiosly_recurring_pattern_helper<ThisClass>::this_class_ref: NULL pointer");
-    EXPECT_EQ(description_of([&] { copied.create(nullptr); }), "Using object_class_registrant<ThisClass>::null_factory");
 }
 
 IUnknown* make_nothing(void*, const std::string&) { return nullptr; }
@@ -173,14 +124,6 @@ const resources::string_entry input_matrix{104, "Input Matrix"}, input_vector{15
     input_vector_description{161, "Input vector"}, output_vector{164, "Output Vector"},
     output_vector_description{165, "Rescaled vector"},
     probabilities_description{259, "A vector containing the computed probabilities for each class."};
-
-TEST(Platform, StringTableByResourceId) {
-    EXPECT_EQ(platform::load_string(nullptr, 157, 1033), "Input Vector");
-    EXPECT_EQ(platform::load_string(nullptr, 104, 1040), "Input Matrix");
-    EXPECT_EQ(platform::load_string(nullptr, 259, 1033), "A vector containing the computed probabilities for each class.");
-    EXPECT_EQ(platform::load_string(nullptr, 200, 1033), "");
-    EXPECT_EQ(platform::load_string(nullptr, 1, 1033), "");
-}
 
 // Blocks read and write regular files only: anything else is refused with
 // its kind, before it is opened for good (no wait on a FIFO, no truncation).

@@ -41,10 +41,6 @@ protected:
             parameter("DesignOnly", "Design only", "fixed while running", "int")
                 .initial_value(3)
                 .attribute(AttrRunChange, false),
-            parameter("Bounded", "Bounded", "with a domain", "int")
-                .initial_value(5)
-                .domain(int_domain().minimum(1, true).maximum(10, true)),
-            parameter("Go", "Go", "a trigger", "trigger"),
             parameter("M", "M", "a matrix", "double-matrix"),
         };
         Declare(table);
@@ -168,15 +164,6 @@ protected:
         };
         Declare(table);
     }
-};
-
-// Declares a parameter whose default does not fit its datatype.
-class MisdeclaredBlock : public CBlockImplBase<IBlock> {
-public:
-    explicit MisdeclaredBlock(const CreationContext* context) : CBlockImplBase(context, exception_policy::unhandled()) {}
-
-protected:
-    void InitSignature() override { Declare(parameter("Count", "Count", "an int", "int").initial_value(2.5)); }
 };
 
 }  // namespace framework_test

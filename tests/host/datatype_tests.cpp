@@ -60,20 +60,6 @@ TEST_F(HostObjects, FailedParseLeavesTheMatrixAsItWas) {
     EXPECT_EQ(matrix->GetHeight(), 0);
 }
 
-TEST_F(HostObjects, MatrixOperationsAndBounds) {
-    auto matrix = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
-    matrix->Reinit(2, 3);
-    matrix->SetAll(6.0);
-    matrix->DivideAll(3.0);
-    matrix->SetAt(1, 2, 9.0);
-    EXPECT_EQ(matrix->GetAt(0, 0), 2.0);
-    EXPECT_EQ(matrix->GetReadPointer()[5], 9.0);
-    EXPECT_EQ(description_of([&] { matrix->GetAt(2, 0); }),
-              "Error while accessing a collection.\nValid range index is [0-1]\nRequired index is 2.\n");
-    matrix->Free();
-    EXPECT_EQ(matrix->GetWidth(), 0);
-}
-
 TEST_F(HostObjects, CopyEqualsAndShapes) {
     auto a = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
     auto b = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
@@ -93,34 +79,6 @@ TEST_F(HostObjects, CopyEqualsAndShapes) {
     EXPECT_EQ(number->CreateInitInfo(), nullptr);
     auto trigger = make<Mrv::ITrigger>("kernel", "trigger");
     EXPECT_FALSE(trigger->Equals(trigger.get()));
-}
-
-TEST_F(HostObjects, UnknownClassesAreRefused) {
-    EXPECT_EQ(description_of([] { create_datatype("kernel", "quaternion"); }),
-              "Catalog error: failed to instantiate datatype.\n");
-    EXPECT_EQ(description_of([] { create_init_info("kernel", "double"); }),
-              "Catalog error: failed to instantiate datatype initinfo.\n");
-    EXPECT_EQ(description_of([] { create_domain("kernel", "text-domain"); }),
-              "Catalog error: failed to instantiate datatype domain.\n");
-}
-
-TEST_F(HostObjects, LabelledSetAndTemporalShapes) {
-    auto set = make<Mrv::ILabelledSet>("kernel", "labeled_set");
-    auto element = make<Mrv::IDoubleMatrix>("kernel", "double-matrix");
-    element->ReadFromText("1 2");
-    set->Add("w0", element.get());
-    element->SetAt(0, 0, 5.0);
-    EXPECT_EQ(set->GetItem(0)->GetAt(0, 0), 1.0);  // a copy was added
-    EXPECT_STREQ(set->GetName(0), "w0");
-    auto temporal = make<Mrv::ITemporalData>("base", "temporal_data");
-    auto shape = Ref<Mrv::ITemporalDataInitInfo>(
-        convert_or_throw<Mrv::ITemporalDataInitInfo>(Ref<Mrv::IInitInfo>::adopt(create_init_info("base", "temporal_data")).get()));
-    shape->SetSampleCount(4);
-    shape->SetChannelCount(1);
-    shape->Apply(temporal.get());
-    ASSERT_NE(temporal->GetChannel(0), nullptr);
-    EXPECT_EQ(temporal->GetChannel(1), nullptr);
-    EXPECT_EQ(temporal->GetSampleCount(), 4);
 }
 
 TEST_F(HostObjects, DomainBoundsInclusiveExclusiveAbsent) {

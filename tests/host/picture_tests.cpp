@@ -13,7 +13,6 @@
 
 #include "common/files.h"
 #include "common/live_objects_test.h"
-#include "host/data_files.h"
 #include "host/patch.h"
 #include "host/picture.h"
 
@@ -88,36 +87,6 @@ TEST_F(Pictures, HeatmapColoursCellsAcrossTheFiniteRangeAndMarksNonFiniteCells) 
     EXPECT_TRUE(same(infinite_colour, cell_colour(picture, png, 0, 1, 2)));
 }
 
-TEST_F(Pictures, ConstantSingleCellAndEmptyMatricesAreDrawn) {
-    const std::vector<double> constant(6, 3.5), single{7};
-    Heatmap flat(1, false);
-    flat.add("constant", view(constant, 2, 3));
-    const HeatmapPicture flat_picture(flat);
-    flat_picture.write((folder / "flat.png").string());
-    // No range: the middle colour, never a division by zero.
-    EXPECT_TRUE(same(viridis(0.5), cell_colour(flat_picture, Png(folder / "flat.png"), 0, 1, 2)));
-
-    // Panels share one colour scale; an empty one is captioned, not drawn.
-    Heatmap heatmap(1, false);
-    heatmap.add("constant", view(constant, 2, 3));
-    heatmap.add("single", view(single, 1, 1));
-    heatmap.add("empty", view({}, 0, 0));
-    EXPECT_EQ(heatmap.minimum(), 3.5);
-    EXPECT_EQ(heatmap.maximum(), 7);
-    EXPECT_EQ(heatmap.panels()[2].cells.size(), 0u);
-    const HeatmapPicture picture(heatmap);
-    picture.write((folder / "map.png").string());
-    const Png png(folder / "map.png");
-    ASSERT_TRUE(png.ok());
-    EXPECT_TRUE(same(viridis(0), cell_colour(picture, png, 0, 1, 2)));
-    EXPECT_TRUE(same(viridis(1), cell_colour(picture, png, 1, 0, 0)));
-
-    // Nothing to draw at all still makes a picture.
-    Heatmap none(1, false);
-    HeatmapPicture(none).write((folder / "none.png").string());
-    EXPECT_TRUE(Png(folder / "none.png").ok());
-}
-
 TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
     // Three 2x2 planes stacked: cell (0,0) plane 2 wins, (0,1) plane 0,
     // (1,0) planes 0 and 1 tie, (1,1) holds a NaN.
@@ -149,26 +118,6 @@ TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
     EXPECT_THROW(argmax.add("", view(cells, 4, 3)), std::invalid_argument);
 }
 
-TEST_F(Pictures, LargeMatricesAreSampledToABoundedPicture) {
-    // A column of rows numbered by value: the sampled picture keeps the
-    // order and the full range.
-    const int rows = 4000, cols = 1500;
-    std::vector<double> cells(static_cast<std::size_t>(rows) * cols);
-    for (int r = 0; r < rows; ++r) std::fill_n(cells.begin() + static_cast<long>(r) * cols, cols, r);
-    Heatmap heatmap(1, false);
-    heatmap.add("", view(cells, rows, cols));
-    const Panel& panel = heatmap.panels().front();
-    EXPECT_EQ(panel.drawn_rows, largest_panel_side);
-    EXPECT_EQ(panel.drawn_cols, largest_panel_side);
-    EXPECT_EQ(heatmap.maximum(), rows - 1);
-    const HeatmapPicture picture(heatmap);
-    EXPECT_LT(picture.width(), 700);
-    picture.write((folder / "large.png").string());
-    const Png png(folder / "large.png");
-    ASSERT_TRUE(png.ok());
-    EXPECT_TRUE(same(viridis(0), cell_colour(picture, png, 0, 0, 0)));
-}
-
 TEST_F(Pictures, APictureReplacesTheLastInOneStep) {
     const std::vector<double> small{1, 2}, big(40 * 40, 1.0);
     Heatmap a(1, false), b(1, false);
@@ -195,21 +144,6 @@ TEST_F(Pictures, APictureReplacesTheLastInOneStep) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1);
 }
 
-TEST_F(Pictures, AMissingFolderIsRefusedAndNothingIsWritten) {
-    const std::string path = (folder / "missing" / "map.png").string();
-    try {
-        check_output_file(path);
-        FAIL() << "no error";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "cannot write \"" + path + "\": the folder \"" + (folder / "missing").string() + "\" does not exist");
-    }
-    Heatmap heatmap(1, false);
-    EXPECT_THROW(HeatmapPicture(heatmap).write(path), std::runtime_error);
-    EXPECT_THROW(write_chart(Chart{}, path), std::runtime_error);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 0);
-}
-
 TEST_F(Pictures, ChartsDrawBarsPerSeriesOverTheXValues) {
     Chart chart;
     chart.title = "hist";
@@ -229,11 +163,6 @@ TEST_F(Pictures, ChartsDrawBarsPerSeriesOverTheXValues) {
     EXPECT_TRUE(same(series_colour(0), png.at(area.x + 0.1 * slot + 0.5 * bar, bottom)));
     // A NaN draws no bar.
     EXPECT_TRUE(same(Rgb{255, 255, 255}, png.at(area.x + slot + 0.1 * slot + 1.5 * bar, bottom)));
-
-    chart.bars = false;
-    chart.series = {{3, 3, 3}};
-    write_chart(chart, (folder / "line.png").string());
-    EXPECT_TRUE(Png(folder / "line.png").ok());
 }
 
 // ---- the sinks in a patch --------------------------------------------------
@@ -295,50 +224,6 @@ TEST_F(PictureSinks, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
     patch->stop();
     EXPECT_TRUE(Png(folder / "map.png").ok());
     EXPECT_EQ(patch->node("picture").host_block->progress(), "3 pictures written");
-    patch->close();
-}
-
-TEST_F(PictureSinks, BadSettingsFailAtInitAndWriteNothing) {
-    build("host.image_sink", "double-matrix", nlohmann::json::parse("[[1, 2]]"), "missing/map.png");
-    EXPECT_FALSE(patch->start());
-    const std::string path = (folder / "missing" / "map.png").string();
-    EXPECT_EQ(errors(), std::vector<std::string>{"cannot write \"" + path + "\": the folder \"" +
-                                                 (folder / "missing").string() + "\" does not exist\n"});
-    patch->stop();
-    patch->set_parameter("picture", "File", (folder / "map.png").string());
-    patch->set_parameter("picture", "Mode", "argmax");
-    EXPECT_FALSE(patch->start());
-    EXPECT_EQ(errors().back(), "Mode \"argmax\" needs Planes from 2\n");
-    patch->stop();
-    patch->set_parameter("picture", "Planes", 2);
-    EXPECT_TRUE(patch->start());
-    patch->tick();
-    // One row is not two planes: said once, though it recurs every tick.
-    patch->set_parameter("value", "Value", nlohmann::json::parse("[[1, 2, 3]]"));
-    patch->run(3);
-    EXPECT_EQ(errors().back(), "a height of 1 is not a multiple of 2 planes\n");
-    patch->stop();
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 0);
-    patch->close();
-}
-
-TEST_F(PictureSinks, PlotSinkTakesXValuesOfTheSeriesLength) {
-    build("host.plot_sink", "double-matrix", nlohmann::json::parse("[[1, 2, 3]]"), "plot.png");
-    patch->add_block("x", "host.constant", "double-matrix");
-    patch->set_parameter("x", "Value", nlohmann::json::parse("[[0.5, 1.5]]"));
-    patch->link("x", "Output", "picture", "X");
-    patch->set_parameter("picture", "EveryTicks", 1);
-    ASSERT_TRUE(patch->start());
-    patch->tick();
-    EXPECT_EQ(errors(), std::vector<std::string>{"2 X values for 3 points\n"});
-    // Drawn again when the run ends, with the X values then.
-    patch->set_parameter("x", "Value", nlohmann::json::parse("[[0.5, 1.5, 2.5]]"));
-    patch->tick();
-    patch->stop();
-    EXPECT_EQ(errors().size(), 1u);
-    const Png png(folder / "plot.png");
-    ASSERT_TRUE(png.ok());
-    EXPECT_EQ(png.width(), chart_width);
     patch->close();
 }
 

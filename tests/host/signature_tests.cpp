@@ -60,51 +60,6 @@ TEST_F(HostSignature, DeclarationsAndDuplicates) {
     EXPECT_EQ(signature->GetInputs()->GetCount(), 0);
 }
 
-TEST_F(HostSignature, CloneIsIndependent) {
-    Ref<Signature> signature = Signature::create();
-    signature->AddParameter("gain", "Gain", "", "kernel", "double", "", "", 0, 0);
-    convert_or_throw<Mrv::IDouble>(signature->find_parameter("gain")->GetValue())->SetValue(2.0);
-    signature->find_parameter("gain")->SetAttribute(Mrv::AttrRunChange, false);
-    Ref<Signature> copy = signature->clone();
-    convert_or_throw<Mrv::IDouble>(signature->find_parameter("gain")->GetValue())->SetValue(3.0);
-    EXPECT_EQ(convert_or_throw<Mrv::IDouble>(copy->find_parameter("gain")->GetValue())->GetValue(), 2.0);
-    EXPECT_FALSE(copy->find_parameter("gain")->GetAttribute(Mrv::AttrRunChange));
-}
-
-TEST_F(HostSignature, StatusKeepsSchedulingSettings) {
-    Ref<Status> status = Status::create();
-    status->AddDrivingInput("in", 1);
-    status->AddDrivingInput("other", 1);
-    status->RemoveDrivingInput("in");
-    ASSERT_EQ(status->driving_inputs().size(), 1u);
-    EXPECT_EQ(status->driving_inputs()[0].first, "other");
-    EXPECT_FALSE(status->take_pending());
-    status->GetExecutionRequest()->Request();
-    EXPECT_TRUE(status->take_pending());
-    EXPECT_FALSE(status->take_pending());
-}
-
-TEST_F(HostSignature, LogEntriesCollectAppendedLines) {
-    Ref<KernelServices> kernel = KernelServices::create();
-    Mrv::ILog* log = kernel->GetLog();
-    const auto entry = log->Open(1, "first\n");
-    log->Append(entry, 3, "second\n");
-    log->Open(1, "other\n");
-    ASSERT_EQ(kernel->log().entries().size(), 2u);
-    EXPECT_EQ(kernel->log().entries()[0].lines[1].text, "second\n");
-    EXPECT_EQ(kernel->GetKernelValue("kernel", "abort_timeout"), 5000);
-    EXPECT_EQ(kernel->GetKernelValue("kernel", "other"), 0);
-}
-
-TEST_F(HostSignature, CanvasRefusesRectanglesOutsideIt) {
-    Ref<Canvas> canvas = Canvas::create(4, 4);
-    EXPECT_TRUE(canvas->FillRectangle({1, 1, 3, 2}, {9, 8, 7}));
-    EXPECT_EQ(canvas->pixel(2, 1).green, 8);
-    EXPECT_EQ(canvas->pixel(2, 2).green, 0);
-    EXPECT_FALSE(canvas->FillRectangle({0, 0, 5, 1}, {1, 1, 1}));
-    EXPECT_EQ(canvas->fill_count(), 1);
-}
-
 TEST_F(HostSignature, MissingLibraryIsAClearError) {
     try {
         PluginLibrary library("/nonexistent/libMrvML.so");

@@ -18,16 +18,6 @@ protected:
     mrvhost::PluginLibrary& library = plugin.library();
 };
 
-TEST_F(Entry, IdentityExports) {
-    EXPECT_STREQ(library.GetDllIdentifier(), "MrvML_5E0C2A91-7D4B-4f3e-A8C6-19B2D4F07E35");
-    EXPECT_STREQ(library.GetSDKVersion(), "5.1.0");
-#ifdef NDEBUG
-    EXPECT_FALSE(library.IsDebugBuild());
-#else
-    EXPECT_TRUE(library.IsDebugBuild());
-#endif
-}
-
 TEST_F(Entry, LanguageQueriesReportOnlyBuiltSignatures) {
     EXPECT_EQ(library.GetDllLanguageIDCount(), 0u);
     EXPECT_EQ(library.GetDllLanguageID(0), 0u);
@@ -86,14 +76,6 @@ std::string description_of(const std::function<void()>& action) {
     return "no exception";
 }
 
-TEST_F(Entry, CollectionIndexOutsideTheRangeRaises) {
-    Mrv::IDllSignature* signature = library.GetDllSignature(1033);
-    const int count = signature->GetBlockClasses()->GetCount();
-    EXPECT_EQ(description_of([&] { signature->GetBlockClasses()->GetItem(count); }),
-              "Error while accessing a collection.\nValid range index is [0-" + std::to_string(count - 1) +
-                  "]\nRequired index is " + std::to_string(count) + ".\n");
-}
-
 TEST_F(Entry, BlockClassTextsInBothLanguages) {
     Mrv::ILibraryObjectClassInfo* english = plugin.find_class("VectorRescaler", 1033);
     EXPECT_STREQ(english->GetName(), "Vector Rescaler");
@@ -106,34 +88,6 @@ TEST_F(Entry, BlockClassTextsInBothLanguages) {
     EXPECT_STREQ(english->GetCompany(0), "Sonara");
     EXPECT_EQ(description_of([&] { english->GetAuthor(1); }),
               "Error while accessing a collection.\nValid range index is [0-0]\nRequired index is 1.\n");
-}
-
-TEST_F(Entry, ItalianSignatureUsesItalianRecordsWhereTheyExist) {
-    Mrv::ILibraryObjectClassInfo* italian = plugin.find_class("VectorRescaler", 1040);
-    EXPECT_STREQ(italian->GetName(), "Vector Rescaler");
-    EXPECT_STREQ(italian->GetDescription(), "Questo blocco riscala il vettore in input sulla base dei range forniti.");
-}
-
-TEST_F(Entry, FactoryErrorsReachTheHostAsExceptions) {
-    Mrv::ILibraryObjectClassInfo* rescaler = plugin.find_class("VectorRescaler");
-    mrvhost::Ref<mrvhost::KernelServices> kernel = mrvhost::KernelServices::create();
-    Mrv::CreationContext zero_id{0, 0, nullptr, kernel.get()};
-    EXPECT_EQ(description_of([&] { rescaler->CreateObject(&zero_id); }), "Null (zero) object identifier.\n");
-    EXPECT_EQ(description_of([&] { rescaler->CreateObject(nullptr); }), "Null pointer to creation context.\n");
-    Mrv::CreationContext no_kernel{5, 0, nullptr, nullptr};
-    EXPECT_EQ(description_of([&] { rescaler->CreateObject(&no_kernel); }), "Null pointer to kernel services.\n");
-}
-
-TEST_F(Entry, CreatedBlockConvertsToItsInterfaces) {
-    mrvhost::BlockHarness harness(plugin.find_class("VectorRescaler"), "scale");
-    Mrv::IBlock* block = harness.block();
-    EXPECT_NE(Mrv::interface_cast<Mrv::IEventHandler>(block), nullptr);
-    EXPECT_NE(Mrv::interface_cast<Mrv::IPropertyContainer>(block), nullptr);
-    EXPECT_NE(Mrv::interface_cast<Mrv::ISignedObject>(block), nullptr);
-    EXPECT_EQ(Mrv::interface_cast<Mrv::IDouble>(block), nullptr);
-    auto* container = Mrv::interface_cast<Mrv::IPropertyContainer>(block);
-    EXPECT_EQ(container->GetPropertySetCount(), 0);
-    EXPECT_EQ(description_of([&] { container->GetPropertySet(0); }), "Property set index is out of range.\n");
 }
 
 }  // namespace

@@ -107,18 +107,6 @@ TEST_F(EveryBlock, EditsParametersInEveryLifecycleState) {
     }
 }
 
-TEST_F(EveryBlock, StopAndDoneThatDoNothingLogNothing) {
-    for (const auto& class_id : registered_classes(plugin)) {
-        SCOPED_TRACE("block class " + class_id);
-        BlockHarness harness(plugin.find_class(class_id), "quiet");
-        harness.init_instance();
-        harness.set_trace_level(6);
-        harness.stop();
-        harness.done();
-        EXPECT_TRUE(harness.log_entries().empty());
-    }
-}
-
 TEST_F(EveryBlock, RunsWithBothExecutionSettingsAtOne) {
     for (const auto& class_id : registered_classes(plugin)) {
         SCOPED_TRACE("block class " + class_id);

@@ -125,19 +125,4 @@ TEST_F(HistGenerator, HistogramOutputsFollowTheirNumber) {
     EXPECT_NE(harness->signature().find_output("Histogram_1"), nullptr);
 }
 
-TEST_F(HistGenerator, NoBinsFromASavedPatchGivesEmptyHistograms) {
-    mrvhost::BlockHarness& h = make();
-    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
-    Mrv::interface_cast<Mrv::IInt>(saved->find_parameter("NumberOfBins")->GetValue())->SetValue(0);
-    restore(*saved, nullptr, "hist");
-    harness->feed_double("inputValue", 0.5);
-    ASSERT_TRUE(harness->begin());
-    harness->set_running(true);
-    ASSERT_TRUE(harness->tick());
-    generate();
-    EXPECT_EQ(harness->output_matrix("Histogram_0")->GetWidth(), 0);
-    EXPECT_EQ(harness->output_time("Histogram_0"), harness->clock().GetCurrentTime());
-    EXPECT_TRUE(harness->messages().empty());
-}
-
 }  // namespace

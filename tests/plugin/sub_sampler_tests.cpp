@@ -42,21 +42,6 @@ TEST_F(SubSampler, GeneratesTheChosenReductionAndResetsItsBuffer) {
     EXPECT_TRUE(harness->messages().empty());
 }
 
-TEST_F(SubSampler, TimeStampsDecideWhatIsNew) {
-    prepare(2, 4);
-    feed("inputValue", 1);
-    ASSERT_TRUE(harness->execute());  // same stamp: taken once
-    feed("inputValue", 2);
-    // The execution that generates does not read the input; the next one does.
-    harness->feed_double("inputValue", 3);
-    generate();
-    EXPECT_EQ(samples(), (Values{1, 2}));
-    ASSERT_TRUE(harness->execute());
-    feed("inputValue", 4);
-    generate();
-    EXPECT_EQ(samples(), (Values{3, 4}));
-}
-
 TEST_F(SubSampler, BufferOutlivesDoneAndResetEmptiesIt) {
     prepare(2, 4);
     ASSERT_TRUE(harness->set_bool("ResetOnGeneration", false));

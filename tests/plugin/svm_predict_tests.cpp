@@ -127,16 +127,6 @@ TEST_F(SVMPredict, ModelsThatCannotGiveProbabilitiesStillPredict) {
     EXPECT_EQ(harness->output_values("OutputVector").size(), 4u);
     EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
     EXPECT_EQ(harness->output_time("ProbVector"), 0u);  // never written
-
-    // Probability information is asked first: a one-class model has none.
-    ASSERT_TRUE(prepare(model("one.txt", {ONE_CLASS, 1, false}), true));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              std::vector<std::string>{"CSVMBlock::Init -- Cannot return probability values. The loaded model does not "
-                                       "contain probability information.\n"});
-    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
-    ASSERT_TRUE(harness->tick());
-    for (double value : harness->output_values("OutputVector")) EXPECT_TRUE(value == 1 || value == -1);
-    EXPECT_EQ(harness->output_time("ProbVector"), 0u);
 }
 
 TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
@@ -197,17 +187,6 @@ TEST_F(SVMPredict, RefreshWithAnotherClassCountStopsTheProbabilities) {
     ASSERT_TRUE(prepare(model("three.txt"), true));
     ASSERT_TRUE(harness->tick());
     const auto stamped = harness->output_time("ProbVector");
-
-    // No probability information: reported with the refresh's own text.
-    ASSERT_TRUE(harness->set_string("ModelFileName", model("plain.txt", {C_SVC, 3, false}).string()));
-    harness->clear_notifications();
-    ASSERT_TRUE(harness->fire("RefreshModel"));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              std::vector<std::string>{"CSVMBlock::OnChangedParameter -- Cannot return probability values. The loaded "
-                                       "model does not contain probability information.\n"});
-    EXPECT_EQ(harness->messages(Mrv::LevelMessage).size(), 1u);
-    harness->touch("InputMatrix");
-    ASSERT_TRUE(harness->tick());  // a report repeats only after an Execute
 
     // Four classes where Init made three columns.
     ASSERT_TRUE(harness->set_string("ModelFileName", model("four.txt", {C_SVC, 4, true}).string()));

@@ -3,8 +3,6 @@
 // visibility (the training set's numbers are the algorithm tests').
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -171,26 +169,6 @@ TEST_F(SVMTrain, OneShotRunReportsForExactlyOneTickAndStartsOver) {
     EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
 }
 
-// MaxSize takes any value and is compared unsigned: -1 is the largest size
-// (never reached), 0 is reached by every tick.
-TEST_F(SVMTrain, MaxSizeIsComparedUnsigned) {
-    make();
-    ASSERT_TRUE(harness->set_int("MaxSize", -1));
-    ASSERT_TRUE(prepare(3, 4, three_rows));
-    const long before = harness->status().execution_request().count();
-    for (int tick = 0; tick < 3; ++tick) {
-        harness->touch("InputMatrix");
-        ASSERT_TRUE(harness->tick());
-    }
-    EXPECT_EQ(harness->status().execution_request().count(), before);
-    ASSERT_TRUE(harness->set_int("MaxSize", 0));
-    harness->touch("InputMatrix");
-    ASSERT_TRUE(tick_and_train());
-    ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
-    EXPECT_TRUE(harness->messages().empty());
-}
-
 // Incremental: the set keeps growing past MaxSize, so every tick asks again.
 TEST_F(SVMTrain, IncrementalRunsAgainOnEveryTickPastMaxSize) {
     make();
@@ -219,48 +197,23 @@ TEST_F(SVMTrain, LogHoldsAHeaderPerRunAndLibsvmsText) {
     EXPECT_NE(text.find("optimization finished"), std::string::npos);
     EXPECT_NE(text.find("Total nSV = "), std::string::npos);
 
-    // Logging off: no file, and libsvm says nothing anywhere.
-    fs::remove(log());
     harness->set_running(false);
-    ASSERT_TRUE(harness->set_bool("EnableLog", false));
-    ASSERT_TRUE(harness->begin());
-    harness->set_running(true);
-    ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(train());
-    harness->stop();
-    harness->done();
-    EXPECT_FALSE(fs::exists(log()));
-    harness->set_running(false);
-
-    ASSERT_TRUE(harness->set_bool("EnableLog", true));
     ASSERT_TRUE(harness->set_string("LogFileName", (directory / "missing" / "log.txt").string()));
     EXPECT_FALSE(harness->init());
     EXPECT_EQ(harness->messages(Mrv::LevelError)[0],
               "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n");
 }
 
-// The model and the log are written only into regular files: anything
-// else of that name fails Init, saying what it is, and stays.
-TEST_F(SVMTrain, TargetsThatAreNotRegularFilesFailInit) {
-    const std::string fifo = (directory / "fifo").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string log_message =
-        "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n";
-    const struct {
-        const char* parameter;
-        std::string name, reason;
-    } cases[] = {{"LogFileName", fifo, "it is a FIFO"}, {"ModelFileName", directory.string(), "it is a folder"}};
-    for (const auto& c : cases) {
-        make();
-        ASSERT_TRUE(harness->set_string(c.parameter, c.name));
-        harness->feed_matrix("InputMatrix", 3, 4, three_rows);
-        EXPECT_FALSE(harness->init());
-        std::vector<std::string> expected{"CSVMTrain::Init -- " + c.name + " cannot be written: " + c.reason + ".\n",
-                                          "Block train: error in method Init\n"};
-        if (std::string(c.parameter) == "LogFileName") expected.insert(expected.begin(), log_message);
-        EXPECT_EQ(harness->messages(Mrv::LevelError), expected) << c.name;
-    }
-    EXPECT_TRUE(fs::is_fifo(fifo));
+// The model is written only into a regular file: anything else of that
+// name fails Init, saying what it is.
+TEST_F(SVMTrain, ModelTargetThatIsNotARegularFileFailsInit) {
+    make();
+    ASSERT_TRUE(harness->set_string("ModelFileName", directory.string()));
+    harness->feed_matrix("InputMatrix", 3, 4, three_rows);
+    EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              (std::vector<std::string>{"CSVMTrain::Init -- " + directory.string() + " cannot be written: it is a folder.\n",
+                                        "Block train: error in method Init\n"}));
 }
 
 // Runs that cannot train or save say so at the next tick and never touch
@@ -321,21 +274,8 @@ TEST_F(SVMTrain, EmptySetKeepsTheModelWithAWarning) {
     EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
 }
 
-// A label column alone still trains: every sample is the terminator only,
-// gamma falls back to 1 and the ranges have no row.
-TEST_F(SVMTrain, LabelOnlyInputTrainsAndAMatrixWithoutColumnsIsRefused) {
-    ASSERT_TRUE(prepare(2, 1, {1, -1}));
-    EXPECT_EQ(harness->output_matrix("Ranges")->GetHeight(), 0);
-    EXPECT_EQ(harness->output_matrix("Ranges")->GetWidth(), 2);
-    ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(train());
-    ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
-    EXPECT_NE(read_file(model()).find("gamma 1\n"), std::string::npos);
-    EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
-    harness->stop();
-    harness->done();
-
+TEST_F(SVMTrain, InputWithoutALabelColumnIsRefused) {
+    make();
     harness->feed_matrix("InputMatrix", 0, 0, {});
     EXPECT_FALSE(harness->init());
     EXPECT_EQ(harness->messages(Mrv::LevelError)[0],
@@ -378,19 +318,6 @@ TEST_F(SVMTrain, DoneWithRunsQueuedReturnsAndReleasesEverything) {
                           " holds no model of the last samples.\n");
     EXPECT_EQ(harness->messages(Mrv::LevelWarning), dropped);
     harness->done_instance();
-}
-
-TEST_F(SVMTrain, SavedInstanceWithoutScalingHasNoRanges) {
-    BlockHarness& h = make();
-    ASSERT_TRUE(h.set_bool("ScaleValues", false));
-    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
-    restore(*saved, nullptr, "again");
-    EXPECT_EQ(harness->signature().GetOutputs()->GetCount(), 1);
-    harness->set_string("ModelFileName", model().string());
-    harness->set_string("LogFileName", log().string());
-    ASSERT_TRUE(prepare(3, 4, three_rows));
-    ASSERT_TRUE(harness->tick());
-    EXPECT_TRUE(harness->messages().empty());
 }
 
 }  // namespace

@@ -104,21 +104,6 @@ TEST(WorkerThread, StopFinishesTheRunningJobAndAbandonsTheWaitingOnes) {
     EXPECT_TRUE(running->request_abort());
 }
 
-TEST(WorkerThread, ExecuteAfterStopIsRefused) {
-    ksl::worker_thread worker("SVM Train");
-    worker.stop();
-    EXPECT_EQ(message_of([&] { worker.execute([] {}); }),
-              "Cannot add new functions to be executed to an already stopping worker_thread");
-    worker.stop();  // a second stop returns at once
-}
-
-TEST(WorkerThread, AJobsFailureReachesItsCallerAndTheWorkerGoesOn) {
-    ksl::worker_thread worker("SVM Train");
-    auto failing = worker.execute([] { throw std::runtime_error("broken job"); });
-    EXPECT_EQ(message_of([&] { failing->get(); }), "broken job");
-    EXPECT_EQ(worker.execute_for_result<int>([] { return 7; })->get(), 7);
-}
-
 TEST(WorkerThread, AbortAllAbandonsQueuedJobs) {
     ksl::worker_thread worker("SVM Train");
     gate started, release;

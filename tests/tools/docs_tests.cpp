@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -76,6 +78,78 @@ TEST_F(Docs, PatchSampleRunsAsShown) {
     EXPECT_NEAR(sepal(99), 2 - 2.2 / 1.8, 1e-9);
 }
 
+// The value columns of each line of a sink's file, the tick dropped.
+std::vector<std::vector<double>> values_of(const std::string& text) {
+    std::vector<std::vector<double>> rows;
+    for (const auto& line : lines_of(text)) {
+        std::vector<double> row;
+        std::istringstream in(line.substr(line.find(',') + 1));
+        for (std::string field; std::getline(in, field, ',');) row.push_back(std::stod(field));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// How many of `found`'s first values equal column `label` of the table's
+// rows from `skip` on.
+std::size_t right(const std::string& found, const std::string& table, std::size_t skip, std::size_t label) {
+    const auto expected = lines_of(read_file(source / "examples" / "data" / table));
+    const auto predicted = values_of(found);
+    EXPECT_EQ(predicted.size() + skip, expected.size()) << table;
+    std::size_t count = 0;
+    for (std::size_t r = 0; r < predicted.size() && r + skip < expected.size(); ++r) {
+        std::istringstream in(expected[r + skip]);
+        std::string field;
+        for (std::size_t c = 0; c <= label; ++c) std::getline(in, field, ',');
+        count += predicted[r][0] == std::stod(field);
+    }
+    return count;
+}
+
+// The figures docs/examples.md quotes, in the files the examples wrote.
+void figures_match_the_docs(const std::map<std::string, std::string>& files) {
+    // Wine 1's alcohol, 1.396 deviations above the training wines with itself.
+    const auto zscores = lines_of(files.at("wine-zscores.csv"));
+    ASSERT_EQ(zscores.size(), 178u);
+    EXPECT_EQ(zscores[0].substr(0, 21), "1,1.3958700307306386,");
+    EXPECT_EQ(lines_of(files.at("wine.libsvm"))[0],
+              "0 1:14.23 2:1.71 3:2.43 4:15.6 5:127 6:2.8 7:3.06 8:0.28 9:2.29 10:5.64 11:1.04 12:3.92 13:1065 ");
+    EXPECT_EQ(right(files.at("wine-svm-predictions.csv"), "wine-test.csv", 0, 13), 43u);
+    EXPECT_EQ(right(files.at("digits-svm-predictions.csv"), "digits.csv", 1000, 64), 756u);
+    // Per-species petal histograms, the means of ten runs of 15 flowers and
+    // the stabilized species.
+    EXPECT_EQ(files.at("iris-petal-setosa.csv"), "151,24,26,0,0,0,0,0,0,0,0,0,0\n");
+    EXPECT_EQ(files.at("iris-petal-versicolor.csv"), "151,0,0,0,0,3,8,18,19,2,0,0,0\n");
+    EXPECT_EQ(files.at("iris-petal-virginica.csv"), "151,0,0,0,0,0,0,0,6,16,17,7,4\n");
+    const std::vector<double> means{0, 30, 1.42, 1.5267, 1.44, 3.4, 4.2733, 4.3267, 4.58, 5.6467, 5.5867, 5.38};
+    const auto found = values_of(files.at("iris-petal-means.csv"));
+    ASSERT_EQ(found.size(), 1u);
+    ASSERT_EQ(found[0].size(), means.size());
+    for (std::size_t i = 0; i < means.size(); ++i) EXPECT_NEAR(found[0][i], means[i], 1e-4) << i;
+    const auto labels = lines_of(files.at("iris-species-stabilized.csv"));
+    ASSERT_EQ(labels.size(), 150u);
+    for (const char* line : {"50,-1", "57,-1", "58,1", "102,1", "103,-1", "108,2", "150,2"})
+        EXPECT_EQ(labels[std::stoul(line) - 1], line);
+    // Flower 1's petals, 0.36 deviations from the setosa mean; votes every
+    // ten flowers.
+    EXPECT_NEAR(values_of(files.at("iris-score-setosa.csv"))[0][0], std::exp(-0.062 * 0.062 / (2 * 0.174 * 0.174)),
+                1e-12);
+    std::string votes;
+    for (int tick = 10; tick <= 150; tick += 10) votes += std::to_string(tick) + (tick <= 100 ? ",0,0\n" : ",1,1\n");
+    EXPECT_EQ(files.at("iris-vote-answers.csv"), votes);
+    EXPECT_EQ(lines_of(files.at("iris-vote-certainty.csv")).back(), "150,1");
+    // The map's class for the last 150 lines, the flowers in file order:
+    // 50, 49 and 48 of each species, and never -1.
+    const auto classes = values_of(files.at("iris-som-classes.csv"));
+    ASSERT_EQ(classes.size(), 1650u);
+    std::vector<int> agree(3, 0);
+    for (std::size_t i = 0; i < 150; ++i) {
+        agree[i / 50] += classes[1500 + i][0] == static_cast<double>(1 + i / 50);
+        EXPECT_NE(classes[1500 + i][0], -1.0) << i;
+    }
+    EXPECT_EQ(agree, (std::vector<int>{50, 49, 48}));
+}
+
 // Every example but the live one, run from the repository root and then
 // from its own folder: the same files, byte for byte. Together they use
 // every catalog class, and the README's first example prints its summary.
@@ -112,6 +186,7 @@ TEST_F(Docs, EveryExampleRunsAlikeFromTheRootAndFromItsFolder) {
     }
     from_root = outputs();
     EXPECT_GE(from_root.size(), 20u);
+    figures_match_the_docs(from_root);
     fs::remove_all(root / "build");
     fs::create_directory(root / "build");
     for (const auto& patch : patches) {
