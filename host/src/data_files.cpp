@@ -330,12 +330,10 @@ std::vector<std::string> matrix_lines(const M& matrix) {
     return lines;
 }
 
-}  // namespace
-
-std::vector<std::string> csv_lines(const Mrv::IDatatype& constant) {
-    auto& value = const_cast<Mrv::IDatatype&>(constant);
+// The lines (without the tick) a value of any class but a double matrix
+// becomes; append_csv_lines writes those straight to its text.
+std::vector<std::string> csv_lines(Mrv::IDatatype& value) {
     if (auto* s = Mrv::interface_cast<Mrv::IString>(&value)) return {csv_field(s->GetValue())};
-    if (auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(&value)) return matrix_lines(*m);
     if (auto* m = Mrv::interface_cast<Mrv::IIntMatrix>(&value)) return matrix_lines(*m);
     if (auto* p = Mrv::interface_cast<Mrv::IPoint2DInt>(&value))
         return {std::to_string(p->GetX()) + "," + std::to_string(p->GetY())};
@@ -364,6 +362,8 @@ std::vector<std::string> csv_lines(const Mrv::IDatatype& constant) {
     // Scalars read as they print.
     return {value_to_text(value)};
 }
+
+}  // namespace
 
 std::size_t append_csv_lines(std::string& out, const std::string& first, const Mrv::IDatatype& constant) {
     auto& value = const_cast<Mrv::IDatatype&>(constant);

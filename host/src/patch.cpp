@@ -513,6 +513,11 @@ void Patch::apply(const ScheduledEvent& event) {
 }
 
 void Patch::tick() {
+    tick_blocks();
+    flush_outputs();
+}
+
+void Patch::tick_blocks() {
     clock_->advance();
     ++ticks_;
     for (const auto& event : events_)
@@ -523,7 +528,6 @@ void Patch::tick() {
             block->block->ExecuteBlock();
             block->signature().executed();
         }
-    if (!in_run_) flush_outputs();
 }
 
 void Patch::flush_outputs() {
@@ -558,11 +562,6 @@ constexpr auto idle_report = std::chrono::milliseconds(250);
 void Patch::run(long ticks, const std::function<void(long)>& on_tick, bool until_stopped) {
     using clock = std::chrono::steady_clock;
     const auto begun = clock::now();
-    in_run_ = true;
-    struct Leave {
-        bool& in_run;
-        ~Leave() { in_run = false; }
-    } leave{in_run_};
     long paced = 0;
     bool live = until_stopped;
     for (const auto& block : blocks_) live = live || (block->host_block && block->host_block->live());
@@ -591,7 +590,7 @@ void Patch::run(long ticks, const std::function<void(long)>& on_tick, bool until
         }
     };
     auto step = [&] {
-        tick();
+        tick_blocks();
         if (on_tick) on_tick(ticks_);
     };
     auto more = [&](long done) {

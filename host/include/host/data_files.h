@@ -84,13 +84,12 @@ private:
     long number_ = 0;
 };
 
-// The class ids a CSV sink writes, and the lines (without the tick) that
-// one value of such a class becomes.
+// The class ids a CSV sink writes.
 bool is_csv_writable(const std::string& class_id);
-std::vector<std::string> csv_lines(const Mrv::IDatatype& value);
-// Appends those lines to `out`, each after `first` and a comma (none before
-// an empty line) and with its line break; returns how many. A double
-// matrix, which a sink may get a million times, goes straight to `out`.
+// Appends the lines (without the tick) that one value of such a class
+// becomes to `out`, each after `first` and a comma (none before an empty
+// line) and with its line break; returns how many. A double matrix, which a
+// sink may get a million times, goes straight to `out`.
 std::size_t append_csv_lines(std::string& out, const std::string& first, const Mrv::IDatatype& value);
 // A text field, quoted when it holds a separator, a quote or a line break.
 std::string csv_field(const std::string& text);

@@ -155,8 +155,8 @@ public:
     bool start();
     const std::string& failure() const { return failure_; }
     // One tick: advance the clock, apply the tick's events, execute every
-    // block that has newer input or asked for an execution. Called from
-    // outside run(), it also has the blocks write out what they gathered.
+    // block that has newer input or asked for an execution, then have the
+    // blocks write out what they gathered.
     void tick();
     // Runs `ticks` ticks (0: until every source is exhausted, or with
     // `until_stopped` until request_stop()), then the end events and as many
@@ -203,6 +203,9 @@ private:
     std::vector<std::string> class_ids();
     void order_blocks();
     bool should_execute(BlockNode& node);
+    // A tick without the flush: run() has the blocks write out only before
+    // it waits.
+    void tick_blocks();
     // Host blocks write out what they gathered for their files.
     void flush_outputs();
     Ref<Mrv::IDatatype> proposed_value(BlockNode& target, Parameter& parameter, const nlohmann::json& json);
@@ -226,8 +229,6 @@ private:
     std::vector<OwnFile> own_files_;
     long ticks_ = 0;
     bool running_ = false;
-    // Inside run(), which flushes only before it waits.
-    bool in_run_ = false;
     std::string failure_;
     std::chrono::milliseconds period_{0};
     Waiter wait_until_;
