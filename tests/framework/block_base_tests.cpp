@@ -97,28 +97,24 @@ TEST_F(BlockBase, FalseResultIsReportedAndLoggedFromTraceLevelTwo) {
     EXPECT_EQ(harness.log_entries()[0].lines[0].text, "Block rec: error in method Init\n");
 }
 
-TEST_F(BlockBase, TraceLevelSixLogsEveryExecuteInOneEntry) {
-    harness.set_trace_level(6);
-    ASSERT_TRUE(harness.init());
-    harness.tick();
-    ASSERT_EQ(harness.log_entries().size(), 2u);
-    const auto& execute_entry = harness.log_entries()[1];
-    ASSERT_EQ(execute_entry.lines.size(), 2u);
-    EXPECT_EQ(execute_entry.lines[0].text, "Block rec: method Execute starting\n");
-    EXPECT_EQ(execute_entry.lines[1].text, "Block rec: method Execute returned\n");
-    EXPECT_EQ(execute_entry.lines[0].severity, Mrv::LogInfo);
-}
-
-TEST_F(BlockBase, TraceLevelFiveLogsNoExecute) {
-    BlockHarness harness(factory_of<RecordingBlock>(), "rec");
-    harness.set_trace_level(5);
-    harness.init_instance();
-    ASSERT_TRUE(harness.init());
-    harness.tick();
-    EXPECT_EQ(log_lines(harness),
-              (std::vector<std::string>{"Block rec: method InitSignature starting\n",
-                                        "Block rec: method InitSignature returned\n",
-                                        "Block rec: method Init starting\n", "Block rec: method Init returned\n"}));
+// Level 5 logs every method but Execute; level 6 adds Execute, one entry a call.
+TEST_F(BlockBase, TraceLevelFiveLogsMethodsAndSixAlsoExecute) {
+    for (int level : {5, 6}) {
+        BlockHarness harness(factory_of<RecordingBlock>(), "rec");
+        harness.set_trace_level(level);
+        harness.init_instance();
+        ASSERT_TRUE(harness.init());
+        harness.tick();
+        std::vector<std::string> expected{"Block rec: method InitSignature starting\n",
+                                          "Block rec: method InitSignature returned\n",
+                                          "Block rec: method Init starting\n", "Block rec: method Init returned\n"};
+        if (level == 6)
+            expected.insert(expected.end(),
+                            {"Block rec: method Execute starting\n", "Block rec: method Execute returned\n"});
+        EXPECT_EQ(log_lines(harness), expected);
+        EXPECT_EQ(harness.log_entries().size(), level == 6 ? 3u : 2u);
+        EXPECT_EQ(harness.log_entries().back().lines[0].severity, Mrv::LogInfo);
+    }
 }
 
 TEST_F(BlockBase, ConstructionChecksTheCreationContext) {
@@ -246,19 +242,6 @@ TEST_F(BlockBase, RestoreOfAnIntThatBecameDoubleKeepsTheNewDefault) {
 
 // ---- user interface -----------------------------------------------------------
 
-TEST_F(BlockBase, DrawNCAreasFillsEachAreaWithTheBlockColour) {
-    block->SetColour(1.0, 0.0, 0.0);
-    mrvhost::Ref<mrvhost::Canvas> canvas = mrvhost::Canvas::create(8, 8);
-    const Area areas[] = {{0, 0, 2, 2}, {4, 4, 3, 1}};
-    harness.block()->DrawNCAreas(canvas.get(), areas, 2, 0);
-    EXPECT_EQ(canvas->fill_count(), 2);
-    EXPECT_EQ(canvas->pixel(1, 1).red, 255);
-    EXPECT_EQ(canvas->pixel(6, 4).red, 255);
-    EXPECT_EQ(canvas->pixel(6, 5).red, 0);
-    harness.block()->DrawNCAreas(canvas.get(), areas, 0, 0);
-    EXPECT_EQ(canvas->fill_count(), 2);
-}
-
 std::string draw_error(Mrv::IBlock* block, Mrv::IDrawingDevice* device, const Area* areas, int count) {
     try {
         block->DrawNCAreas(device, areas, count, 0);
@@ -268,15 +251,23 @@ std::string draw_error(Mrv::IBlock* block, Mrv::IDrawingDevice* device, const Ar
     }
 }
 
-TEST_F(BlockBase, DrawNCAreasStopsAtTheFirstFailure) {
-    mrvhost::Ref<mrvhost::Canvas> canvas = mrvhost::Canvas::create(4, 4);
-    const Area areas[] = {{0, 0, 1, 1}, {3, 3, 5, 5}, {1, 1, 1, 1}};
-    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 3), "CBlockImplBase<T>::DrawNCAreas -- FillRect failed\n");
-    EXPECT_EQ(canvas->fill_count(), 1);
+// Each area is filled with the block's colour; drawing stops at the first failure.
+TEST_F(BlockBase, DrawNCAreasFillsEachAreaWithTheBlockColour) {
+    block->SetColour(1.0, 0.0, 0.0);
+    mrvhost::Ref<mrvhost::Canvas> canvas = mrvhost::Canvas::create(8, 8);
+    const Area areas[] = {{0, 0, 2, 2}, {4, 4, 3, 1}, {7, 7, 5, 5}, {1, 1, 1, 1}};
+    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 2), "");
+    EXPECT_EQ(canvas->pixel(1, 1).red, 255);
+    EXPECT_EQ(canvas->pixel(6, 4).red, 255);
+    EXPECT_EQ(canvas->pixel(6, 5).red, 0);
+    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 0), "");
+    EXPECT_EQ(canvas->fill_count(), 2);
+    EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 4), "CBlockImplBase<T>::DrawNCAreas -- FillRect failed\n");
+    EXPECT_EQ(canvas->fill_count(), 4);
     block->SetColour(std::nan(""), 0.0, 0.0);
     EXPECT_EQ(draw_error(harness.block(), canvas.get(), areas, 1),
               "CBlockImplBase<T>::DrawNCAreas -- failed to create solid brush\n");
-    EXPECT_EQ(canvas->fill_count(), 1);
+    EXPECT_EQ(canvas->fill_count(), 4);
 }
 
 TEST_F(BlockBase, UserInterfaceQueriesAnswerWithDefaults) {
