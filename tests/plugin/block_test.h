@@ -2,10 +2,13 @@
 // the substitute host, with the live-object count checked at the end.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 #include "host/harness.h"
 
@@ -25,6 +28,13 @@ protected:
         harness = std::make_unique<mrvhost::BlockHarness>(plugin.find_class(class_id_), name);
         harness->init_instance(saved, layout);
         return *harness;
+    }
+    // A fresh instance restored from a save whose int parameter `id` was
+    // edited by hand to `value`.
+    mrvhost::BlockHarness& restore_edited(const char* id, int value) {
+        mrvhost::Ref<mrvhost::Signature> saved = make().signature().clone();
+        Mrv::interface_cast<Mrv::IInt>(saved->find_parameter(id)->GetValue())->SetValue(value);
+        return restore(*saved);
     }
     // Feeds one value and runs the tick that takes it.
     void feed(const char* input_id, double value) {
@@ -52,4 +62,19 @@ protected:
 
 private:
     std::string class_id_;
+};
+
+// A BlockTest with an empty folder of its own for the files the block reads
+// and writes, removed at the end.
+class FolderBlockTest : public BlockTest {
+protected:
+    using BlockTest::BlockTest;
+    ~FolderBlockTest() override { std::filesystem::remove_all(folder); }
+    std::string path(const std::string& name) const { return (folder / name).string(); }
+    std::string write(const std::string& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return path(name);
+    }
+
+    const std::filesystem::path folder = fresh_test_folder("mrv-block");
 };

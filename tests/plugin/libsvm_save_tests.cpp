@@ -7,18 +7,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/files.h"
 #include "plugin/block_test.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class LibSVMSave : public BlockTest {
+class LibSVMSave : public FolderBlockTest {
 protected:
-    LibSVMSave() : BlockTest("LibSVMSave") {}
-    void SetUp() override { folder = fresh_test_folder("mrv-libsvm-save"); }
-    ~LibSVMSave() override { fs::remove_all(folder); }
+    LibSVMSave() : FolderBlockTest("LibSVMSave") {}
 
     // A running block writing `file` in `mode` (0 Append, 1 Overwrite).
     void running(const std::string& file, int mode, int rows, int columns, const std::vector<double>& values) {
@@ -36,8 +33,6 @@ protected:
     std::string file_name_parameter() {
         return Mrv::interface_cast<Mrv::IString>(harness->parameter("FileName").GetValue())->GetValue();
     }
-
-    fs::path folder;
 };
 
 TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
@@ -80,26 +75,22 @@ TEST_F(LibSVMSave, SaveModeChangedWhileRunningReopensTheFile) {
     EXPECT_TRUE(harness->messages().empty());
 }
 
+// What is not a regular file is never opened: no hang on a FIFO without a
+// reader.
 TEST_F(LibSVMSave, UnopenableFileAtInitNamesTheFile) {
-    make("export");
-    const std::string missing = (folder / "missing" / "data.txt").string();
-    ASSERT_TRUE(harness->set_string("FileName", missing));
-    harness->feed_matrix("InputMatrix", 1, 2, {1, 2});
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + missing + ".\n",
-                                        "Block export: error in method Init\n"}));
-    // What is not a regular file is never opened: no hang on a FIFO without
-    // a reader.
-    const std::string fifo = (folder / "fifo").string();
+    const std::string missing = path("missing/data.txt"), fifo = path("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    harness->clear_notifications();
-    ASSERT_TRUE(harness->set_string("FileName", fifo));
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              (std::vector<std::string>{"CLibSVMSave::Init -- Cannot open output file " + fifo + ".\n",
-                                        "CLibSVMSave::Init -- " + fifo + " cannot be written: it is a FIFO.\n",
-                                        "Block export: error in method Init\n"}));
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {missing, {}}, {fifo, {"CLibSVMSave::Init -- " + fifo + " cannot be written: it is a FIFO.\n"}}};
+    for (auto [file, reasons] : cases) {
+        make("export");
+        ASSERT_TRUE(harness->set_string("FileName", file));
+        harness->feed_matrix("InputMatrix", 1, 2, {1, 2});
+        EXPECT_FALSE(harness->init());
+        reasons.insert(reasons.begin(), "CLibSVMSave::Init -- Cannot open output file " + file + ".\n");
+        reasons.push_back("Block export: error in method Init\n");
+        EXPECT_EQ(harness->messages(Mrv::LevelError), reasons);
+    }
 }
 
 TEST_F(LibSVMSave, NewFileThatCannotBeOpenedKeepsTheOldFileAndName) {

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +13,6 @@
 
 #include <libsvm/svm.h>
 
-#include "common/files.h"
 #include "plugin/block_test.h"
 
 namespace {
@@ -61,11 +61,9 @@ struct reference {
     svm_model* model;
 };
 
-class SVMPredict : public BlockTest {
+class SVMPredict : public FolderBlockTest {
 protected:
-    SVMPredict() : BlockTest("SVM") {}
-    void SetUp() override { folder = fresh_test_folder("mrv-svm-predict"); }
-    ~SVMPredict() override { fs::remove_all(folder); }
+    SVMPredict() : FolderBlockTest("SVM") {}
 
     fs::path model(const std::string& name, const model_recipe& recipe = {}) {
         write_model(folder / name, recipe);
@@ -82,37 +80,27 @@ protected:
         return started;
     }
 
-    fs::path folder;
     const std::vector<double> rows{0.15, 0.9, 1.5, 0.3, 0, 0, 2.8, 0.2};  // 4 x 2, one row all zero
 };
 
-TEST_F(SVMPredict, PredictsEveryRowAsLibsvmDoes) {
-    const fs::path file = model("three.txt", {C_SVC, 3, false});
-    ASSERT_TRUE(prepare(file, false));
-    ASSERT_TRUE(harness->tick());
-    reference libsvm(file);
-    const auto out = harness->output_values("OutputVector");
-    ASSERT_EQ(out.size(), 4u);
-    for (std::size_t r = 0; r < 4; ++r) EXPECT_EQ(out[r], libsvm.predict({rows[2 * r], rows[2 * r + 1]})) << r;
-    EXPECT_EQ(harness->output_matrix("OutputVector")->GetWidth(), 1);
-    EXPECT_EQ(harness->output_time("OutputVector"), harness->clock().GetCurrentTime());
-    EXPECT_TRUE(harness->messages().empty());
-}
-
-TEST_F(SVMPredict, ClassProbabilitiesFillOneRowPerSample) {
+TEST_F(SVMPredict, PredictsEveryRowAndItsProbabilitiesAsLibsvmDoes) {
     const fs::path file = model("three.txt");
     ASSERT_TRUE(prepare(file, true));
     ASSERT_TRUE(harness->tick());
     reference libsvm(file);
-    auto* probabilities = harness->output_matrix("ProbVector");
-    ASSERT_EQ(probabilities->GetHeight(), 4);
-    ASSERT_EQ(probabilities->GetWidth(), 3);
-    const auto values = harness->output_values("ProbVector");
+    const auto labels = harness->output_values("OutputVector");
+    const auto probabilities = harness->output_values("ProbVector");
+    ASSERT_EQ(labels.size(), 4u);
+    ASSERT_EQ(probabilities.size(), 12u);
+    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 3);
     for (std::size_t r = 0; r < 4; ++r) {
+        // The likeliest class, whose label is its index: libsvm keeps 0, 1, 2 in that order.
         const auto expected = libsvm.probabilities({rows[2 * r], rows[2 * r + 1]});
-        for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(values[3 * r + c], expected[c]) << r << "," << c;
+        EXPECT_EQ(std::vector<double>(&probabilities[3 * r], &probabilities[3 * r + 3]), expected) << r;
+        EXPECT_EQ(labels[r], std::max_element(expected.begin(), expected.end()) - expected.begin()) << r;
     }
-    EXPECT_EQ(harness->output_time("ProbVector"), harness->clock().GetCurrentTime());
+    for (const char* id : {"OutputVector", "ProbVector"})
+        EXPECT_EQ(harness->output_time(id), harness->clock().GetCurrentTime()) << id;
     EXPECT_TRUE(harness->messages().empty());
 }
 

