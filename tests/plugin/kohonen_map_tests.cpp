@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "plugin/block_test.h"
 
@@ -13,22 +14,6 @@ using mrvhost::BlockHarness;
 using mrvhost::convert_or_throw;
 
 const char* const Input = "KohonenMapInput";
-
-// Deterministic feature rows in [0, 1).
-class Rows {
-public:
-    std::vector<double> next(int length) {
-        std::vector<double> row;
-        for (int i = 0; i < length; ++i) {
-            state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-            row.push_back(static_cast<double>(state_ >> 11) / 9007199254740992.0);
-        }
-        return row;
-    }
-
-private:
-    unsigned long long state_ = 42;
-};
 
 class KohonenMap : public BlockTest {
 protected:
@@ -77,8 +62,15 @@ protected:
         return h.tick();
     }
 
+    // Feature rows in [0, 1), the same in every run.
+    std::vector<double> next_row(int length) {
+        std::vector<double> row;
+        for (int i = 0; i < length; ++i) row.push_back(std::generate_canonical<double, 53>(random));
+        return row;
+    }
+
     std::unique_ptr<BlockHarness> restored;
-    Rows data;
+    std::mt19937 random{42};
 };
 
 TEST_F(KohonenMap, InitChecksTheInputPattern) {
@@ -137,22 +129,22 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     BlockHarness& h = small(3, 3, 2, 5);
     h.feed_matrix(Input, 1, 2, {0.5, 0.5});
     ASSERT_TRUE(h.begin());
-    for (int tick = 1; tick <= 4; ++tick) ASSERT_TRUE(feed(h, data.next(2)));
+    for (int tick = 1; tick <= 4; ++tick) ASSERT_TRUE(feed(h, next_row(2)));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
     std::vector<double> before = planes(h);
-    ASSERT_TRUE(feed(h, data.next(2)));  // the fifth only ends training
+    ASSERT_TRUE(feed(h, next_row(2)));  // the fifth only ends training
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     EXPECT_EQ(changed(h, "KohonenMapParameterStatus"), 1);
 
     EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
-    ASSERT_TRUE(feed(h, data.next(2)));
+    ASSERT_TRUE(feed(h, next_row(2)));
     EXPECT_NE(planes(h), before);
     EXPECT_TRUE(h.fire("KohonenMapParameterRun"));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     before = planes(h);
-    ASSERT_TRUE(feed(h, data.next(2)));
+    ASSERT_TRUE(feed(h, next_row(2)));
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
 }
@@ -301,7 +293,7 @@ TEST_F(KohonenMap, RestoredMapGivesIdenticalOutputs) {
     h.feed_matrix(Input, 1, 4, {0.5, 0.5, 0.5, 1});
     ASSERT_TRUE(h.begin());
     for (double label : {1, 2, 1, 2, 2}) {
-        auto row = data.next(3);
+        auto row = next_row(3);
         row.push_back(label);
         ASSERT_TRUE(feed(h, row));
     }
@@ -309,7 +301,7 @@ TEST_F(KohonenMap, RestoredMapGivesIdenticalOutputs) {
     h.done();
     restored = std::make_unique<BlockHarness>(plugin.find_class("kohonenmap"), "again");
     restored->init_instance(*h.signature().clone());
-    const auto row = data.next(3);
+    const auto row = next_row(3);
     for (BlockHarness* run : {&h, restored.get()}) {
         run->feed_matrix(Input, 1, 3, {0.5, 0.5, 0.5});
         ASSERT_TRUE(run->begin());
