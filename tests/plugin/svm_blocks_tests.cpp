@@ -150,25 +150,21 @@ TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
     EXPECT_EQ(read_file(folder / "data.txt"), written);
 }
 
+// Overwrite empties the file at Init and keeps only the last tick; a mode
+// changed while running reopens the file ("w" empties it).
 TEST_F(LibSVMSave, OverwriteModeKeepsOnlyTheLastTick) {
     std::ofstream(folder / "data.txt") << "old content that goes\n";
     running("data.txt", 1, 2, 2, {1, 10, 2, 20});
-    EXPECT_EQ(read_file(folder / "data.txt"), "");  // emptied at Init
+    EXPECT_EQ(read_file(folder / "data.txt"), "");
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(read_file(folder / "data.txt"), "1 1:10 \n2 1:20 \n");
     tick_with(2, 2, {3, 0, 4, 0});  // shorter than the tick before
     EXPECT_EQ(read_file(folder / "data.txt"), "3 \n4 \n");
-}
-
-TEST_F(LibSVMSave, SaveModeChangedWhileRunningReopensTheFile) {
-    running("data.txt", 0, 1, 2, {1, 5});
-    ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(harness->set_int("SaveMode", 1));  // "w" empties the file
-    EXPECT_EQ(read_file(folder / "data.txt"), "");
-    tick_with(1, 2, {2, 6});
     ASSERT_TRUE(harness->set_int("SaveMode", 0));
-    tick_with(1, 2, {3, 7});
-    EXPECT_EQ(read_file(folder / "data.txt"), "2 1:6 \n3 1:7 \n");
+    tick_with(2, 2, {5, 7, 6, 0});
+    EXPECT_EQ(read_file(folder / "data.txt"), "3 \n4 \n5 1:7 \n6 \n");
+    ASSERT_TRUE(harness->set_int("SaveMode", 1));
+    EXPECT_EQ(read_file(folder / "data.txt"), "");
     EXPECT_TRUE(harness->messages().empty());
 }
 
@@ -496,8 +492,14 @@ TEST_F(SVMTrain, RangesOutputGoesAndComesBackAfterTrainedFlag) {
     EXPECT_STREQ(harness->signature().GetOutputs()->GetItem(0)->GetId(), "TrainedFlag");
     EXPECT_STREQ(harness->signature().GetOutputs()->GetItem(1)->GetId(), "Ranges");
     EXPECT_EQ(signature_changes(), 2);
-    // While running, the block writes the re-declared outputs.
+    // While running, the block writes the re-declared outputs; the rows of
+    // an input reshaped after Init are not taken.
     ASSERT_TRUE(harness->tick());
+    harness->feed_matrix("InputMatrix", 1, 4, {1, 5, 5, 5});
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
+              std::vector<std::string>{
+                  "CSVMTrain::Execute -- The input shape changed after Init; the rows of this tick are not added.\n"});
     ASSERT_TRUE(train());
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
@@ -543,6 +545,7 @@ TEST_F(SVMTrain, OneShotRunReportsForExactlyOneTickAndStartsOver) {
 }
 
 // Incremental: the set keeps growing past MaxSize, so every tick asks again.
+// The log holds a header per run and libsvm's own text.
 TEST_F(SVMTrain, IncrementalRunsAgainOnEveryTickPastMaxSize) {
     make();
     ASSERT_TRUE(harness->set_int("MaxSize", 3));
@@ -554,18 +557,10 @@ TEST_F(SVMTrain, IncrementalRunsAgainOnEveryTickPastMaxSize) {
     }
     harness->stop();
     harness->done();
-    EXPECT_EQ(count_of(read_file(log()), "Training started on "), 3);
-}
-
-TEST_F(SVMTrain, LogHoldsAHeaderPerRunAndLibsvmsText) {
-    ASSERT_TRUE(prepare(3, 4, three_rows));
-    ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(train());
-    harness->stop();
-    harness->done();
     const std::string text = read_file(log());
-    EXPECT_TRUE(std::regex_search(text, std::regex("^Training started on \\d{4}-\\d{1,2}-\\d{1,2}, "
-                                                   "\\d{1,2}:\\d{1,2}:\\d{1,2}\\. \n")))
+    EXPECT_EQ(count_of(text, "Training started on "), 3);
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("^Training started on \\d{4}-\\d{1,2}-\\d{1,2}, \\d{1,2}:\\d{1,2}:\\d{1,2}\\. \n")))
         << text;
     EXPECT_NE(text.find("optimization finished"), std::string::npos);
     EXPECT_NE(text.find("Total nSV = "), std::string::npos);
@@ -648,19 +643,6 @@ TEST_F(SVMTrain, EmptySetKeepsTheModelWithAWarning) {
               std::vector<std::string>{"CSVMTrain::Execute -- The training set is empty; the SVM is not trained and "
                                        "the model file is left as it was.\n"});
     EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
-}
-
-TEST_F(SVMTrain, RowsOfAReshapedInputAreNotTaken) {
-    ASSERT_TRUE(prepare(3, 4, three_rows));
-    ASSERT_TRUE(harness->tick());
-    harness->feed_matrix("InputMatrix", 1, 4, {1, 5, 5, 5});
-    ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
-              std::vector<std::string>{
-                  "CSVMTrain::Execute -- The input shape changed after Init; the rows of this tick are not added.\n"});
-    ASSERT_TRUE(train());
-    ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(harness->output_values("Ranges"), three_ranges);
 }
 
 // Done while one run trains and more wait: it returns once the running one
