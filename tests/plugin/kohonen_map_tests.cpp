@@ -94,6 +94,18 @@ TEST_F(KohonenMap, InitChecksTheInputPattern) {
         EXPECT_EQ(h.messages().at(0), c.message);
         h.done();
     }
+    // A saved map of the wrong shape: reported, the random map stays.
+    convert_or_throw<Mrv::IDoubleMatrix>(h.parameter("KohonenMapParameterMatrix").GetValue())->Reinit(2, 2);
+    h.clear_notifications();
+    ASSERT_TRUE(h.begin());
+    EXPECT_EQ(h.messages(Mrv::LevelError),
+              std::vector<std::string>{
+                  "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
+    // An input that changes shape while running is not read past its end.
+    h.clear_notifications();
+    ASSERT_TRUE(feed(h, {0.5}));
+    EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 1u);
+    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
 }
 
 TEST_F(KohonenMap, GridSizeIsClampedAndTooLargeMapsAreRefused) {
@@ -267,22 +279,6 @@ TEST_F(KohonenMap, ResetISearchPresetsTheCorners) {
     EXPECT_EQ(h.messages(Mrv::LevelError),
               std::vector<std::string>{"KohonenMap: this operation is possible only if the input vector size is 4.\n"});
     EXPECT_EQ(map->GetAt(0, 39), 1.0);  // applied all the same
-}
-
-TEST_F(KohonenMap, MatricesAndInputsOfTheWrongShapeAreReported) {
-    BlockHarness& h = small(3, 3, 2, 50);
-    // A saved map of the wrong shape: reported, the random map stays.
-    convert_or_throw<Mrv::IDoubleMatrix>(h.parameter("KohonenMapParameterMatrix").GetValue())->Reinit(2, 2);
-    h.feed_matrix(Input, 1, 2, {0.5, 0.5});
-    ASSERT_TRUE(h.begin());
-    EXPECT_EQ(h.messages(Mrv::LevelError),
-              std::vector<std::string>{
-                  "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
-    // An input that changes shape while running is not read past its end.
-    h.clear_notifications();
-    ASSERT_TRUE(feed(h, {0.5}));
-    EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 1u);
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
 }
 
 // A trained map saved with the block comes back exactly: the restored
