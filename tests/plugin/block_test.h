@@ -49,6 +49,15 @@ protected:
         ASSERT_TRUE(harness->fire(trigger_id));
         ASSERT_TRUE(harness->tick());
     }
+    // The ids of the block's inputs and outputs, in order.
+    std::vector<std::string> input_ids() { return ids(harness->signature().inputs().items()); }
+    std::vector<std::string> output_ids() { return ids(harness->signature().outputs().items()); }
+    template <class Items>
+    static std::vector<std::string> ids(const Items& items) {
+        std::vector<std::string> found;
+        for (const auto& item : items) found.push_back(item->GetId());
+        return found;
+    }
     // How many signature-changed notifications the block sent.
     int signature_changes() const {
         int changes = 0;

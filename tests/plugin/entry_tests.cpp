@@ -96,9 +96,6 @@ TEST_F(Entry, BlockClassTextsInBothLanguages) {
               "Error while accessing a collection.\nValid range index is [0-0]\nRequired index is 1.\n");
 }
 
-}  // namespace
-
-namespace {
 
 // Runs the small host that loads the library and leaves without unloading.
 int exit_status_of_host(const char* how) {
@@ -112,9 +109,6 @@ TEST(ProcessExit, HostThatExitsWithTheLibraryLoadedExitsCleanly) {
     EXPECT_EQ(exit_status_of_host("exit"), 0);
 }
 
-}  // namespace
-
-namespace {
 
 using mrvhost::BlockHarness;
 using mrvhost::Ref;

@@ -141,9 +141,11 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     BlockHarness& h = small(3, 3, 2, 5);
     h.feed_matrix(Input, 1, 2, {0.5, 0.5});
     ASSERT_TRUE(h.begin());
-    for (int tick = 1; tick <= 4; ++tick) ASSERT_TRUE(feed(h, next_row(2)));
-    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
     std::vector<double> before = planes(h);
+    for (int tick = 1; tick <= 4; ++tick) ASSERT_TRUE(feed(h, next_row(2)));
+    EXPECT_NE(planes(h), before);
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
+    before = planes(h);
     ASSERT_TRUE(feed(h, next_row(2)));  // the fifth only ends training
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);

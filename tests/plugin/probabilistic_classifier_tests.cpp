@@ -25,11 +25,6 @@ class ProbabilisticClassifier : public BlockTest {
 protected:
     ProbabilisticClassifier() : BlockTest("probabilisticclassifier") {}
 
-    std::vector<std::string> output_ids() {
-        std::vector<std::string> ids;
-        for (const auto& pin : harness->signature().outputs().items()) ids.push_back(pin->GetId());
-        return ids;
-    }
     std::vector<double> matrix() {
         auto* m = Mrv::interface_cast<Mrv::IDoubleMatrix>(harness->parameter(Matrix).GetValue());
         return {m->GetReadPointer(), m->GetReadPointer() + m->GetHeight() * m->GetWidth()};

@@ -33,11 +33,6 @@ protected:
         std::copy(values.begin(), values.end(), matrix->GetWritePointer());
         harness->touch(input_id);
     }
-    std::vector<std::string> input_ids() {
-        std::vector<std::string> ids;
-        for (const auto& pin : harness->signature().inputs().items()) ids.push_back(pin->GetId());
-        return ids;
-    }
     // The errors of an Init that failed with `message`.
     static std::vector<std::string> init_error(const std::string& message) {
         return {message, "Block std: error in method Init\n"};
