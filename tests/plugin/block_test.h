@@ -2,10 +2,13 @@
 // the substitute host, with the live-object count checked at the end.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 #include "host/harness.h"
 
@@ -26,6 +29,13 @@ protected:
         harness->init_instance(saved, layout);
         return *harness;
     }
+    // A fresh instance restored from a save whose int parameter `id` was
+    // edited by hand to `value`.
+    mrvhost::BlockHarness& restore_edited(const char* id, int value) {
+        mrvhost::Ref<mrvhost::Signature> saved = make().signature().clone();
+        Mrv::interface_cast<Mrv::IInt>(saved->find_parameter(id)->GetValue())->SetValue(value);
+        return restore(*saved);
+    }
     // Feeds one value and runs the tick that takes it.
     void feed(const char* input_id, double value) {
         harness->feed_double(input_id, value);
@@ -38,6 +48,15 @@ protected:
     void fire_and_tick(const char* trigger_id) {
         ASSERT_TRUE(harness->fire(trigger_id));
         ASSERT_TRUE(harness->tick());
+    }
+    // The ids of the block's inputs and outputs, in order.
+    std::vector<std::string> input_ids() { return ids(harness->signature().inputs().items()); }
+    std::vector<std::string> output_ids() { return ids(harness->signature().outputs().items()); }
+    template <class Items>
+    static std::vector<std::string> ids(const Items& items) {
+        std::vector<std::string> found;
+        for (const auto& item : items) found.push_back(item->GetId());
+        return found;
     }
     // How many signature-changed notifications the block sent.
     int signature_changes() const {
@@ -52,4 +71,19 @@ protected:
 
 private:
     std::string class_id_;
+};
+
+// A BlockTest with an empty folder of its own for the files the block reads
+// and writes, removed at the end.
+class FolderBlockTest : public BlockTest {
+protected:
+    using BlockTest::BlockTest;
+    ~FolderBlockTest() override { std::filesystem::remove_all(folder); }
+    std::string path(const std::string& name) const { return (folder / name).string(); }
+    std::string write(const std::string& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return path(name);
+    }
+
+    const std::filesystem::path folder = fresh_test_folder("mrv-block");
 };

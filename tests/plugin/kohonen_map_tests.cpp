@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "plugin/block_test.h"
 
@@ -13,22 +14,6 @@ using mrvhost::BlockHarness;
 using mrvhost::convert_or_throw;
 
 const char* const Input = "KohonenMapInput";
-
-// Deterministic feature rows in [0, 1).
-class Rows {
-public:
-    std::vector<double> next(int length) {
-        std::vector<double> row;
-        for (int i = 0; i < length; ++i) {
-            state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-            row.push_back(static_cast<double>(state_ >> 11) / 9007199254740992.0);
-        }
-        return row;
-    }
-
-private:
-    unsigned long long state_ = 42;
-};
 
 class KohonenMap : public BlockTest {
 protected:
@@ -77,8 +62,15 @@ protected:
         return h.tick();
     }
 
+    // Feature rows in [0, 1), the same in every run.
+    std::vector<double> next_row(int length) {
+        std::vector<double> row;
+        for (int i = 0; i < length; ++i) row.push_back(std::generate_canonical<double, 53>(random));
+        return row;
+    }
+
     std::unique_ptr<BlockHarness> restored;
-    Rows data;
+    std::mt19937 random{42};
 };
 
 TEST_F(KohonenMap, InitChecksTheInputPattern) {
@@ -102,6 +94,18 @@ TEST_F(KohonenMap, InitChecksTheInputPattern) {
         EXPECT_EQ(h.messages().at(0), c.message);
         h.done();
     }
+    // A saved map of the wrong shape: reported, the random map stays.
+    convert_or_throw<Mrv::IDoubleMatrix>(h.parameter("KohonenMapParameterMatrix").GetValue())->Reinit(2, 2);
+    h.clear_notifications();
+    ASSERT_TRUE(h.begin());
+    EXPECT_EQ(h.messages(Mrv::LevelError),
+              std::vector<std::string>{
+                  "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
+    // An input that changes shape while running is not read past its end.
+    h.clear_notifications();
+    ASSERT_TRUE(feed(h, {0.5}));
+    EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 1u);
+    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
 }
 
 TEST_F(KohonenMap, GridSizeIsClampedAndTooLargeMapsAreRefused) {
@@ -131,36 +135,32 @@ TEST_F(KohonenMap, GridSizeIsClampedAndTooLargeMapsAreRefused) {
     EXPECT_EQ(h.messages(Mrv::LevelError)[0], "KohonenMap: Columns must lie between 1 and 100, not 0.\n");
 }
 
+// The schedule's numbers are the engine's; here Status follows it and the
+// triggers restart or end it.
 TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     BlockHarness& h = small(3, 3, 2, 5);
     h.feed_matrix(Input, 1, 2, {0.5, 0.5});
     ASSERT_TRUE(h.begin());
     std::vector<double> before = planes(h);
-    for (int tick = 1; tick <= 4; ++tick) {
-        ASSERT_TRUE(feed(h, data.next(2)));
-        EXPECT_NE(planes(h), before) << "tick " << tick;
-        before = planes(h);
-        EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
-    }
-    ASSERT_TRUE(feed(h, data.next(2)));  // the fifth only ends training
+    for (int tick = 1; tick <= 4; ++tick) ASSERT_TRUE(feed(h, next_row(2)));
+    EXPECT_NE(planes(h), before);
+    EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
+    before = planes(h);
+    ASSERT_TRUE(feed(h, next_row(2)));  // the fifth only ends training
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     EXPECT_EQ(changed(h, "KohonenMapParameterStatus"), 1);
-    ASSERT_TRUE(feed(h, data.next(2)));
-    EXPECT_EQ(planes(h), before);
 
-    // Train starts the schedule again; Run ends it.
     EXPECT_TRUE(h.fire("KohonenMapParameterTrain"));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
-    ASSERT_TRUE(feed(h, data.next(2)));
+    ASSERT_TRUE(feed(h, next_row(2)));
     EXPECT_NE(planes(h), before);
     EXPECT_TRUE(h.fire("KohonenMapParameterRun"));
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
     before = planes(h);
-    ASSERT_TRUE(feed(h, data.next(2)));
+    ASSERT_TRUE(feed(h, next_row(2)));
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
-    EXPECT_TRUE(h.messages(Mrv::LevelError).empty());
 }
 
 TEST_F(KohonenMap, OutputsTheBestMatchingNodeAndOnePlanePerWeight) {
@@ -283,51 +283,31 @@ TEST_F(KohonenMap, ResetISearchPresetsTheCorners) {
     EXPECT_EQ(map->GetAt(0, 39), 1.0);  // applied all the same
 }
 
-TEST_F(KohonenMap, MatricesAndInputsOfTheWrongShapeAreReported) {
-    BlockHarness& h = small(3, 3, 2, 50);
-    // A saved map of the wrong shape: reported, the random map stays.
-    convert_or_throw<Mrv::IDoubleMatrix>(h.parameter("KohonenMapParameterMatrix").GetValue())->Reinit(2, 2);
-    h.feed_matrix(Input, 1, 2, {0.5, 0.5});
-    ASSERT_TRUE(h.begin());
-    EXPECT_EQ(h.messages(Mrv::LevelError),
-              std::vector<std::string>{
-                  "KohonenMap: SOM dimensions do not correspond to parameter or output matrix dimensions.\n"});
-    // An input that changes shape while running is not read past its end.
-    h.clear_notifications();
-    ASSERT_TRUE(feed(h, {0.5}));
-    EXPECT_EQ(h.messages(Mrv::LevelWarning).size(), 1u);
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), 0);
-}
-
 // A trained map saved with the block comes back exactly: the restored
-// block gives the same nodes and classes.
+// block gives the same node, class and planes.
 TEST_F(KohonenMap, RestoredMapGivesIdenticalOutputs) {
     BlockHarness& h = small(5, 6, 3, 20);
     ASSERT_TRUE(h.set_bool("KohonenMapParameterUseClasses", true));
     h.feed_matrix(Input, 1, 4, {0.5, 0.5, 0.5, 1});
     ASSERT_TRUE(h.begin());
-    for (int i = 0; i < 20; ++i) {
-        auto row = data.next(3);
-        row.push_back(1 + (row[0] > 0.5));
+    for (double label : {1, 2, 1, 2, 2}) {
+        auto row = next_row(3);
+        row.push_back(label);
         ASSERT_TRUE(feed(h, row));
     }
     h.stop();
     h.done();
-    auto saved = h.signature().clone();
     restored = std::make_unique<BlockHarness>(plugin.find_class("kohonenmap"), "again");
-    restored->init_instance(*saved);
+    restored->init_instance(*h.signature().clone());
+    const auto row = next_row(3);
     for (BlockHarness* run : {&h, restored.get()}) {
         run->feed_matrix(Input, 1, 3, {0.5, 0.5, 0.5});
         ASSERT_TRUE(run->begin());
+        ASSERT_TRUE(feed(*run, row));
     }
-    for (int i = 0; i < 5; ++i) {
-        const auto row = data.next(3);
-        ASSERT_TRUE(feed(h, row));
-        ASSERT_TRUE(feed(*restored, row));
-        EXPECT_EQ(point(h), point(*restored));
-        EXPECT_EQ(h.output_int("KohonenMapOutputClass"), restored->output_int("KohonenMapOutputClass"));
-        EXPECT_EQ(planes(h), planes(*restored));
-    }
+    EXPECT_EQ(point(h), point(*restored));
+    EXPECT_EQ(h.output_int("KohonenMapOutputClass"), restored->output_int("KohonenMapOutputClass"));
+    EXPECT_EQ(planes(h), planes(*restored));
     EXPECT_TRUE(restored->messages(Mrv::LevelError).empty());
 }
 

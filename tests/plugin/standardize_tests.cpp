@@ -1,11 +1,43 @@
-// Standardize through the dlopen'ed plug-in: the training set and digits
-// on pins, the inputs Mode adds, what Init refuses (the statistics are the
-// algorithm tests').
-#include "plugin/standardize_fixture.h"
+// Standardize and Standardize2 through the dlopen'ed plug-in: the training
+// set and digits on pins or read from files, the pins Mode adds, what Init
+// and Reload report (the reader and the statistics are the algorithm tests').
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "host/datatypes.h"
+#include "plugin/block_test.h"
+
 namespace {
+
+namespace fs = std::filesystem;
+
+// The checks both blocks share.
+const std::string not_a_row = "The input feature vector should be a row vector, each column representing an attribute.\n";
+const std::string columns_differ =
+    "The input feature vector and the input training set should have the same number of columns (attributes).\n";
+const std::string feature_digits_differ =
+    "The input feature vector and its vector of significant digits should have the same dimensions.\n";
+const std::string digits_differ =
+    "The input training set and its matrix of significant digits should have the same dimensions.\n";
+const double z_of_6 = 3 / std::sqrt(14.0 / 3.0);  // 6 against 1, 2, 3
+
+class StandardizeBlockTest : public FolderBlockTest {
+protected:
+    explicit StandardizeBlockTest(const std::string& class_id) : FolderBlockTest(class_id) {}
+
+    void feed_digits(const std::string& input_id, int rows, int columns, const std::vector<int>& values) {
+        auto* matrix = mrvhost::convert_or_throw<Mrv::IIntMatrix>(harness->source(input_id));
+        matrix->Reinit(rows, columns);
+        std::copy(values.begin(), values.end(), matrix->GetWritePointer());
+        harness->touch(input_id);
+    }
+    // The errors of an Init that failed with `message`.
+    static std::vector<std::string> init_error(const std::string& message) {
+        return {message, "Block std: error in method Init\n"};
+    }
+};
 
 class Standardize : public StandardizeBlockTest {
 protected:
@@ -49,7 +81,7 @@ TEST_F(Standardize, ModeAddsAndRemovesTheDigitInputs) {
 TEST_F(Standardize, ZScoresAgainstTheTrainingSetOfTheTick) {
     ASSERT_TRUE(prepare({6, 10}, 3, {1, 10, 2, 10, 3, 10}));
     ASSERT_TRUE(harness->tick());
-    EXPECT_DOUBLE_EQ(output()[0], 3 / std::sqrt(14.0 / 3.0));
+    EXPECT_DOUBLE_EQ(output()[0], z_of_6);
     EXPECT_EQ(output()[1], 0.0);
     EXPECT_EQ(harness->output_time("OutFeatureVector"), harness->clock().GetCurrentTime());
     // A new training set is used from the tick it arrives.
@@ -57,6 +89,16 @@ TEST_F(Standardize, ZScoresAgainstTheTrainingSetOfTheTick) {
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(output()[0], 0.0);
     EXPECT_TRUE(harness->messages().empty());
+    // Shapes are those of Init: matrices reshaped while running are not read
+    // past their end, and the output keeps its value.
+    harness->feed_matrix("TrainingSet", 1, 1, {7});
+    ASSERT_TRUE(harness->tick());
+    harness->feed_matrix("InFeatureVector", 1, 1, {7});
+    harness->feed_matrix("TrainingSet", 3, 2, {1, 10, 2, 10, 3, 10});
+    ASSERT_TRUE(harness->tick());
+    EXPECT_EQ(output()[0], 0.0);
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
+              std::vector<std::string>{"The input shapes changed after Init; the output is not updated.\n"});
 }
 
 TEST_F(Standardize, RoundsToTheLargerNumberOfSignificantDigits) {
@@ -78,38 +120,239 @@ TEST_F(Standardize, RoundsToTheLargerNumberOfSignificantDigits) {
 }
 
 TEST_F(Standardize, InitRefusesMatricesOfTheWrongShape) {
-    EXPECT_FALSE(prepare({1, 2, 3}, 3, {1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              init_error("The input feature vector and the input training set should have the same number of "
-                         "columns (attributes).\n"));
-    EXPECT_FALSE(prepare({1, 2}, 3, {1, 2, 3, 4, 5, 6}, {1, 1, 1}, 3, {1, 1, 1, 1, 1, 1}));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              init_error("The input feature vector and its vector of significant digits should have the same "
-                         "dimensions.\n"));
-    EXPECT_FALSE(prepare({1, 2}, 3, {1, 2, 3, 4, 5, 6}, {1, 1}, 2, {1, 1, 1, 1}));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              init_error("The input training set and its matrix of significant digits should have the same "
-                         "dimensions.\n"));
+    const struct {
+        std::vector<double> features;
+        std::vector<int> feature_digits;
+        int digit_rows;
+        std::string message;
+    } cases[] = {{{1, 2, 3}, {}, 0, columns_differ},
+                 {{1, 2}, {1, 1, 1}, 3, feature_digits_differ},
+                 {{1, 2}, {1, 1}, 2, digits_differ}};
+    for (const auto& c : cases) {
+        EXPECT_FALSE(prepare(c.features, 3, {1, 2, 3, 4, 5, 6}, c.feature_digits, c.digit_rows,
+                             std::vector<int>(2 * c.digit_rows, 1)));
+        EXPECT_EQ(harness->messages(Mrv::LevelError), init_error(c.message));
+    }
     make("std");
     harness->feed_matrix("InFeatureVector", 2, 2, {1, 2, 3, 4});
     harness->feed_matrix("TrainingSet", 3, 2, {1, 2, 3, 4, 5, 6});
     EXPECT_FALSE(harness->init());
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              init_error("The input feature vector should be a row vector, each column representing an attribute.\n"));
+    EXPECT_EQ(harness->messages(Mrv::LevelError), init_error(not_a_row));
 }
 
-TEST_F(Standardize, MatricesReshapedWhileRunningAreNotReadPastTheirEnd) {
-    ASSERT_TRUE(prepare({6, 10}, 3, {1, 10, 2, 10, 3, 10}));
+const std::string training_text = "# training set\n3x2\n1 10\n2 10\n3 10\n";
+// -1, 2, 5, 2: mean 2, variance 6; with 6 the mean is 2.8 and the variance
+// (4 * 3.2 + 3 * 6) / 4 = 7.7.
+const std::string four_rows = "-1 10\n2 10\n5 10\n2 10\n";
+const double z_of_6_against_four_rows = (6 - 2.8) / std::sqrt(7.7);
+std::vector<std::string> unhandled_in_init(const std::string& message) {
+    return {"Block std: unhandled exception of type Mrv::IException in method Init; exception message is " + message +
+            "\n"};
+}
+
+class Standardize2 : public StandardizeBlockTest {
+protected:
+    Standardize2() : StandardizeBlockTest("Standardize2") {}
+
+    // A block with its files set in design mode and its inputs fed; Init's
+    // result (Check and Start follow a successful Init).
+    bool prepare(const std::vector<double>& features, const std::string& training_file,
+                 const std::string& digits_file = "", const std::vector<int>& feature_digits = {}) {
+        make("std");
+        const bool mode = !digits_file.empty();
+        EXPECT_TRUE(harness->set_bool("Mode", mode));
+        EXPECT_TRUE(harness->set_string("TrainingSetFile", training_file));
+        harness->feed_matrix("InFeatureVector", 1, static_cast<int>(features.size()), features);
+        if (mode) {
+            EXPECT_TRUE(harness->set_string("SdTrainingSetFile", digits_file));
+            feed_digits("SdFeatureVector", 1, static_cast<int>(feature_digits.size()), feature_digits);
+        }
+        return harness->begin();
+    }
+    std::string string_parameter(const std::string& id) {
+        return mrvhost::convert_or_throw<Mrv::IString>(harness->parameter(id).GetValue())->GetValue();
+    }
+    // Fires Reload while running, then ticks with the feature vector 6, 10.
+    std::vector<double> reload_and_tick() {
+        harness->clear_notifications();
+        harness->fire("Reload");
+        harness->feed_matrix("InFeatureVector", 1, 2, {6, 10});
+        EXPECT_TRUE(harness->tick());
+        return harness->output_values("OutFeatureVector");
+    }
+};
+
+TEST_F(Standardize2, ModeAddsAndRemovesTheDigitInputAndFile) {
+    make("std");
+    ASSERT_TRUE(harness->set_bool("Mode", true));
+    EXPECT_EQ(input_ids(), (std::vector<std::string>{"InFeatureVector", "SdFeatureVector"}));
+    EXPECT_NE(harness->signature().find_parameter("SdTrainingSetFile"), nullptr);
+    EXPECT_EQ(signature_changes(), 1);
+    ASSERT_TRUE(harness->set_bool("Mode", false));
+    EXPECT_EQ(input_ids(), std::vector<std::string>{"InFeatureVector"});
+    EXPECT_EQ(harness->signature().find_parameter("SdTrainingSetFile"), nullptr);
+    EXPECT_EQ(signature_changes(), 2);
+}
+
+TEST_F(Standardize2, InitReportsEveryProblemOfTheInputsAndFiles) {
+    const std::string training = write("training.txt", training_text);
+    const std::string digits = write("digits.txt", "1 1\n1 1\n1 1\n");
+    struct Case {
+        const char* what;
+        std::vector<double> features;
+        std::string training, digits;
+        std::vector<int> feature_digits;
+        int level;
+        std::vector<std::string> messages;
+    };
+    const std::string missing = path("missing.txt");
+    const Case cases[] = {
+        {"feature digits", {1, 2}, training, digits, {1, 1, 1}, Mrv::LevelError,
+         init_error(feature_digits_differ)},
+        {"missing training file", {1, 2}, missing, "", {}, Mrv::LevelWarning, {"Cannot open file " + missing + "\n"}},
+        // Refused before reading, with the reason.
+        {"training file is a folder", {1, 2}, folder.string(), "", {}, Mrv::LevelWarning,
+         {"Cannot open file " + folder.string() + "\n", "The file " + folder.string() + " is not read: it is a folder.\n"}},
+        {"empty training file", {1, 2}, write("empty.txt", ""), "", {}, Mrv::LevelWarning,
+         {"Cannot detect the size of matrix loaded from file " + path("empty.txt") + "\n"}},
+        {"other columns", {1, 2, 3}, training, "", {}, Mrv::LevelError,
+         init_error(columns_differ)},
+        {"decimal commas", {1, 2}, write("commas.txt", "1,5 2,5\n3,5 4,5\n"), "", {}, Mrv::LevelError,
+         init_error("Error in reading training set from file.\n")},
+        {"missing digits file", {1, 2}, training, missing, {1, 1}, Mrv::LevelWarning,
+         {"Cannot open file " + missing + "\n"}},
+        {"digits of another shape", {1, 2}, training, write("two.txt", "1 1\n1 1\n"), {1, 1}, Mrv::LevelError,
+         init_error(digits_differ)},
+        {"digits that are not whole", {1, 2}, training, write("halves.txt", "1 1.5\n1 1\n1 1\n"), {1, 1},
+         Mrv::LevelError, init_error("Error in reading significant digits of training set from file.\n")},
+    };
+    for (const auto& failing : cases) {
+        SCOPED_TRACE(failing.what);
+        EXPECT_FALSE(prepare(failing.features, failing.training, failing.digits, failing.feature_digits));
+        if (failing.level == Mrv::LevelError) {
+            EXPECT_EQ(harness->messages(Mrv::LevelError), failing.messages);
+        } else {
+            EXPECT_EQ(harness->messages(Mrv::LevelWarning), failing.messages);
+            EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{"Block std: error in method Init\n"});
+        }
+    }
+
+    make("std");
+    ASSERT_TRUE(harness->set_string("TrainingSetFile", training));
+    harness->feed_matrix("InFeatureVector", 2, 2, {1, 2, 3, 4});
+    EXPECT_FALSE(harness->init());
+    EXPECT_EQ(harness->messages(Mrv::LevelError), init_error(not_a_row));
+}
+
+TEST_F(Standardize2, ReaderErrorsFailInitAsUnhandledExceptions) {
+    EXPECT_FALSE(prepare({1, 2}, write("utf16.txt", std::string("\xFF\xFE" "1\x00 \x00" "2\x00", 8))));
+    EXPECT_EQ(harness->messages(Mrv::LevelFatal), unhandled_in_init("UTF-16 (LE) encoded files are not supported"));
+    EXPECT_FALSE(prepare({1, 2}, write("short.txt", "3x2\n1 2\n")));
+    EXPECT_EQ(harness->messages(Mrv::LevelFatal), unhandled_in_init("ILogicException"));
+}
+
+// The training file is read at Init, and again by Reload, which keeps the
+// old training set on every failure.
+TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
+    const std::string training = write("training.txt", training_text);
+    ASSERT_TRUE(prepare({6, 10}, training));
+    harness->set_running(true);
     ASSERT_TRUE(harness->tick());
-    const auto before = output();
-    harness->feed_matrix("TrainingSet", 1, 1, {7});
+    const auto before = harness->output_values("OutFeatureVector");
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_DOUBLE_EQ(before[0], z_of_6);
+    EXPECT_EQ(before[1], 0.0);
+    EXPECT_EQ(harness->output_time("OutFeatureVector"), harness->clock().GetCurrentTime());
+    EXPECT_TRUE(harness->messages().empty());
+
+    // The file replaced by a broken one (or removed, "missing") before a Reload.
+    const struct {
+        std::string bytes;
+        int level;
+        std::string message;
+    } broken[] = {
+        {"1 2 3\n4 5 6\n", Mrv::LevelError,
+         "The input feature vector and the input training set should have the same number of columns (attributes). "
+         "The old values will be kept.\n"},
+        {"1,5 2,5\n3,5 4,5\n", Mrv::LevelError, "Error in reading new training set from file. The old values will be kept.\n"},
+        {"", Mrv::LevelWarning, "Cannot detect the size of matrix loaded from file. The old values will be kept.\n"},
+        {"missing", Mrv::LevelWarning, "Cannot open file " + training + "\n"},
+    };
+    for (const auto& file : broken) {
+        SCOPED_TRACE(file.message);
+        if (file.bytes == "missing") fs::remove(training);
+        else write("training.txt", file.bytes);
+        EXPECT_EQ(reload_and_tick(), before);
+        EXPECT_EQ(harness->messages(file.level), std::vector<std::string>{file.message});
+    }
+
+    // A valid file of another row count is used from the next tick.
+    write("training.txt", four_rows);
+    EXPECT_DOUBLE_EQ(reload_and_tick()[0], z_of_6_against_four_rows);
+    EXPECT_TRUE(harness->messages().empty());
+    // The next run reads the file again.
+    harness->stop();
+    harness->done();
+    write("training.txt", training_text);
+    ASSERT_TRUE(harness->begin());
+    harness->touch("InFeatureVector");
     ASSERT_TRUE(harness->tick());
-    harness->feed_matrix("InFeatureVector", 1, 1, {7});
-    harness->feed_matrix("TrainingSet", 3, 2, {1, 10, 2, 10, 3, 10});
+    EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], z_of_6);
+}
+
+TEST_F(Standardize2, ReloadWithDigitsKeepsTheOldDigitsOnEveryFailure) {
+    const std::string digits = write("digits.txt", "1 1\n3 1\n2 1\n");
+    ASSERT_TRUE(prepare({6, 10}, write("training.txt", "1 10\n2 10\n3 10\n"), digits, {1, 2}));
+    harness->set_running(true);
     ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(output(), before);
-    EXPECT_EQ(harness->messages(Mrv::LevelWarning),
-              std::vector<std::string>{"The input shapes changed after Init; the output is not updated.\n"});
+    EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], 1.39);
+
+    // Four training rows against the three rows of the unchanged digits.
+    write("training.txt", four_rows);
+    const auto reloaded = reload_and_tick();
+    EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{digits_differ});
+    // The new training set with the old digits, 3 significant digits:
+    // 3.2 / R(sqrt(7.7), 3) = 3.2 / 2.77 = 1.155... -> 1.16.
+    EXPECT_DOUBLE_EQ(reloaded[0], 1.16);
+    EXPECT_EQ(reloaded[1], 0.0);
+
+    write("digits.txt", "1 1\n1 1.5\n1 1\n1 1\n");
+    EXPECT_EQ(reload_and_tick(), reloaded);
+    EXPECT_EQ(harness->messages(Mrv::LevelError),
+              std::vector<std::string>{"Error in reading new significant digits from file. The old values will be kept.\n"});
+    fs::remove(digits);
+    EXPECT_EQ(reload_and_tick(), reloaded);
+    EXPECT_EQ(harness->messages(Mrv::LevelWarning), std::vector<std::string>{"Cannot open file " + digits + "\n"});
+
+    // Digits that fit the new training set, one significant digit:
+    // (6 - R(2.8, 1)) / R(2.77..., 1) = 3 / 3.
+    write("digits.txt", "1 1\n1 1\n1 1\n1 1\n");
+    EXPECT_EQ(reload_and_tick()[0], 1.0);
+    EXPECT_TRUE(harness->messages().empty());
+}
+
+TEST_F(Standardize2, FileNamesAreTriedOnlyWhileRunning) {
+    make("std");
+    ASSERT_TRUE(harness->set_bool("Mode", true));
+    const std::string missing = path("missing.txt");
+    EXPECT_TRUE(harness->set_string("TrainingSetFile", missing));  // design mode: no check
+    const std::string training = write("training.txt", training_text);
+    fs::create_directories(folder / "TrainingSetFile");
+    fs::create_directories(folder / "SdTrainingSetFile");
+    harness->set_running(true);
+    for (const std::string id : {"TrainingSetFile", "SdTrainingSetFile"}) {
+        SCOPED_TRACE(id);
+        harness->clear_notifications();
+        const std::string missing = path("missing-" + id);
+        EXPECT_TRUE(harness->set_string(id, training));
+        EXPECT_FALSE(harness->set_string(id, missing));
+        EXPECT_FALSE(harness->set_string(id, (folder / id).string()));
+        EXPECT_EQ(string_parameter(id), training);
+        EXPECT_EQ(harness->messages(Mrv::LevelWarning),
+                  (std::vector<std::string>{"Cannot open file " + missing + "\n",
+                                            "Cannot open file " + (folder / id).string() + "\n",
+                                            "The file " + (folder / id).string() + " is not read: it is a folder.\n"}));
+    }
 }
 
 }  // namespace
