@@ -144,13 +144,7 @@ protected:
     void InitSignature() override {
         static const declaration table[] = {
             output("Histogram", 164, 165, "double-matrix").output_value(1),
-            parameter("Mode", "Mode", "a combo", "int")
-                .initial_value(1)
-                .layout(combo_layout{{"first", "second", "third"}})
-                .domain(int_domain().minimum(0, true).maximum(2, true)),
-            parameter("Model", "Model", "a file", "string")
-                .initial_value("model.txt")
-                .layout(filename_layout{"Text files (*.txt)|*.txt|All files (*.*)|*.*||", {true, false, true}}),
+            parameter("Mode", "Mode", "bounded", "int").initial_value(1).domain(int_domain().minimum(0, true).maximum(2, true)),
             parameter("Folder", "Folder", "a folder", "string").layout(foldername_layout{true}),
             parameter("Kind", "Kind", "a datatype", "string")
                 .layout(datatype_selector_layout{{{"kernel", "double"}, {"kernel", "int"}}})
