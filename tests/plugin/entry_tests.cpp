@@ -24,18 +24,11 @@ protected:
     mrvhost::PluginLibrary& library = plugin.library();
 };
 
-TEST_F(Entry, LanguageQueriesReportOnlyBuiltSignatures) {
+// Only built signatures are listed; the first one built answers for every
+// other language.
+TEST_F(Entry, ItalianFirstThenEnglishGetsTheItalianSignature) {
     EXPECT_EQ(library.GetDllLanguageIDCount(), 0u);
     EXPECT_EQ(library.GetDllLanguageID(0), 0u);
-    ASSERT_NE(library.GetDllSignature(1033), nullptr);
-    EXPECT_EQ(library.GetDllLanguageIDCount(), 1u);
-    EXPECT_EQ(library.GetDllLanguageID(0), 1033u);
-    EXPECT_EQ(library.GetDllLanguageID(1), 0u);
-    EXPECT_EQ(library.GetDllLanguageID(7), 0u);
-    EXPECT_EQ(library.GetDllLanguageID(-1), 0u);
-}
-
-TEST_F(Entry, ItalianFirstThenEnglishGetsTheItalianSignature) {
     Mrv::IDllSignature* italian = library.GetDllSignature(1040);
     ASSERT_NE(italian, nullptr);
     EXPECT_EQ(italian->GetLanguageId(), 1040);
@@ -43,9 +36,10 @@ TEST_F(Entry, ItalianFirstThenEnglishGetsTheItalianSignature) {
     EXPECT_STREQ(italian->GetCatalogName(), "Machine Learning");
     EXPECT_STREQ(italian->GetCatalogDescription(), "Questo catalogo include blocchi per l'apprendimento automatico");
     EXPECT_EQ(italian->GetCatalogBitmapId(), 101);
-    // No English signature was built: the first one answers.
     EXPECT_EQ(library.GetDllSignature(1033), italian);
     EXPECT_EQ(library.GetDllLanguageIDCount(), 1u);
+    EXPECT_EQ(library.GetDllLanguageID(0), 1040u);
+    for (int beyond : {1, 7, -1}) EXPECT_EQ(library.GetDllLanguageID(beyond), 0u);
 }
 
 TEST_F(Entry, OtherLanguageFirstBuildsItsOwnSignatureWithFallbackTexts) {
@@ -82,11 +76,9 @@ std::string description_of(const std::function<void()>& action) {
     return "no exception";
 }
 
-TEST_F(Entry, BlockClassTextsInBothLanguages) {
+TEST_F(Entry, BlockClassRecordsAndTheirRange) {
+    // Names, descriptions and catalog paths are pinned by the generated block reference.
     Mrv::ILibraryObjectClassInfo* english = plugin.find_class("VectorRescaler", 1033);
-    EXPECT_STREQ(english->GetName(), "Vector Rescaler");
-    EXPECT_STREQ(english->GetDescription(), "This block rescales the input vector according to the given ranges.");
-    EXPECT_STREQ(english->GetCatalogPath(), "Math.Matrix.Operations");
     EXPECT_EQ(english->GetBitmapId(), 165);
     ASSERT_EQ(english->GetAuthorCount(), 1);
     EXPECT_STREQ(english->GetAuthor(0), "halvard");
