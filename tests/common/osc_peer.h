@@ -1,6 +1,5 @@
 // The other end of a live patch in tests: sends OSC messages to a port on
-// the loopback interface and receives what a sink sends back, with bounded
-// waits.
+// the loopback interface and receives what a sink sends back.
 #pragma once
 
 #include <lo/lo.h>
@@ -21,23 +20,22 @@ struct OscMessage {
     std::string path, types;
     std::vector<double> numbers;
     std::vector<std::string> texts;
+    bool operator==(const OscMessage& o) const {
+        return path == o.path && types == o.types && numbers == o.numbers && texts == o.texts;
+    }
 };
 
 class OscPeer {
 public:
     OscPeer() {
         socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopback(0);
         ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         socklen_t length = sizeof address;
         ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
     ~OscPeer() { ::close(socket_); }
-    OscPeer(const OscPeer&) = delete;
-    OscPeer& operator=(const OscPeer&) = delete;
 
     // The port a sink sends to (taken by this peer, so also a port in use).
     int port() const { return port_; }
@@ -51,10 +49,7 @@ public:
         lo_message_free(message);
     }
     void send_raw(int port, const void* data, std::size_t size) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        sockaddr_in address = loopback(port);
         ::sendto(socket_, data, size, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
 
@@ -81,13 +76,19 @@ public:
             case LO_FLOAT: received.numbers.push_back(copied(i, float{})); break;
             case LO_DOUBLE: received.numbers.push_back(copied(i, double{})); break;
             case LO_STRING: received.texts.push_back(reinterpret_cast<const char*>(argv[i])); break;
-            default: break;
             }
         lo_message_free(message);
         return received;
     }
 
 private:
+    static sockaddr_in loopback(int port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        return address;
+    }
     int socket_ = -1;
     int port_ = 0;
 };

@@ -3,18 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cairo.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cmath>
 #include <filesystem>
 #include <limits>
+#include <ostream>
 #include <thread>
 
 #include "common/files.h"
 #include "common/live_objects_test.h"
 #include "host/patch.h"
 #include "host/picture.h"
+
+namespace mrvhost {
+void PrintTo(const Rgb& c, std::ostream* out) { *out << +c.r << "," << +c.g << "," << +c.b; }
+}  // namespace mrvhost
 
 namespace {
 
@@ -37,28 +40,23 @@ struct Png {
         return {static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
                 static_cast<unsigned char>(pixel)};
     }
-    Png(const Png&) = delete;
-    Png& operator=(const Png&) = delete;
+    // The colour drawn at the centre of cell (r, c) of panel p.
+    Rgb cell(const HeatmapPicture& picture, std::size_t p, int r, int c) const {
+        const CellBox box = picture.cell(p, r, c);
+        return at(box.x + box.width / 2, box.y + box.height / 2);
+    }
     cairo_surface_t* surface;
 };
 
-::testing::AssertionResult same(Rgb expected, Rgb actual) {
-    if (expected == actual) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "expected " << +expected.r << "," << +expected.g << "," << +expected.b
-                                         << " got " << +actual.r << "," << +actual.g << "," << +actual.b;
-}
-
-class Pictures : public ::testing::Test {
+class Pictures : public LiveObjectsTest {
 protected:
-    void SetUp() override { folder = fresh_test_folder("mrv-pictures"); }
-    void TearDown() override { fs::remove_all(folder); }
-
-    // The colour drawn at the centre of cell (r, c) of panel p.
-    Rgb cell_colour(const HeatmapPicture& picture, const Png& png, std::size_t p, int r, int c) {
-        const CellBox box = picture.cell(p, r, c);
-        return png.at(box.x + box.width / 2, box.y + box.height / 2);
+    void ReleaseHostObjects() override { patch.reset(); }
+    void TearDown() override {
+        LiveObjectsTest::TearDown();
+        fs::remove_all(folder);
     }
-    fs::path folder;
+    fs::path folder = fresh_test_folder("mrv-pictures");
+    std::unique_ptr<Patch> patch;
 };
 
 MatrixView view(const std::vector<double>& cells, int rows, int cols) { return {cells.data(), nullptr, rows, cols}; }
@@ -67,8 +65,6 @@ TEST_F(Pictures, HeatmapColoursCellsAcrossTheFiniteRangeAndMarksNonFiniteCells) 
     const std::vector<double> cells{2, 4, 6, nan, inf, -inf, 10, 4, 6};
     Heatmap heatmap(1, false);
     heatmap.add("", view(cells, 3, 3));
-    EXPECT_EQ(heatmap.minimum(), 2);
-    EXPECT_EQ(heatmap.maximum(), 10);
     EXPECT_EQ(heatmap.nan_cells(), 1);
     EXPECT_EQ(heatmap.infinite_cells(), 2);
     const HeatmapPicture picture(heatmap, "som");
@@ -77,14 +73,14 @@ TEST_F(Pictures, HeatmapColoursCellsAcrossTheFiniteRangeAndMarksNonFiniteCells) 
     ASSERT_TRUE(png.ok());
     EXPECT_EQ(png.width(), picture.width());
     EXPECT_EQ(png.height(), picture.height());
-    EXPECT_TRUE(same(viridis(0), cell_colour(picture, png, 0, 0, 0)));
-    EXPECT_TRUE(same(viridis(1), cell_colour(picture, png, 0, 2, 0)));
-    EXPECT_TRUE(same(viridis(0.5), cell_colour(picture, png, 0, 2, 2)));
-    EXPECT_TRUE(same(viridis(0.25), cell_colour(picture, png, 0, 2, 1)));
-    EXPECT_TRUE(same(Rgb{0x44, 0x01, 0x54}, viridis(0)));
-    EXPECT_TRUE(same(nan_colour, cell_colour(picture, png, 0, 1, 0)));
-    EXPECT_TRUE(same(infinite_colour, cell_colour(picture, png, 0, 1, 1)));
-    EXPECT_TRUE(same(infinite_colour, cell_colour(picture, png, 0, 1, 2)));
+    EXPECT_EQ(viridis(0), (Rgb{0x44, 0x01, 0x54}));
+    EXPECT_EQ(viridis(0), png.cell(picture, 0, 0, 0));
+    EXPECT_EQ(viridis(1), png.cell(picture, 0, 2, 0));
+    EXPECT_EQ(viridis(0.5), png.cell(picture, 0, 2, 2));
+    EXPECT_EQ(viridis(0.25), png.cell(picture, 0, 2, 1));
+    EXPECT_EQ(nan_colour, png.cell(picture, 0, 1, 0));
+    EXPECT_EQ(infinite_colour, png.cell(picture, 0, 1, 1));
+    EXPECT_EQ(infinite_colour, png.cell(picture, 0, 1, 2));
 }
 
 TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
@@ -110,10 +106,10 @@ TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
     picture.write((folder / "classes.png").string());
     const Png png(folder / "classes.png");
     ASSERT_TRUE(png.ok());
-    EXPECT_TRUE(same(category_colour(2), cell_colour(picture, png, 0, 0, 0)));
-    EXPECT_TRUE(same(category_colour(0), cell_colour(picture, png, 0, 0, 1)));
-    EXPECT_TRUE(same(tie_colour, cell_colour(picture, png, 0, 1, 0)));
-    EXPECT_TRUE(same(nan_colour, cell_colour(picture, png, 0, 1, 1)));
+    EXPECT_EQ(category_colour(2), png.cell(picture, 0, 0, 0));
+    EXPECT_EQ(category_colour(0), png.cell(picture, 0, 0, 1));
+    EXPECT_EQ(tie_colour, png.cell(picture, 0, 1, 0));
+    EXPECT_EQ(nan_colour, png.cell(picture, 0, 1, 1));
 
     EXPECT_THROW(argmax.add("", view(cells, 4, 3)), std::invalid_argument);
 }
@@ -132,11 +128,10 @@ TEST_F(Pictures, APictureReplacesTheLastInOneStep) {
         writing = false;
     });
     int reads = 0;
-    while (writing) {
+    for (; writing; ++reads) {
         const Png png(path);
         ASSERT_TRUE(png.ok()) << "a partial picture was visible";
         ASSERT_TRUE(png.width() == first.width() || png.width() == second.width());
-        ++reads;
     }
     writer.join();
     EXPECT_GT(reads, 0);
@@ -158,49 +153,24 @@ TEST_F(Pictures, ChartsDrawBarsPerSeriesOverTheXValues) {
     // to 4 at the top of the area.
     const CellBox area = chart_area(chart);
     const double slot = area.width / 3, bar = slot * 0.4, bottom = area.y + area.height - 3;
-    EXPECT_TRUE(same(series_colour(0), png.at(area.x + 2 * slot + 0.1 * slot + bar / 2, area.y + 3)));
-    EXPECT_TRUE(same(series_colour(1), png.at(area.x + 0.1 * slot + 1.5 * bar, area.y + 3)));
-    EXPECT_TRUE(same(series_colour(0), png.at(area.x + 0.1 * slot + 0.5 * bar, bottom)));
+    EXPECT_EQ(series_colour(0), png.at(area.x + 2 * slot + 0.1 * slot + bar / 2, area.y + 3));
+    EXPECT_EQ(series_colour(1), png.at(area.x + 0.1 * slot + 1.5 * bar, area.y + 3));
+    EXPECT_EQ(series_colour(0), png.at(area.x + 0.1 * slot + 0.5 * bar, bottom));
     // A NaN draws no bar.
-    EXPECT_TRUE(same(Rgb{255, 255, 255}, png.at(area.x + slot + 0.1 * slot + 1.5 * bar, bottom)));
+    EXPECT_EQ((Rgb{255, 255, 255}), png.at(area.x + slot + 0.1 * slot + 1.5 * bar, bottom));
 }
 
-// ---- the sinks in a patch --------------------------------------------------
-
-class PictureSinks : public LiveObjectsTest {
-protected:
-    void SetUp() override {
-        folder = fresh_test_folder("mrv-sinks");
-        patch = std::make_unique<Patch>();
-    }
-    void ReleaseHostObjects() override { patch.reset(); }
-    void TearDown() override {
-        LiveObjectsTest::TearDown();
-        fs::remove_all(folder);
-    }
-    // constant -> sink of the given class, writing `file` in the folder.
-    void build(const char* sink, const char* datatype, const nlohmann::json& value, const std::string& file) {
-        patch->add_block("value", "host.constant", datatype);
-        patch->set_parameter("value", "Value", value);
-        patch->add_block("picture", sink, datatype);
-        patch->set_parameter("picture", "File", (folder / file).string());
-        patch->link("value", "Output", "picture", "Input");
-    }
-    std::vector<std::string> errors() {
-        std::vector<std::string> texts;
-        for (const auto& n : patch->kernel().sink().events())
-            if (n.level == Mrv::LevelError) texts.push_back(n.text);
-        return texts;
-    }
-    fs::path folder;
-    std::unique_ptr<Patch> patch;
-};
-
-TEST_F(PictureSinks, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
-    build("host.image_sink", "int-matrix", nlohmann::json::parse("[[0, 1], [2, 3]]"), "map.png");
+// The sink in a patch: the first value at once, then one at most every
+// EveryTicks ticks, and the last when the run ends.
+TEST_F(Pictures, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
+    patch = std::make_unique<Patch>();
+    patch->add_block("value", "host.constant", "int-matrix");
+    patch->set_parameter("value", "Value", nlohmann::json::parse("[[0, 1], [2, 3]]"));
+    patch->add_block("picture", "host.image_sink", "int-matrix");
+    patch->set_parameter("picture", "File", (folder / "map.png").string());
     patch->set_parameter("picture", "EveryTicks", 2);
+    patch->link("value", "Output", "picture", "Input");
     ASSERT_TRUE(patch->start()) << patch->failure();
-    // The first value at once, then one at most every two ticks.
     patch->tick();
     EXPECT_TRUE(Png(folder / "map.png").ok());
     fs::remove(folder / "map.png");
@@ -218,7 +188,7 @@ TEST_F(PictureSinks, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
         ASSERT_TRUE(png.ok());
         EXPECT_EQ(png.width(), picture.width());
         const CellBox last = picture.cell(0, 1, 1);
-        EXPECT_TRUE(same(viridis(1), png.at(last.x + 1, last.y + 1)));
+        EXPECT_EQ(viridis(1), png.at(last.x + 1, last.y + 1));
     }
     fs::remove(folder / "map.png");
     patch->stop();

@@ -1,11 +1,11 @@
 // The worker thread and the thread-message layer it waits on, linked directly.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -21,103 +21,67 @@ namespace {
 using namespace std::chrono_literals;
 namespace platform = Mrv::platform;
 
-// A latch the test opens to let a job finish.
-class gate {
-public:
-    void open() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
-    void wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-};
-
-std::string message_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no exception";
+// Queues a job that holds the worker until `release` is set; returns once
+// it runs.
+ksl::worker_thread::job_handle hold(ksl::worker_thread& worker, std::shared_future<void> release, std::atomic<int>& ran) {
+    auto started = std::make_shared<std::promise<void>>();
+    auto running = started->get_future();
+    auto job = worker.execute([started, release, &ran] {
+        started->set_value();
+        release.wait();
+        ++ran;
+    });
+    running.wait();
+    return job;
 }
 
-TEST(WorkerThread, RunsJobsOneAtATimeInQueueOrderOnItsNamedThread) {
+TEST(WorkerThread, RunsJobsInQueueOrderOnItsNamedThread) {
     ksl::worker_thread worker("SVM Train");
-    std::mutex mutex;
-    std::vector<int> order;
-    std::atomic<int> running{0}, most_at_once{0};
+    std::vector<int> order;  // touched by the worker alone until the last job is done
     std::vector<ksl::worker_thread::job_handle> jobs;
-    for (int i = 0; i < 3; ++i)
-        jobs.push_back(worker.execute([&, i] {
-            most_at_once = std::max(most_at_once.load(), ++running);
-            std::this_thread::sleep_for(2ms);
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                order.push_back(i);
-            }
-            --running;
-        }));
+    for (int i = 0; i < 3; ++i) jobs.push_back(worker.execute([&, i] { order.push_back(i); }));
     auto name = worker.execute_for_result<std::string>([] { return platform::current_thread_name(); });
     EXPECT_EQ(name->get(), "SVM Train");
     for (auto& job : jobs) EXPECT_TRUE(job->is_done());
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(most_at_once.load(), 1);
     EXPECT_FALSE(worker.has_ended());
 }
 
-TEST(WorkerThread, StopFinishesTheRunningJobAndAbandonsTheWaitingOnes) {
+// Aborting all, or stopping, lets the running job finish and abandons the
+// queued ones.
+TEST(WorkerThread, AbortAllAndStopAbandonTheWaitingJobs) {
     ksl::worker_thread worker("SVM Train");
-    gate started, release;
+    std::promise<void> release, release_second;
     std::atomic<int> ran{0};
-    auto running = worker.execute([&] {
-        started.open();
-        release.wait();
-        ++ran;
-    });
-    started.wait();
-    auto second = worker.execute([&] { ++ran; });
-    auto third = worker.execute([&] { ++ran; });
-    std::thread stopper([&] { worker.stop(); });
-    while (!worker.is_stopping()) std::this_thread::yield();
-    release.open();
-    stopper.join();
-
-    EXPECT_TRUE(worker.has_ended());
-    EXPECT_EQ(ran.load(), 1);
-    EXPECT_TRUE(running->is_done());
-    EXPECT_FALSE(running->was_aborted());
-    EXPECT_TRUE(second->is_done() && second->was_aborted());
-    EXPECT_TRUE(third->is_done() && third->was_aborted());
-    // A job that ran cannot be abandoned or aborted afterwards.
-    EXPECT_EQ(message_of([&] { running->abandon(); }),
-              "The function cannot be aborted as its already been (being) processed");
-    EXPECT_TRUE(running->request_abort());
-}
-
-TEST(WorkerThread, AbortAllAbandonsQueuedJobs) {
-    ksl::worker_thread worker("SVM Train");
-    gate started, release;
-    auto first = worker.execute([&] {
-        started.open();
-        release.wait();
-    });
-    started.wait();
-    auto queued = worker.execute([] {});
+    auto first = hold(worker, release.get_future().share(), ran);
+    auto queued = worker.execute([&] { ++ran; });
     worker.abort_all();
-    release.open();
+    release.set_value();
     queued->wait();
     EXPECT_TRUE(queued->was_aborted());
     EXPECT_FALSE(first->was_aborted());
+
+    ksl::worker_thread stopped("SVM Train");
+    auto running = hold(stopped, release_second.get_future().share(), ran);
+    auto second = stopped.execute([&] { ++ran; });
+    auto third = stopped.execute([&] { ++ran; });
+    std::thread stopper([&] { stopped.stop(); });
+    while (!stopped.is_stopping()) std::this_thread::yield();
+    release_second.set_value();
+    stopper.join();
+    EXPECT_TRUE(stopped.has_ended());
+    EXPECT_EQ(ran.load(), 2);
+    EXPECT_TRUE(running->is_done() && !running->was_aborted());
+    EXPECT_TRUE(second->is_done() && second->was_aborted());
+    EXPECT_TRUE(third->is_done() && third->was_aborted());
+    // A job that ran cannot be abandoned or aborted afterwards.
+    try {
+        running->abandon();
+        ADD_FAILURE() << "abandoned a job that ran";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The function cannot be aborted as its already been (being) processed");
+    }
+    EXPECT_TRUE(running->request_abort());
 }
 
 // Messages posted while the worker waits for work reach the windows of
