@@ -3,10 +3,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -84,51 +82,42 @@ TEST(WorkerThread, AbortAllAndStopAbandonTheWaitingJobs) {
     EXPECT_TRUE(running->request_abort());
 }
 
-// Messages posted while the worker waits for work reach the windows of
-// its thread; WM_QUIT is dropped and the worker keeps running.
-TEST(WorkerThread, DispatchesMessagesPostedToItsThreadAndDropsQuit) {
+// While it waits for work the worker services its thread's queue: a
+// message to the thread reaches the thread's windows; WM_QUIT is dropped
+// and the worker keeps running.
+TEST(WorkerThread, ServicesItsThreadsMessagesWhileWaiting) {
     ksl::worker_thread worker("SVM Train");
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::vector<std::pair<int, std::uint32_t>> seen;
-    auto record = [&](int window_number) {
-        return [&, window_number](const platform::thread_message& message) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                seen.emplace_back(window_number, message.message);
-            }
-            arrived.notify_all();
-        };
-    };
-    auto windows = worker.execute_for_result<std::pair<platform::window_handle, platform::window_handle>>([&] {
-        platform::window_handle first = platform::register_window(record(1));
-        return std::make_pair(first, platform::register_window(record(2)));
-    })->get();
-
+    std::promise<std::uint32_t> arrived;
+    worker.execute([&] { platform::register_window([&](const auto& m) { arrived.set_value(m.message); }); })->get();
     ASSERT_TRUE(platform::post_thread_message(worker.id(), platform::message_quit));
     ASSERT_TRUE(platform::post_thread_message(worker.id(), platform::message_user + 1));
-    ASSERT_TRUE(platform::post_message(windows.second, platform::message_user + 2));
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, 10s, [&] { return seen.size() >= 3; }));
-    }
-    EXPECT_EQ(seen, (std::vector<std::pair<int, std::uint32_t>>{
-                        {1, platform::message_user + 1}, {2, platform::message_user + 1}, {2, platform::message_user + 2}}));
+    auto message = arrived.get_future();
+    ASSERT_EQ(message.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(message.get(), platform::message_user + 1);
     EXPECT_EQ(worker.execute_for_result<int>([] { return 1; })->get(), 1);
     worker.stop();
     // The thread's queue went with it.
     EXPECT_FALSE(platform::post_thread_message(worker.id(), platform::message_user));
-    EXPECT_FALSE(platform::post_message(windows.first, platform::message_user));
 }
 
-TEST(ThreadMessages, TimedWaitReturnsFalseAndASetEventTrue) {
+// A wait dispatches what arrived: a message to a window goes to it, one to
+// the thread to every window of the thread.
+TEST(ThreadMessages, AWaitDispatchesWhatArrivedUntilItsEventIsSet) {
     platform::create_message_queue();
+    std::vector<std::pair<int, std::uint32_t>> seen;
+    auto record = [&](int window) { return [&seen, window](const auto& m) { seen.emplace_back(window, m.message); }; };
+    const platform::window_handle first = platform::register_window(record(1)), second = platform::register_window(record(2));
+    ASSERT_TRUE(platform::post_thread_message(platform::current_thread_id(), platform::message_user + 1));
+    ASSERT_TRUE(platform::post_message(second, platform::message_user + 2));
     platform::wake_event event;
     EXPECT_FALSE(platform::wait_pumping_messages(event, 5));
+    EXPECT_EQ(seen, (std::vector<std::pair<int, std::uint32_t>>{
+                        {1, platform::message_user + 1}, {2, platform::message_user + 1}, {2, platform::message_user + 2}}));
     event.set();
     EXPECT_TRUE(platform::wait_pumping_messages(event, 5));
     EXPECT_FALSE(platform::wait_pumping_messages(event, 0));  // auto-reset
     platform::destroy_message_queue();
+    EXPECT_FALSE(platform::post_message(first, platform::message_user));
     EXPECT_THROW(platform::wait_pumping_messages(event, 0), std::system_error);
 }
 
