@@ -34,15 +34,13 @@ namespace fs = std::filesystem;
 using namespace mrvhost;
 using nlohmann::json;
 
-std::string description_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Mrv::IException& error) {
-        return error.GetDescription();
-    } catch (const std::exception& error) {
-        return std::string("std: ") + error.what();
-    }
+std::string description_of(const std::function<void()>& action) try {
+    action();
     return "no exception";
+} catch (const Mrv::IException& error) {
+    return error.GetDescription();
+} catch (const std::exception& error) {
+    return std::string("std: ") + error.what();
 }
 
 class HostObjects : public LiveObjectsTest {
@@ -165,10 +163,7 @@ struct Png {
 
 class Pictures : public HostObjects {
 protected:
-    void TearDown() override {
-        HostObjects::TearDown();
-        fs::remove_all(folder);
-    }
+    ~Pictures() override { fs::remove_all(folder); }
     fs::path folder = fresh_test_folder("mrv-pictures");
 };
 
@@ -207,7 +202,6 @@ TEST_F(Pictures, PlanesAreSplitAndArgmaxDrawsTheLargestPlaneTiesGrey) {
     EXPECT_EQ(planes.panels()[0].name, "w a");
     EXPECT_EQ(planes.panels()[1].name, "w plane 1");
     EXPECT_EQ(planes.panels()[0].cells, (std::vector<double>{1, 9, 5, 2}));
-    EXPECT_EQ(planes.panels()[1].rows, 2);
 
     Heatmap argmax(3, true);
     argmax.add("", view(cells, 6, 2));
@@ -269,11 +263,10 @@ TEST_F(Pictures, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
     patch->link("value", "Output", "picture", "Input");
     ASSERT_TRUE(patch->start()) << patch->failure();
     patch->tick();
-    EXPECT_TRUE(Png(file).ok());
-    fs::remove(file);
+    EXPECT_TRUE(fs::remove(file));
     patch->set_parameter("value", "Value", json::parse("[[3, 2], [1, 0]]"));
     patch->tick();
-    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(fs::remove(file));
     patch->set_parameter("value", "Value", json::parse("[[0, 0], [0, 5]]"));
     patch->tick();
     const std::vector<int> cells{0, 0, 0, 5};
@@ -284,7 +277,6 @@ TEST_F(Pictures, ImageSinkDrawsNewValuesEveryTicksAndWhenTheRunEnds) {
     patch->stop();
     EXPECT_TRUE(Png(file).ok());
     EXPECT_EQ(patch->node("picture").host_block->progress(), "3 pictures written");
-    patch->close();
 }
 
 // ---- OSC ----------------------------------------------------------------------
@@ -369,31 +361,27 @@ TEST_F(Osc, OtherMessagesAreCountedAndReportedOncePerKind) {
                               "messages whose first argument is not an int are ignored and counted; the first was 2.5\n"});
 }
 
-TEST_F(Osc, BundlesAreUnpackedOneTickPerMessage) {
-    const int port = start_source("double");
+// Messages waiting for a tick: a live run takes each message of a bundle
+// in a tick of its own; a paced run takes the newest and counts the rest.
+TEST_F(Osc, BundlesAreUnpackedOneTickPerMessageAndPacedRunsTakeTheNewest) {
     lo_timetag later;
     lo_timetag_now(&later);
     later.sec += 60;  // taken at once all the same
-    lo_bundle outer = lo_bundle_new(later);
-    lo_bundle inner = lo_bundle_new(LO_TT_IMMEDIATE);
+    lo_bundle outer = lo_bundle_new(later), inner = lo_bundle_new(LO_TT_IMMEDIATE);
     lo_bundle_add_message(outer, "/mrv/input", numbers_message("f", {1}));
     lo_bundle_add_message(inner, "/mrv/input", numbers_message("d", {2}));
     lo_bundle_add_bundle(outer, inner);
     lo_bundle_add_message(outer, "/mrv/input", numbers_message("i", {3}));
     std::size_t size = 0;
     void* data = lo_bundle_serialise(outer, nullptr, &size);
-    peer.send_raw(port, data, size);
+    peer.send_raw(start_source("double"), data, size);
     std::free(data);
     lo_bundle_free_recursive(outer);
-    std::vector<json> taken;
-    for (long k = 1; k <= 3; ++k) {
+    for (int k = 1; k <= 3; ++k) {
         tick_when_received(k == 1 ? 3 : 0);
-        taken.push_back(output());
+        EXPECT_EQ(output(), double(k));
     }
-    EXPECT_EQ(taken, (std::vector<json>{1.0, 2.0, 3.0}));
-}
 
-TEST_F(Osc, PacedRunsTakeTheNewestMessageAndCountTheRest) {
     const int port = start_source("double", json::object(), 1);
     for (int k = 1; k <= 5; ++k) peer.send(port, "/mrv/input", numbers_message("f", {double(k)}));
     tick_when_received(5);
