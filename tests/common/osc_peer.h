@@ -1,5 +1,4 @@
-// The other end of a live patch in tests: sends OSC messages to a port on
-// the loopback interface and receives what a sink sends back.
+// The other end of a live patch: sends OSC to a loopback port and receives what a sink sends.
 #pragma once
 
 #include <lo/lo.h>
@@ -14,8 +13,7 @@
 #include <string>
 #include <vector>
 
-// One message as received: its address, type tags, and its arguments as
-// numbers (strings go to `texts`).
+// One message as received: address, type tags, numbers, and strings apart.
 struct OscMessage {
     std::string path, types;
     std::vector<double> numbers;
@@ -57,11 +55,9 @@ public:
     OscMessage receive(int timeout_ms = 2000) {
         OscMessage received;
         pollfd watched{socket_, POLLIN, 0};
-        if (::poll(&watched, 1, timeout_ms) <= 0) return received;
         std::vector<char> data(65536);
-        const ssize_t size = ::recv(socket_, data.data(), data.size(), 0);
-        int result = 0;
-        lo_message message = size > 0 ? lo_message_deserialise(data.data(), static_cast<std::size_t>(size), &result) : nullptr;
+        const ssize_t size = ::poll(&watched, 1, timeout_ms) > 0 ? ::recv(socket_, data.data(), data.size(), 0) : 0;
+        lo_message message = size > 0 ? lo_message_deserialise(data.data(), static_cast<std::size_t>(size), nullptr) : nullptr;
         if (!message) return received;
         received.path = data.data();
         received.types = lo_message_get_types(message);

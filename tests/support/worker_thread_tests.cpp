@@ -30,15 +30,6 @@ ksl::worker_thread::job_handle hold(ksl::worker_thread& worker, std::shared_futu
     return job;
 }
 
-TEST(WorkerThread, RunsJobsInQueueOrderOnItsNamedThread) {
-    ksl::worker_thread worker("SVM Train");
-    std::vector<int> order;  // touched by the worker alone until the last job is done
-    for (int i = 0; i < 3; ++i) worker.execute([&, i] { order.push_back(i); });
-    EXPECT_EQ(worker.execute_for_result<std::string>([] { return platform::current_thread_name(); })->get(), "SVM Train");
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-    EXPECT_FALSE(worker.has_ended());
-}
-
 // Aborting all, or stopping, lets the running job finish and abandons the
 // queued ones (an abandoned job never runs).
 TEST(WorkerThread, AbortAllAndStopAbandonTheWaitingJobs) {
@@ -73,11 +64,15 @@ TEST(WorkerThread, AbortAllAndStopAbandonTheWaitingJobs) {
     EXPECT_TRUE(running->request_abort());
 }
 
-// While it waits for work the worker services its thread's queue: a
-// message to the thread reaches the thread's windows; WM_QUIT is dropped
-// and the worker keeps running.
-TEST(WorkerThread, ServicesItsThreadsMessagesWhileWaiting) {
+// The worker runs jobs in queue order on its named thread. While it waits
+// for work it services its thread's queue: a message to the thread reaches
+// the thread's windows; WM_QUIT is dropped and the worker keeps running.
+TEST(WorkerThread, RunsJobsInOrderAndServicesItsThreadsMessagesWhileWaiting) {
     ksl::worker_thread worker("SVM Train");
+    std::vector<int> order;  // touched by the worker alone until the last job is done
+    for (int i = 0; i < 3; ++i) worker.execute([&, i] { order.push_back(i); });
+    EXPECT_EQ(worker.execute_for_result<std::string>([] { return platform::current_thread_name(); })->get(), "SVM Train");
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     std::promise<std::uint32_t> arrived;
     worker.execute([&] { platform::register_window([&](const auto& m) { arrived.set_value(m.message); }); })->get();
     ASSERT_TRUE(platform::post_thread_message(worker.id(), platform::message_quit));
