@@ -35,8 +35,7 @@ public:
     }
     ~OscPeer() { ::close(socket_); }
 
-    // The port a sink sends to (taken by this peer, so also a port in use).
-    int port() const { return port_; }
+    int port() const { return port_; }  // taken by this peer, so also a port in use
 
     // Sends a message (freed here) or raw bytes to 127.0.0.1:`port`.
     void send(int port, const char* path, lo_message message) {
@@ -89,8 +88,7 @@ private:
     int port_ = 0;
 };
 
-// A message of numbers: "f" floats, "d" doubles, "i" ints, "h" 64-bit ints,
-// one type tag per number.
+// A message of numbers, one type tag each ("f", "d", "i" or "h"; others add a string).
 inline lo_message numbers_message(const std::string& types, const std::vector<double>& numbers) {
     lo_message message = lo_message_new();
     for (std::size_t i = 0; i < types.size(); ++i) switch (types[i]) {
