@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <filesystem>
 #include <limits>
 #include <ostream>
@@ -140,7 +139,8 @@ struct Png {
     int width() const { return cairo_image_surface_get_width(surface.get()); }
     Rgb at(double x, double y) const {
         if (!ok()) return {0, 0, 0};
-        const unsigned char* row = cairo_image_surface_get_data(surface.get()) + int(y) * cairo_image_surface_get_stride(surface.get());
+        const unsigned char* row =
+            cairo_image_surface_get_data(surface.get()) + int(y) * cairo_image_surface_get_stride(surface.get());
         const std::uint32_t pixel = reinterpret_cast<const std::uint32_t*>(row)[int(x)];
         return {static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8), static_cast<unsigned char>(pixel)};
     }
