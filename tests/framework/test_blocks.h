@@ -26,7 +26,6 @@ public:
     std::string execute_throw;        // "mrv" or "std": throw from Execute
     bool declare_x_as_double = false;  // the "int" parameter X became "double"
 
-    using CBlockImplBase::ChangeParameter;
     using CBlockImplBase::NotifyWarning;
     using CBlockImplBase::SetColour;
     using CBlockImplBase::SetParameterVisible;
@@ -171,7 +170,6 @@ public:
     explicit ShapingBlock(const CreationContext* context, exception_policy policy = exception_policy::unhandled())
         : CBlockImplBase(context, policy) {}
     bool throw_in_execute = false;
-    bool optional_value_read = false;
     std::string changed_throws;  // "mrv" or "std": OnChangedParameter raises
 
 protected:
