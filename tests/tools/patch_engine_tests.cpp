@@ -2,20 +2,19 @@
 // directly; mrv-run's own messages and exit codes are the tool tests'.
 #include <gtest/gtest.h>
 
+#include "common/files.h"
 #include "common/live_objects_test.h"
 
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "host/datatypes.h"
 #include "host/patch.h"
@@ -44,8 +43,7 @@ class HostBlocks : public LiveObjectsTest {
 protected:
     void ReleaseHostObjects() override { patch.reset(); }
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("mrv-host-blocks-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
+        folder = fresh_test_folder("mrv-host-blocks");
         std::ofstream(folder / "table.csv") << "a;b;c\n1;2;3\n4;5;6\n7;8;9\n";
         patch = std::make_unique<Patch>();
         patch->add_plugin(MRV_PLUGIN);
@@ -84,12 +82,7 @@ protected:
         source_to_sink(datatype, source);
         return run_and_read("copy.csv");
     }
-    Lines lines(const std::string& file) {
-        Lines lines;
-        std::ifstream in(folder / file);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
+    Lines lines(const std::string& file) { return lines_of(read_file(folder / file)); }
     Lines errors() const {
         Lines texts;
         for (const auto& n : patch->kernel().sink().events())
@@ -126,17 +119,14 @@ protected:
     }
 };
 
-TEST_F(PatchEngine, UpstreamBlocksRunFirstWhateverTheFileOrder) {
+// Upstream blocks run first whatever the file order; a block runs only for
+// a newer time stamp on an input that drives it.
+TEST_F(PatchEngine, BlocksRunInLinkOrderForANewerTimeStamp) {
     build(false);
     ASSERT_TRUE(patch->start());
     patch->tick();
     EXPECT_EQ(output(), (std::vector<double>{-1, 0, 1}));
-}
-
-TEST_F(PatchEngine, BlockRunsOnlyForANewerTimeStamp) {
-    build(true);
-    ASSERT_TRUE(patch->start());
-    patch->run(5);
+    patch->run(4);
     EXPECT_EQ(patch->node("rescale").executions, 1);
     EXPECT_EQ(patch->node("vector").executions, 1);
     // A changed constant asks for an execution, and its new value drives the block.
@@ -464,50 +454,39 @@ TEST_F(HostBlocks, WritersRefuseATargetThatIsNotAFile) {
 // (read or written as their layout says; relative names from the patch's
 // folder, as for host blocks), the patch file and the save target.
 TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
-    const std::string table = (folder / "table.csv").string(), patch_file = (folder / "run.json").string();
-    const std::vector<std::tuple<const char*, std::function<void()>, std::string>> cases = {
-        {"sink over a source", [&] { add("sink", "host.csv_sink", "", {{"File", "./sub/../table.csv"}}); },
-         "block \"sink\" (File) would overwrite \"" + table + "\", which block \"source\" (File) reads"},
-        {"two sinks",
-         [&] {
-             add("sink", "host.csv_sink", "", {{"File", "copy.csv"}});
-             add("again", "host.csv_sink", "", {{"File", (folder / "copy.csv").string()}});
-         },
-         "block \"sink\" (File) and block \"again\" (File) both write \"" + (folder / "copy.csv").string() + "\""},
-        {"model over the training data", [&] { add("train", "SVMTrain", "", {{"ModelFileName", "table.csv"}}); },
-         "block \"train\" (ModelFileName) would overwrite \"" + table + "\", which block \"source\" (File) reads"},
-        {"sink over a training set",
-         [&] {
-             patch->set_parameter("source", "File", "other.csv");
-             add("z", "Standardize2", "", {{"TrainingSetFile", "table.csv"}});
-             add("sink", "host.csv_sink", "", {{"File", "table.csv"}});
-         },
-         "block \"sink\" (File) would overwrite \"" + table + "\", which block \"z\" (TrainingSetFile) reads"},
-        {"picture over the patch",
-         [&] {
-             patch->use_file("the patch file", patch_file, false);
-             add("picture", "host.image_sink", "", {{"File", "run.json"}});
-         },
+    const std::string table = (folder / "table.csv").string(), copy = (folder / "copy.csv").string(),
+                      patch_file = (folder / "run.json").string();
+    const std::string over_table = "would overwrite \"" + table + "\", which block ";
+    // Each case's blocks, then a source reading the table; a block of no
+    // class is one of the run's own files, the patch file or the save target.
+    using Blocks = std::vector<std::tuple<std::string, const char*, json>>;
+    const std::vector<std::pair<Blocks, std::string>> cases = {
+        {{{"sink", "host.csv_sink", {{"File", "./sub/../table.csv"}}}},
+         "block \"sink\" (File) " + over_table + "\"source\" (File) reads"},
+        {{{"sink", "host.csv_sink", {{"File", "copy.csv"}}}, {"again", "host.csv_sink", {{"File", copy}}}},
+         "block \"sink\" (File) and block \"again\" (File) both write \"" + copy + "\""},
+        {{{"train", "SVMTrain", {{"ModelFileName", "table.csv"}}}},
+         "block \"train\" (ModelFileName) " + over_table + "\"source\" (File) reads"},
+        {{{"z", "Standardize2", {{"TrainingSetFile", "table.csv"}}}, {"sink", "host.csv_sink", {{"File", "table.csv"}}}},
+         "block \"sink\" (File) " + over_table + "\"z\" (TrainingSetFile) reads"},
+        {{{"the patch file", "", {{"File", patch_file}}}, {"picture", "host.image_sink", {{"File", "run.json"}}}},
          "block \"picture\" (File) would overwrite \"" + patch_file + "\", which is the patch file"},
-        {"save over a source", [&] { patch->use_file("--save", table, true); },
-         "--save would overwrite \"" + table + "\", which block \"source\" (File) reads"},
-        {"log over the model", [&] { add("train", "SVMTrain", "", {{"ModelFileName", "m.txt"}, {"LogFileName", "m.txt"}}); },
+        {{{"--save", "", {{"File", table}}}}, "--save " + over_table + "\"source\" (File) reads"},
+        {{{"train", "SVMTrain", {{"ModelFileName", "m.txt"}, {"LogFileName", "m.txt"}}}},
          "block \"train\" (ModelFileName) and block \"train\" (LogFileName) both write \"" + (folder / "m.txt").string() +
              "\""},
-        {"two readers",
-         [&] {
-             add("z", "Standardize2", "", {{"TrainingSetFile", "table.csv"}});
-             add("again", "host.csv_source", "", {{"File", table}});
-             add("svm", "SVM", "", {{"ModelFileName", "m.txt"}});
-             add("svm2", "SVM", "", {{"ModelFileName", "m.txt"}});
-         },
+        // Readers may share a file.
+        {{{"z", "Standardize2", {{"TrainingSetFile", "table.csv"}}}, {"again", "host.csv_source", {{"File", table}}},
+          {"svm", "SVM", {{"ModelFileName", "m.txt"}}}, {"svm2", "SVM", {{"ModelFileName", "m.txt"}}}},
          ""},
     };
-    for (const auto& [name, build, failure] : cases) {
+    for (const auto& [blocks, failure] : cases) {
         fresh_patch();
+        for (const auto& [name, class_id, parameters] : blocks)
+            if (*class_id) add(name, class_id, "", parameters);
+            else patch->use_file(name, parameters["File"].get<std::string>(), name == "--save");
         add("source", "host.csv_source", "", {{"File", "table.csv"}});
-        build();
-        EXPECT_EQ(failure_of([&] { patch->check_files(); }), failure) << name;
+        EXPECT_EQ(failure_of([&] { patch->check_files(); }), failure) << failure;
     }
     EXPECT_EQ(lines("table.csv").size(), 4u);
 }
