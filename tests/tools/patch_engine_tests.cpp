@@ -45,8 +45,7 @@ protected:
     void SetUp() override {
         folder = fresh_test_folder("mrv-host-blocks");
         std::ofstream(folder / "table.csv") << "a;b;c\n1;2;3\n4;5;6\n7;8;9\n";
-        patch = std::make_unique<Patch>();
-        patch->add_plugin(MRV_PLUGIN);
+        fresh_patch();
     }
     void TearDown() override {
         LiveObjectsTest::TearDown();
@@ -101,14 +100,11 @@ protected:
 
 class PatchEngine : public HostBlocks {
 protected:
-    // constant vector -> rescale <- constant ranges, in a scrambled file order.
-    void build(bool vector_first) {
-        if (!vector_first) patch->add_block("rescale", "VectorRescaler");
-        patch->add_block("vector", "host.constant", "double-matrix");
-        patch->add_block("ranges", "host.constant", "double-matrix");
-        if (vector_first) patch->add_block("rescale", "VectorRescaler");
-        patch->set_parameter("vector", "Value", json::parse("[[0, 5, 10]]"));
-        patch->set_parameter("ranges", "Value", json::parse("[[0, 10], [0, 10], [0, 10]]"));
+    // constant vector -> rescale <- constant ranges, the block listed before its inputs.
+    void build() {
+        patch->add_block("rescale", "VectorRescaler");
+        add("vector", "host.constant", "double-matrix", {{"Value", json::parse("[[0, 5, 10]]")}});
+        add("ranges", "host.constant", "double-matrix", {{"Value", json::parse("[[0, 10], [0, 10], [0, 10]]")}});
         patch->link("vector", "Output", "rescale", "InputVector");
         patch->link("ranges", "Output", "rescale", "InputRanges");
     }
@@ -122,7 +118,7 @@ protected:
 // Upstream blocks run first whatever the file order; a block runs only for
 // a newer time stamp on an input that drives it.
 TEST_F(PatchEngine, BlocksRunInLinkOrderForANewerTimeStamp) {
-    build(false);
+    build();
     ASSERT_TRUE(patch->start());
     patch->tick();
     EXPECT_EQ(output(), (std::vector<double>{-1, 0, 1}));
@@ -142,7 +138,7 @@ TEST_F(PatchEngine, BlocksRunInLinkOrderForANewerTimeStamp) {
 }
 
 TEST_F(PatchEngine, PacedRunsTickAtAFixedPeriodFromTheStart) {
-    build(true);
+    build();
     patch->schedule({0, "rescale", "OutputHighBound", 2.0, ""});
     std::vector<std::chrono::steady_clock::time_point> due;
     patch->set_period(std::chrono::milliseconds(25), [&](auto when) { due.push_back(when); });
@@ -158,7 +154,7 @@ TEST_F(PatchEngine, PacedRunsTickAtAFixedPeriodFromTheStart) {
 }
 
 TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
-    build(true);
+    build();
     patch->add_block("go", "host.constant", "trigger");
     const std::vector<std::pair<ScheduledEvent, std::string>> cases = {
         {{3, "rescale", "OutputHighBound", "high", ""},
@@ -167,7 +163,7 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
          "block \"ranges\", parameter \"Value\": matrix rows differ in length"},
         {{3, "rescale", "OutputHighBond", 1.0, ""},
          "block \"rescale\" has no parameter \"OutputHighBond\" (did you mean \"OutputHighBound\"?)"},
-        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\" (the blocks are \"vector\", \"ranges\", \"rescale\" and \"go\")"},
+        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\" (the blocks are \"rescale\", \"vector\", \"ranges\" and \"go\")"},
         {{0, "rescale", "OutputHighBound", nullptr, ""},
          "\"OutputHighBound\" of block \"rescale\" is not a trigger (there are no triggers)"},
         {{0, "go", "Value", 1, ""}, "\"Value\" of block \"go\" is a trigger: fire it"},
@@ -182,7 +178,7 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
 // parameter is fixed while running, is an error naming the event; the run
 // goes on.
 TEST_F(PatchEngine, RefusedEventsAreReportedNamingTheEvent) {
-    build(true);
+    build();
     patch->add_block("train", "SVMTrain");
     patch->set_parameter("train", "EnableLog", false);
     patch->link("vector", "Output", "train", "InputMatrix");
@@ -204,13 +200,8 @@ TEST_F(PatchEngine, RefusedEventsAreReportedNamingTheEvent) {
 // other bound's default waits for that bound, and only what the block still
 // refuses is reported, with only that refusal's notification.
 TEST_F(PatchEngine, BoundsValidTogetherAreSetTogether) {
-    struct Case {
-        const char* block;
-        std::vector<std::pair<std::string, json>> values;
-        std::string failure;
-        Lines heard;
-    };
-    const std::vector<Case> cases = {
+    using Values = std::vector<std::pair<std::string, json>>;
+    const std::vector<std::tuple<const char*, Values, std::string, Lines>> cases = {
         {"VectorRescaler", {{"OutputLowBound", 2.0}, {"OutputHighBound", 3.0}}, "", {}},
         {"SVMTrain", {{"LowerBound", 2.0}, {"UpperBound", 3.0}}, "", {}},
         {"SVMTrain", {{"UpperBound", -3.0}, {"LowerBound", -5.0}}, "", {}},
@@ -220,18 +211,16 @@ TEST_F(PatchEngine, BoundsValidTogetherAreSetTogether) {
          {"CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will "
           "be kept.\n"}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [block, values, failure, said] : cases) {
         fresh_patch();
-        patch->add_block("b", c.block);
-        EXPECT_EQ(failure_of([&] { patch->set_parameters("b", c.values); }), c.failure) << c.block;
+        patch->add_block("b", block);
+        EXPECT_EQ(failure_of([&] { patch->set_parameters("b", values); }), failure) << block;
         Lines heard;
         for (const auto& n : patch->kernel().sink().events())
             if (n.kind == mrvhost::Notification::Message) heard.push_back(n.text);
-        EXPECT_EQ(heard, c.heard) << c.block;
-        for (const auto& [id, value] : c.values) {
-            if (!c.failure.empty()) break;
-            EXPECT_EQ(mrvhost::value_to_json(*patch->node("b").signature().find_parameter(id)->GetValue()), value) << id;
-        }
+        EXPECT_EQ(heard, said) << block;
+        for (const auto& [id, value] : failure.empty() ? values : Values{})  // when every value was taken
+            EXPECT_EQ(mrvhost::value_to_json(*patch->node("b").signature().find_parameter(id)->GetValue()), value);
     }
 }
 

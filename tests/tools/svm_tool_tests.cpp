@@ -107,29 +107,21 @@ TEST_F(SvmTools, PredictionsAndProbabilitiesMatchSvmPredict) {
 TEST_F(SvmTools, SvmTrainModelIsByteIdenticalToSvmTrains) {
     fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "digits.csv", folder / "data" / "digits.csv");
     const std::string exported = export_rows("digits.csv", 64, "digits.libsvm");
-    struct setting {
-        int svm_type, kernel;
-        double degree, gamma, coeff0, c, nu, p, epsilon;
-        bool shrinking, probability;
-        std::string options;
-    };
-    const setting settings[] = {
-        {0, 2, 3, 0.015625, 0, 1, 0.5, 0.1, 0.001, true, false, "-s 0 -t 2 -d 3 -g 0.015625 -r 0 -c 1 -n 0.5 -p 0.1 -m 40 -e 0.001 -h 1 -b 0"},
+    const std::vector<std::pair<json, std::string>> settings = {
+        {{{"SVMType", 0}, {"KernelType", 2}, {"Degree", 3}, {"Gamma", 0.015625}, {"Coeff0", 0}, {"C", 1}, {"Nu", 0.5},
+          {"p", 0.1}, {"Epsilon", 0.001}, {"Shrinking", true}, {"Probability", false}},
+         "-s 0 -t 2 -d 3 -g 0.015625 -r 0 -c 1 -n 0.5 -p 0.1 -m 40 -e 0.001 -h 1 -b 0"},
         // svm-train reads some options through a float: these values survive that.
-        {1, 1, 2, 0.001953125, 1, 1, 0.25, 0.1, 0.0009765625, false, true,
+        {{{"SVMType", 1}, {"KernelType", 1}, {"Degree", 2}, {"Gamma", 0.001953125}, {"Coeff0", 1}, {"C", 1}, {"Nu", 0.25},
+          {"p", 0.1}, {"Epsilon", 0.0009765625}, {"Shrinking", false}, {"Probability", true}},
          "-s 1 -t 1 -d 2 -g 0.001953125 -r 1 -c 1 -n 0.25 -p 0.1 -m 40 -e 0.0009765625 -h 0 -b 1"},
     };
-    for (const setting& s : settings) {
-        SCOPED_TRACE(s.options);
-        run_patch(rows_into(
-            "digits.csv", "64,0-63",
-            {{"name", "train"}, {"class", "SVMTrain"},
-             {"parameters", {{"SVMType", s.svm_type}, {"KernelType", s.kernel}, {"Degree", s.degree}, {"Gamma", s.gamma},
-                             {"Coeff0", s.coeff0}, {"C", s.c}, {"Nu", s.nu}, {"p", s.p}, {"Epsilon", s.epsilon},
-                             {"Shrinking", s.shrinking}, {"Probability", s.probability}, {"ScaleValues", false},
-                             {"EnableLog", false}, {"TrainingMode", 1}, {"MaxSize", 1797},
-                             {"ModelFileName", (folder / "ours.model").string()}}}}));
-        const Result trained = run(std::string(SVM_TRAIN) + " -q " + s.options + " " + exported + " " +
+    for (auto [parameters, options] : settings) {
+        SCOPED_TRACE(options);
+        parameters.update({{"ScaleValues", false}, {"EnableLog", false}, {"TrainingMode", 1}, {"MaxSize", 1797},
+                           {"ModelFileName", "ours.model"}});
+        run_patch(rows_into("digits.csv", "64,0-63", {{"name", "train"}, {"class", "SVMTrain"}, {"parameters", parameters}}));
+        const Result trained = run(std::string(SVM_TRAIN) + " -q " + options + " " + exported + " " +
                                    (folder / "theirs.model").string());
         ASSERT_EQ(trained.status, 0) << trained.output;
         const std::string ours = read_file(folder / "ours.model");
