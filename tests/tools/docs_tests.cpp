@@ -49,22 +49,6 @@ TEST_F(Docs, BlockReferenceIsCurrent) {
         << "docs/blocks.md is out of date: cmake --build build --target block-docs";
 }
 
-// The sample of docs/patches.md, saved in examples/ as the text says.
-TEST_F(Docs, PatchSampleRunsAsShown) {
-    const std::string text = read_file(source / "docs" / "patches.md");
-    const auto begin = text.find("```json\n") + 8;
-    write("examples/sample.json", text.substr(begin, text.find("```", begin) - begin));
-    const Result result = mrv_run_in(folder, "examples/sample.json");
-    ASSERT_EQ(result.status, 0) << result.output;
-    const auto rows = lines_of(read_file(folder / "build" / "iris-sample.csv"));
-    ASSERT_EQ(rows.size(), 150u);
-    // Sepal length from [4.3, 7.9] onto [-1, 2], from the 100th flower onto
-    // [0, 2]: 5.1 cm below 0, then 5.7 cm at 0.78.
-    auto sepal = [&](std::size_t row) { return std::stod(rows[row].substr(rows[row].find(',') + 1)); };
-    EXPECT_NEAR(sepal(98), -1.0 / 3, 1e-9);
-    EXPECT_NEAR(sepal(99), 2 - 2.2 / 1.8, 1e-9);
-}
-
 // The value columns of each line of a sink's file, the tick dropped.
 std::vector<std::vector<double>> values_of(const std::string& text) {
     std::vector<std::vector<double>> rows;
@@ -93,8 +77,15 @@ std::size_t right(const std::string& found, const std::string& table, std::size_
     return count;
 }
 
-// The figures docs/examples.md quotes, in the files the examples wrote.
+// The figures docs/examples.md and docs/patches.md quote, in the files the
+// examples and the sample wrote.
 void figures_match_the_docs(const std::map<std::string, std::string>& files) {
+    // Sepal length from [4.3, 7.9] onto [-1, 2], from the 100th flower onto
+    // [0, 2]: 5.1 cm below 0, then 5.7 cm at 0.78.
+    const auto sepal = values_of(files.at("iris-sample.csv"));
+    ASSERT_EQ(sepal.size(), 150u);
+    EXPECT_NEAR(sepal[98][0], -1.0 / 3, 1e-9);
+    EXPECT_NEAR(sepal[99][0], 2 - 2.2 / 1.8, 1e-9);
     // Wine 1's alcohol, 1.396 deviations above the training wines with itself.
     const auto zscores = lines_of(files.at("wine-zscores.csv"));
     ASSERT_EQ(zscores.size(), 178u);
@@ -137,11 +128,15 @@ void figures_match_the_docs(const std::map<std::string, std::string>& files) {
     EXPECT_EQ(agree, (std::vector<int>{50, 49, 48}));
 }
 
-// Every example but the live one, run from the repository root and then
-// from its own folder: the same files, byte for byte. Together they use
-// every catalog class, and the README's first example prints its summary.
+// Every example but the live one, and the sample of docs/patches.md saved
+// in examples/ as the text says, run from the repository root and then from
+// its own folder: the same files, byte for byte. Together they use every
+// catalog class, and the README's first example prints its summary.
 TEST_F(Docs, EveryExampleRunsAlikeFromTheRootAndFromItsFolder) {
-    std::vector<std::string> patches;
+    const std::string text = read_file(source / "docs" / "patches.md");
+    const auto begin = text.find("```json\n") + 8;
+    write("examples/sample.json", text.substr(begin, text.find("```", begin) - begin));
+    std::vector<std::string> patches{"sample.json"};
     std::set<std::string> used;
     for (const auto& entry : fs::directory_iterator(source / "examples")) {
         if (entry.path().extension() != ".json") continue;

@@ -153,9 +153,15 @@ TEST_F(PatchEngine, PacedRunsTickAtAFixedPeriodFromTheStart) {
     EXPECT_EQ(patch->ticks_done(), 7);
 }
 
-TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
+// Events are checked before they are kept; one refused while the patch
+// runs, by the block or because the parameter is fixed while running, is an
+// error naming the event, and the run goes on.
+TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKeptAndRefusalsReported) {
     build();
     patch->add_block("go", "host.constant", "trigger");
+    patch->add_block("train", "SVMTrain");
+    patch->set_parameter("train", "EnableLog", false);
+    patch->link("vector", "Output", "train", "InputMatrix");
     const std::vector<std::pair<ScheduledEvent, std::string>> cases = {
         {{3, "rescale", "OutputHighBound", "high", ""},
          "block \"rescale\", parameter \"OutputHighBound\": expected a number, not \"high\""},
@@ -163,7 +169,7 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
          "block \"ranges\", parameter \"Value\": matrix rows differ in length"},
         {{3, "rescale", "OutputHighBond", 1.0, ""},
          "block \"rescale\" has no parameter \"OutputHighBond\" (did you mean \"OutputHighBound\"?)"},
-        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\" (the blocks are \"rescale\", \"vector\", \"ranges\" and \"go\")"},
+        {{3, "nobody", "Gain", 1.0, ""}, "no block \"nobody\" (the blocks are \"rescale\", \"vector\", \"ranges\", \"go\" and \"train\")"},
         {{0, "rescale", "OutputHighBound", nullptr, ""},
          "\"OutputHighBound\" of block \"rescale\" is not a trigger (there are no triggers)"},
         {{0, "go", "Value", 1, ""}, "\"Value\" of block \"go\" is a trigger: fire it"},
@@ -171,22 +177,12 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKept) {
     for (const auto& [event, message] : cases) EXPECT_EQ(failure_of([&] { patch->schedule(event); }), message);
     EXPECT_TRUE(patch->events().empty());
     patch->schedule({0, "go", "Value", nullptr, ""});
-    EXPECT_EQ(patch->events().size(), 1u);
-}
-
-// An event refused while the patch runs, by the block or because the
-// parameter is fixed while running, is an error naming the event; the run
-// goes on.
-TEST_F(PatchEngine, RefusedEventsAreReportedNamingTheEvent) {
-    build();
-    patch->add_block("train", "SVMTrain");
-    patch->set_parameter("train", "EnableLog", false);
-    patch->link("vector", "Output", "train", "InputMatrix");
     patch->schedule({2, "rescale", "OutputLowBound", 5.0, "run.json: events[0]"});
     patch->schedule({2, "train", "ScaleValues", false, ""});
+    EXPECT_EQ(patch->events().size(), 3u);
     ASSERT_TRUE(patch->start());
     patch->run(3);
-    EXPECT_EQ(patch->ticks_done(), 3);
+    EXPECT_EQ(patch->ticks_done(), 4);  // and the tick that answers the end event
     const std::string reason = "CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper "
                                "bound. The old values will be kept.\n";
     EXPECT_EQ(errors(), (Lines{"rescale: " + reason,

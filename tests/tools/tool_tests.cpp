@@ -3,6 +3,7 @@
 // docs tests'; what blocks and host blocks say is tested below this layer.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <regex>
 
@@ -64,41 +65,25 @@ TEST_F(Tools, ScheduledChangeAndLayoutsAreSavedAndReloaded) {
     EXPECT_NE(after[0], before[0]);      // the first run began with [-1, 1]
 }
 
-TEST_F(Tools, TicksAndTraceLevelOptions) {
-    const std::string file = write_patch("iris.json", iris_patch());
-    const Result traced = mrv_run(file + " --ticks 10 --trace-level 3");
-    ASSERT_EQ(traced.status, 0) << traced.output;
-    EXPECT_EQ(lines("rescaled.csv").size(), 10u);
-    EXPECT_HAS(traced.output, "Block rescale: method Init starting");
-    fs::remove(folder / "rescaled.csv");
-    for (const char* bad : {"99999999999999999999", "0", "-5", "12abc", ""}) {
-        const Result result = mrv_run(file + " --ticks '" + bad + "'");
-        EXPECT_EQ(result.status, 2) << bad;
-        EXPECT_EQ(result.output, "mrv-run: --ticks needs a number from 1 to 9223372036854775807\n") << bad;
-    }
-    EXPECT_EQ(mrv_run("--frobnicate x.json").status, 2);
-    EXPECT_FALSE(fs::exists(folder / "rescaled.csv"));
-}
-
 // A block that fails Init: its message with level and name, then the
-// summary quoting it, and exit code 1.
+// summary quoting it, and exit code 1. Host blocks' files are named as the
+// patch names them, from its folder.
 TEST_F(Tools, InitFailuresArePrintedAndStopTheRun) {
-    nlohmann::json patch = iris_patch();
-    patch["blocks"][1]["parameters"]["Value"] = {{0, 1}, {0, 1}, {0, 1}};  // 3 ranges for 4 features
-    Result result = mrv_run(write_patch("bad-ranges.json", patch));
-    EXPECT_EQ(result.status, 1);
-    const std::string reason = "CVectorRescaler::Init -- Ranges should be provided as a (4x2) matrix.";
-    EXPECT_HAS(result.output, "[error] rescale: " + reason);
-    EXPECT_HAS(result.output, ": block \"rescale\" failed to initialise: " + reason + "; the run is stopped");
-    // Host blocks' files are named as the patch names them, from its folder.
-    patch = iris_patch();
-    patch["blocks"][0]["parameters"]["File"] = "data/none.csv";
-    result = mrv_run(write_patch("no-data.json", patch));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_HAS(result.output, "[error] iris: cannot open \"data/none.csv\": No such file or directory\n");
-    EXPECT_HAS(result.output, "mrv-run: " + (folder / "no-data.json").string() +
-                                  ": block \"iris\" failed to initialise: cannot open \"data/none.csv\": No such file "
-                                  "or directory; the run is stopped\n");
+    const std::vector<std::tuple<std::string, nlohmann::json, std::string, std::string>> cases = {
+        {"/blocks/1/parameters/Value", {{0, 1}, {0, 1}, {0, 1}},  // 3 ranges for 4 features
+         "rescale", "CVectorRescaler::Init -- Ranges should be provided as a (4x2) matrix."},
+        {"/blocks/0/parameters/File", "data/none.csv", "iris", "cannot open \"data/none.csv\": No such file or directory"},
+    };
+    for (const auto& [where, value, block, reason] : cases) {
+        nlohmann::json patch = iris_patch();
+        patch[nlohmann::json::json_pointer(where)] = value;
+        const std::string file = write_patch("bad.json", patch);
+        const Result result = mrv_run(file);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_HAS(result.output, "[error] " + block + ": " + reason + "\n");
+        EXPECT_HAS(result.output, "mrv-run: " + file + ": block \"" + block + "\" failed to initialise: " + reason +
+                                      "; the run is stopped\n");
+    }
 }
 
 TEST_F(Tools, BadPatchFilesGetAClearErrorAndNoSave) {
@@ -214,22 +199,26 @@ TEST_F(Tools, FilesThatCannotBeUsedAreRefusedWithOneLine) {
     EXPECT_HAS(mrv_run(folder.string()).output, folder.string() + ": cannot open the patch file: it is a directory");
 }
 
-// Each line is handed to the system whole: with stdout and stderr in one
-// file the summary comes last, on a line of its own.
-TEST_F(Tools, OutputIsWrittenLineByLine) {
-    const nlohmann::json patch = {
-        {"blocks",
-         {{{"name", "rows"}, {"class", "host.csv_source"},
-           {"parameters", {{"File", "data/iris.csv"}, {"HeaderRows", 1}, {"Columns", "0-3"}}}},
-          {{"name", "show"}, {"class", "host.print"}, {"datatype", "double-matrix"}}}},
-        {"links", {{{"from", "rows.Output"}, {"to", "show.Input"}}}}};
-    const std::string out = (folder / "out.txt").string();
-    ASSERT_EQ(run(std::string(MRV_RUN) + " " + write_patch("print.json", patch) + " > " + out).status, 0);
+// --ticks and --trace-level; each line is handed to the system whole: with
+// stdout and stderr in one file the summary comes last, on a line of its own.
+TEST_F(Tools, OptionsAndOutputWrittenLineByLine) {
+    nlohmann::json patch = iris_patch();
+    patch["blocks"][3] = {{"name", "show"}, {"class", "host.print"}, {"datatype", "double-matrix"}};
+    patch["links"][2]["to"] = "show.Input";
+    const std::string file = write_patch("print.json", patch), out = (folder / "out.txt").string();
+    ASSERT_EQ(run(std::string(MRV_RUN) + " " + file + " --ticks 149 --trace-level 3 > " + out).status, 0);
     const auto printed = lines_of(read_file(out));
-    ASSERT_EQ(printed.size(), 151u);
-    for (std::size_t i = 0; i < 150; ++i)
-        EXPECT_EQ(printed[i].rfind("[message] show: tick " + std::to_string(i + 1) + ": ", 0), 0u) << printed[i];
-    EXPECT_EQ(printed.back().rfind("mrv-run: ok: 150 ticks", 0), 0u);
+    EXPECT_NE(std::find(printed.begin(), printed.end(), "Block rescale: method Init starting"), printed.end());
+    std::size_t ticks = 0;  // whole lines, in order
+    for (const auto& line : printed) ticks += line.rfind("[message] show: tick " + std::to_string(ticks + 1) + ": ", 0) == 0;
+    EXPECT_EQ(ticks, 149u);
+    EXPECT_EQ(printed.back().rfind("mrv-run: ok: 149 ticks", 0), 0u) << printed.back();
+    for (const char* bad : {"99999999999999999999", "0", "-5", "12abc", ""}) {
+        const Result result = mrv_run(file + " --ticks '" + bad + "'");
+        EXPECT_EQ(result.status, 2) << bad;
+        EXPECT_EQ(result.output, "mrv-run: --ticks needs a number from 1 to 9223372036854775807\n") << bad;
+    }
+    EXPECT_EQ(mrv_run("--frobnicate x.json").status, 2);
 }
 
 // Saved into another folder, the patch names the same files from there:
@@ -257,7 +246,9 @@ TEST_F(Tools, SavedIntoAnotherFolderThePatchRunsFromThere) {
     EXPECT_EQ(read_file(folder / "zscores.csv"), zscores);
 }
 
-TEST_F(Tools, InspectListsTheCatalogInBothLanguages) {
+// mrv-inspect lists the catalog in either language and describes a block
+// class from its instance, or as a patch configures it.
+TEST_F(Tools, InspectListsAndDescribesBlocks) {
     const Result english = mrv_inspect(MRV_PLUGIN);
     ASSERT_EQ(english.status, 0) << english.output;
     EXPECT_HAS(english.output, "Identifier   MrvML_5E0C2A91-7D4B-4f3e-A8C6-19B2D4F07E35");
@@ -269,9 +260,6 @@ TEST_F(Tools, InspectListsTheCatalogInBothLanguages) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_HAS(missing.output, "cannot load /nowhere/libMrvML.so");
     EXPECT_EQ(mrv_inspect(std::string("--host ") + MRV_PLUGIN).status, 2);
-}
-
-TEST_F(Tools, InspectDescribesABlockFromItsInstance) {
     const Result result = mrv_inspect(std::string(MRV_PLUGIN) + " VectorRescaler");
     ASSERT_EQ(result.status, 0) << result.output;
     for (const char* line : {"    InputVector  kernel/double-matrix  required, drives execution\n",
