@@ -83,18 +83,16 @@ using LiveRun = ToolTest;
 // end event fires before the patch is saved.
 TEST_F(LiveRun, AnswersEachMessageUntilSigintOrSigterm) {
     OscPeer peer;
-    const json patch = {
-        {"blocks",
-         {{{"name", "in"}, {"class", "host.osc_source"}, {"parameters", {{"Port", 0}, {"Width", 4}}}},
-          {{"name", "ranges"}, {"class", "host.constant"}, {"parameters", {{"Value", {{0, 10}, {0, 10}, {0, 10}, {0, 10}}}}}},
-          {{"name", "scale"}, {"class", "VectorRescaler"}},
-          {{"name", "out"}, {"class", "host.osc_sink"}, {"parameters", {{"Port", peer.port()}, {"Type", "d"}}}}}},
-        {"links",
-         {{{"from", "in.Output"}, {"to", "scale.InputVector"}},
-          {{"from", "ranges.Output"}, {"to", "scale.InputRanges"}},
-          {{"from", "scale.OutputVector"}, {"to", "out.Input"}}}},
-        {"events", {{{"at", "end"}, {"block", "scale"}, {"set", "OutputHighBound"}, {"value", 2.0}}}},
-        {"run", {{"until", "stopped"}}}};
+    json patch = json::parse(R"({
+        "blocks": [{"name": "in", "class": "host.osc_source", "parameters": {"Port": 0, "Width": 4}},
+                   {"name": "ranges", "class": "host.constant", "parameters": {"Value": [[0, 10], [0, 10], [0, 10], [0, 10]]}},
+                   {"name": "scale", "class": "VectorRescaler"},
+                   {"name": "out", "class": "host.osc_sink", "parameters": {"Type": "d"}}],
+        "links": [{"from": "in.Output", "to": "scale.InputVector"}, {"from": "ranges.Output", "to": "scale.InputRanges"},
+                  {"from": "scale.OutputVector", "to": "out.Input"}],
+        "events": [{"at": "end", "block": "scale", "set": "OutputHighBound", "value": 2.0}],
+        "run": {"until": "stopped"}})");
+    patch["blocks"][3]["parameters"]["Port"] = peer.port();
     const std::string file = write_patch("live.json", patch), saved = (folder / "saved.json").string();
     for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
         Running mrv_run(file + " --save " + saved);
