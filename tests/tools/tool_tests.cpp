@@ -249,45 +249,36 @@ TEST_F(Tools, SavedIntoAnotherFolderThePatchRunsFromThere) {
 // mrv-inspect lists the catalog in either language and describes a block
 // class from its instance, or as a patch configures it.
 TEST_F(Tools, InspectListsAndDescribesBlocks) {
-    const Result english = mrv_inspect(MRV_PLUGIN);
-    ASSERT_EQ(english.status, 0) << english.output;
-    EXPECT_HAS(english.output, "Identifier   MrvML_5E0C2A91-7D4B-4f3e-A8C6-19B2D4F07E35");
-    EXPECT_HAS(english.output, "VectorRescaler            Vector Rescaler           Math.Matrix.Operations");
-    const Result italian = mrv_inspect(std::string("--lang 1040 ") + MRV_PLUGIN);
-    ASSERT_EQ(italian.status, 0);
-    EXPECT_HAS(italian.output, "Questo blocco riscala il vettore in input sulla base dei range forniti.");
-    const Result missing = mrv_inspect("/nowhere/libMrvML.so host.pick");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_HAS(missing.output, "cannot load /nowhere/libMrvML.so");
-    EXPECT_EQ(mrv_inspect(std::string("--host ") + MRV_PLUGIN).status, 2);
-    const Result result = mrv_inspect(std::string(MRV_PLUGIN) + " VectorRescaler");
-    ASSERT_EQ(result.status, 0) << result.output;
-    for (const char* line : {"    InputVector  kernel/double-matrix  required, drives execution\n",
-                             "    InputRanges  kernel/double-matrix  required\n",
-                             "\"Upper bound\" - Upper bound of the rescaled vector", "      value       -1\n",
-                             "      attributes  visible, may change while running\n"})
-        EXPECT_HAS(result.output, line);
-    const Result unknown = mrv_inspect(std::string(MRV_PLUGIN) + " vectorrescaler");
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_HAS(unknown.output, "no block class \"vectorrescaler\" in the library (did you mean \"VectorRescaler\"?)");
+    const std::string plugin = MRV_PLUGIN;
+    const std::vector<std::tuple<std::string, int, std::vector<std::string>>> cases = {
+        {plugin, 0, {"Identifier   MrvML_5E0C2A91-7D4B-4f3e-A8C6-19B2D4F07E35",
+                     "VectorRescaler            Vector Rescaler           Math.Matrix.Operations"}},
+        {"--lang 1040 " + plugin, 0, {"Questo blocco riscala il vettore in input sulla base dei range forniti."}},
+        {"/nowhere/libMrvML.so host.pick", 1, {"cannot load /nowhere/libMrvML.so"}},
+        {"--host " + plugin, 2, {}},
+        {plugin + " VectorRescaler", 0,
+         {"    InputVector  kernel/double-matrix  required, drives execution\n", "    InputRanges  kernel/double-matrix  required\n",
+          "\"Upper bound\" - Upper bound of the rescaled vector", "      value       -1\n",
+          "      attributes  visible, may change while running\n"}},
+        {plugin + " vectorrescaler", 1, {"no block class \"vectorrescaler\" in the library (did you mean \"VectorRescaler\"?)"}},
+        // A block as a patch configures it, with the outputs its parameters add.
+        {std::string(MRV_EXAMPLES) + "/iris-decision.json score", 0,
+         {"  Outputs (4):\n    rarityoutput_i  kernel/double\n", "    rarityoutput_iiii  kernel/double\n"}},
+        {"host.csv_source", 0, {"Block class host.csv_source (host block)\n",
+                                "datatypes    double-matrix, double, int, bool (\"datatype\" in the patch; "
+                                "double-matrix when omitted, as shown below)"}},
+        {"host.nosuch", 1, {"mrv-inspect: there is no host block \"host.nosuch\" (the host blocks are "}},
+    };
+    for (const auto& [arguments, status, texts] : cases) {
+        const Result result = mrv_inspect(arguments);
+        EXPECT_EQ(result.status, status) << arguments;
+        for (const auto& text : texts) EXPECT_HAS(result.output, text);
+    }
     // A map's weights by shape and first values, unless every value is asked for.
-    const Result map = mrv_inspect(std::string(MRV_PLUGIN) + " kohonenmap");
-    EXPECT_HAS(map.output, "      value       160 x 40, first values: ");
-    EXPECT_LT(lines_of(map.output).size(), 150u);
-    EXPECT_GT(mrv_inspect(std::string("--full ") + MRV_PLUGIN + " kohonenmap").output.size(), map.output.size() + 12800);
-    // A block as a patch configures it, with the outputs its parameters add.
-    const Result configured = mrv_inspect(std::string(MRV_EXAMPLES) + "/iris-decision.json score");
-    ASSERT_EQ(configured.status, 0) << configured.output;
-    EXPECT_HAS(configured.output, "  Outputs (4):\n    rarityoutput_i  kernel/double\n");
-    EXPECT_HAS(configured.output, "    rarityoutput_iiii  kernel/double\n");
-    const Result source = mrv_inspect("host.csv_source");
-    ASSERT_EQ(source.status, 0) << source.output;
-    EXPECT_HAS(source.output, "Block class host.csv_source (host block)\n");
-    EXPECT_HAS(source.output, "datatypes    double-matrix, double, int, bool (\"datatype\" in the patch; "
-                              "double-matrix when omitted, as shown below)");
-    const Result host = mrv_inspect("host.nosuch");
-    EXPECT_EQ(host.status, 1);
-    EXPECT_HAS(host.output, "mrv-inspect: there is no host block \"host.nosuch\" (the host blocks are ");
+    const std::string map = mrv_inspect(plugin + " kohonenmap").output;
+    EXPECT_HAS(map, "      value       160 x 40, first values: ");
+    EXPECT_LT(lines_of(map).size(), 150u);
+    EXPECT_GT(mrv_inspect("--full " + plugin + " kohonenmap").output.size(), map.size() + 12800);
 }
 
 // The entry points, and the type information of SDK interfaces (Mrv::I...)
