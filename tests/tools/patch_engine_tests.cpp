@@ -94,9 +94,9 @@ protected:
         return texts;
     }
     // A failed start's reason; "@" in `why` stands for the scratch folder.
-    Lines failed(std::string why) const {
+    Lines failed(std::string why, const std::string& block = "source") const {
         for (std::size_t at; (at = why.find('@')) != std::string::npos;) why.replace(at, 1, folder.string());
-        return {"block \"source\" failed to initialise: " + why};
+        return {"block \"" + block + "\" failed to initialise: " + why};
     }
 
     fs::path folder;
@@ -201,16 +201,15 @@ TEST_F(PatchEngine, EventsAreCheckedBeforeTheyAreKeptAndRefusalsReported) {
 // other bound's default waits for that bound, and only what the block still
 // refuses is reported, with only that refusal's notification.
 TEST_F(PatchEngine, BoundsValidTogetherAreSetTogether) {
+    const std::string reason = "CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper "
+                               "bound. The old values will be kept.";
     using Values = std::vector<std::pair<std::string, json>>;
     const std::vector<std::tuple<const char*, Values, std::string, Lines>> cases = {
         {"VectorRescaler", {{"OutputLowBound", 2.0}, {"OutputHighBound", 3.0}}, "", {}},
         {"SVMTrain", {{"LowerBound", 2.0}, {"UpperBound", 3.0}}, "", {}},
         {"SVMTrain", {{"UpperBound", -3.0}, {"LowerBound", -5.0}}, "", {}},
         {"VectorRescaler", {{"OutputLowBound", 5.0}, {"OutputHighBound", 3.0}},
-         "block \"b\", parameter \"OutputLowBound\": the block refused 5.0: CVectorRescaler::OnChangingParameter -- "
-         "The lower bound is greater than the upper bound. The old values will be kept.",
-         {"CVectorRescaler::OnChangingParameter -- The lower bound is greater than the upper bound. The old values will "
-          "be kept.\n"}},
+         "block \"b\", parameter \"OutputLowBound\": the block refused 5.0: " + reason, {reason + "\n"}},
     };
     for (const auto& [block, values, failure, said] : cases) {
         fresh_patch();
@@ -304,12 +303,10 @@ TEST_F(HostBlocks, TableFieldsAreCheckedOneByOne) {
 // error naming it, and every row sent before is a row of the file as it was.
 TEST_F(HostBlocks, ATableThatChangesSizeWhileReadIsAnError) {
     const std::string t = (folder / "t.csv").string();
+    std::string rows;
+    for (int row = 1; row <= 20000; ++row) rows += std::to_string(row) + "\n";  // more than one read
     for (const std::uintmax_t change : {std::uintmax_t(10), std::uintmax_t(1) << 20}) {
-        {
-            std::ofstream out(t);
-            for (int row = 1; row <= 20000; ++row) out << row << "\n";  // more than one read
-        }
-        const std::uintmax_t size = fs::file_size(t);
+        std::ofstream(t) << rows;
         fresh_patch();
         source_to_sink("double", {{"File", "t.csv"}, {"HeaderRows", 0}});
         ASSERT_TRUE(patch->start());
@@ -317,7 +314,7 @@ TEST_F(HostBlocks, ATableThatChangesSizeWhileReadIsAnError) {
         fs::resize_file(t, change);
         patch->run(0);
         patch->stop();
-        EXPECT_EQ(errors(), Lines{"source: \"" + t + "\" changed size while it was read (" + std::to_string(size) +
+        EXPECT_EQ(errors(), Lines{"source: \"" + t + "\" changed size while it was read (" + std::to_string(rows.size()) +
                                   " bytes, now " + std::to_string(change) + ")\n"});
         const Lines sent = lines("copy.csv");
         EXPECT_LT(sent.size(), 20000u);
@@ -363,10 +360,7 @@ TEST_F(HostBlocks, EveryDatatypeACatalogBlockOutputsWritesToCsv) {
         add("value", "host.constant", datatype, {{"Value", value}});
         add("out", "host.csv_sink", datatype, {{"File", "out.csv"}});
         patch->link("value", "Output", "out", "Input");
-        ASSERT_TRUE(patch->start()) << datatype;
-        patch->run(3);  // a constant is sent once
-        patch->stop();
-        EXPECT_EQ(lines("out.csv"), expected) << datatype << " " << value;
+        EXPECT_EQ(run_and_read("out.csv"), expected) << datatype << " " << value;  // a constant is sent once
     }
 }
 
@@ -392,8 +386,7 @@ TEST_F(HostBlocks, AFailedWriteIsAnErrorNamingTheFileOnce) {
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit none = old;
-    none.rlim_cur = 0;
+    const rlimit none{0, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &none);
     ASSERT_TRUE(patch->start());
     patch->run(0);
@@ -416,8 +409,8 @@ TEST_F(HostBlocks, WritersRefuseATargetThatIsNotAFile) {
         for (const auto& [target, reason] : {std::pair{"fifo", "pipe"}, std::pair{"socket", "socket"}}) {
             fresh_patch();
             source_to_sink("", json::object(), sink, (folder / target).string());
-            EXPECT_EQ(run_and_read("none"), Lines{"block \"sink\" failed to initialise: cannot write \"" +
-                                                  (folder / target).string() + "\": it is a " + reason + ", not a file"})
+            EXPECT_EQ(run_and_read("none"),
+                      failed("cannot write \"@/" + std::string(target) + "\": it is a " + reason + ", not a file", "sink"))
                 << sink;
         }
     ::close(socket);
@@ -438,7 +431,7 @@ TEST_F(HostBlocks, WritersRefuseATargetThatIsNotAFile) {
 // folder, as for host blocks), the patch file and the save target.
 TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
     const std::string table = (folder / "table.csv").string(), copy = (folder / "copy.csv").string(),
-                      patch_file = (folder / "run.json").string();
+                      patch_file = (folder / "run.json").string(), model = (folder / "m.txt").string();
     const std::string over_table = "would overwrite \"" + table + "\", which block ";
     // Each case's blocks, then a source reading the table; a block of no
     // class is one of the run's own files, the patch file or the save target.
@@ -456,8 +449,7 @@ TEST_F(HostBlocks, OneCheckCoversTheFilesOfEveryBlockAndThePatch) {
          "block \"picture\" (File) would overwrite \"" + patch_file + "\", which is the patch file"},
         {{{"--save", "", {{"File", table}}}}, "--save " + over_table + "\"source\" (File) reads"},
         {{{"train", "SVMTrain", {{"ModelFileName", "m.txt"}, {"LogFileName", "m.txt"}}}},
-         "block \"train\" (ModelFileName) and block \"train\" (LogFileName) both write \"" + (folder / "m.txt").string() +
-             "\""},
+         "block \"train\" (ModelFileName) and block \"train\" (LogFileName) both write \"" + model + "\""},
         // Readers may share a file.
         {{{"z", "Standardize2", {{"TrainingSetFile", "table.csv"}}}, {"again", "host.csv_source", {{"File", table}}},
           {"svm", "SVM", {{"ModelFileName", "m.txt"}}}, {"svm2", "SVM", {{"ModelFileName", "m.txt"}}}},

@@ -56,10 +56,10 @@ protected:
 // asked about the other 797 by SVM Predict and by svm-predict.
 TEST_F(SvmTools, PredictionsAndProbabilitiesMatchSvmPredict) {
     const auto rows = lines_of(read_file(fs::path(MRV_EXAMPLES) / "data" / "digits.csv"));
-    std::ofstream first(folder / "data" / "first.csv"), rest(folder / "data" / "rest.csv");
-    for (std::size_t r = 0; r < rows.size(); ++r) (r < 1000 ? first : rest) << rows[r] << "\n";
-    first.close();
-    rest.close();
+    std::string first, rest;
+    for (std::size_t r = 0; r < rows.size(); ++r) (r < 1000 ? first : rest) += rows[r] + "\n";
+    write("data/first.csv", first);
+    write("data/rest.csv", rest);
     const std::string train = export_rows("first.csv", 64, "first.libsvm");
     const std::string test = export_rows("rest.csv", 64, "rest.libsvm");
     // docs/examples.md quotes libsvm's own tools on this split, with

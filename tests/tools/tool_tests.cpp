@@ -21,7 +21,7 @@ protected:
         fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / "iris.csv", folder / "data" / "iris.csv");
     }
     Result mrv_inspect(const std::string& arguments) { return run(std::string(MRV_INSPECT) + " " + arguments); }
-    std::vector<std::string> lines(const std::string& file) { return lines_of(read_file(folder / file)); }
+    std::vector<std::string> rescaled() { return lines_of(read_file(folder / "rescaled.csv")); }
 
     // The iris example (source, ranges, rescale, sink), writing into this test's folder.
     nlohmann::json iris_patch() {
@@ -31,24 +31,34 @@ protected:
     }
 };
 
-// A scheduled change, the run settings and the blocks' layouts are saved;
-// the saved patch restores the block with the bound it ended with, and the
-// sequence blocks, which check their combo layouts as they restore, without
-// a fresh declaration.
-TEST_F(Tools, ScheduledChangeAndLayoutsAreSavedAndReloaded) {
+// Saved into another folder, the patch keeps what the run did and names the
+// same files from there: the scheduled change (the block restored with the
+// bound it ended with), the run settings, the blocks' layouts (a sequence
+// block checks its combo layouts as it restores, without a fresh
+// declaration) and every relative file name, a host block's or a catalog
+// block's, taken from the patch's folder.
+TEST_F(Tools, SavedIntoAnotherFolderThePatchRunsOnFromThere) {
     nlohmann::json patch = iris_patch();
     patch["blocks"].push_back({{"name", "petal"}, {"class", "host.pick"}, {"datatype", "double"}, {"parameters", {{"Column", 2}}}});
     patch["blocks"].push_back({{"name", "sub"}, {"class", "SubSampler"}, {"parameters", {{"SamplingMode", "Mean"}}}});
+    patch["blocks"].push_back({{"name", "export"}, {"class", "LibSVMSave"}, {"parameters", {{"FileName", "iris.libsvm"}}}});
     patch["links"].push_back({{"from", "iris.Output"}, {"to", "petal.Input"}});
     patch["links"].push_back({{"from", "petal.Output"}, {"to", "sub.inputValue"}});
+    patch["links"].push_back({{"from", "iris.Output"}, {"to", "export.InputMatrix"}});
     patch["events"] = {{{"at", 100}, {"block", "rescale"}, {"set", "OutputHighBound"}, {"value", 3.0}}};
     patch["run"] = {{"ticks", 150}, {"period_ms", 1}};
-    const fs::path saved = folder / "saved.json";
-    const Result first = mrv_run(write_patch("iris.json", patch) + " --save " + saved.string());
+    write_patch("iris.json", patch);
+    fs::create_directories(folder / "out" / "deeper");
+    const std::string in_folder = "cd " + folder.string() + " && " + MRV_RUN + " ";
+    const Result first = run(in_folder + "iris.json --save out/deeper/saved.json");
     ASSERT_EQ(first.status, 0) << first.output;
-    EXPECT_HAS(first.output, "mrv-run: ok: 150 ticks, 6 blocks, 0 errors");
-    const auto before = lines("rescaled.csv");
-    nlohmann::json document = nlohmann::json::parse(read_file(saved));
+    EXPECT_HAS(first.output, "mrv-run: ok: 150 ticks, 7 blocks, 0 errors");
+    const auto before = rescaled();
+    const std::string exported = read_file(folder / "iris.libsvm");
+    nlohmann::json document = nlohmann::json::parse(read_file(folder / "out" / "deeper" / "saved.json"));
+    EXPECT_EQ(document["blocks"][0]["parameters"]["File"], "../../data/iris.csv");
+    EXPECT_EQ(document["blocks"][3]["parameters"]["File"], "../../rescaled.csv");
+    EXPECT_EQ(document["blocks"][6]["parameters"]["FileName"], "../../iris.libsvm");
     EXPECT_EQ(document["blocks"][2]["parameters"]["OutputHighBound"], 3.0);
     EXPECT_EQ(document["blocks"][2]["saved"]["parameters"][1]["value"], 3.0);
     EXPECT_EQ(document["blocks"][1]["parameters"]["Value"][3][1], 2.5);
@@ -56,10 +66,13 @@ TEST_F(Tools, ScheduledChangeAndLayoutsAreSavedAndReloaded) {
     EXPECT_EQ(document["run"], patch["run"]);
 
     document["events"] = nlohmann::json::array();
-    const Result second = mrv_run(write_patch("saved.json", document));
+    write_patch("out/deeper/saved.json", document);
+    fs::remove(folder / "iris.libsvm");
+    const Result second = run(in_folder + "out/deeper/saved.json");
     ASSERT_EQ(second.status, 0) << second.output;
     EXPECT_EQ(second.output.find("[fatal]"), std::string::npos) << second.output;
-    const auto after = lines("rescaled.csv");
+    EXPECT_EQ(read_file(folder / "iris.libsvm"), exported);
+    const auto after = rescaled();
     ASSERT_EQ(after.size(), 150u);
     EXPECT_EQ(after[149], before[149]);  // both rescaled onto [-1, 3]
     EXPECT_NE(after[0], before[0]);      // the first run began with [-1, 1]
@@ -219,31 +232,6 @@ TEST_F(Tools, OptionsAndOutputWrittenLineByLine) {
         EXPECT_EQ(result.output, "mrv-run: --ticks needs a number from 1 to 9223372036854775807\n") << bad;
     }
     EXPECT_EQ(mrv_run("--frobnicate x.json").status, 2);
-}
-
-// Saved into another folder, the patch names the same files from there:
-// every relative name, a host block's or a catalog block's, is taken from
-// the patch's folder.
-TEST_F(Tools, SavedIntoAnotherFolderThePatchRunsFromThere) {
-    for (const char* name : {"wine.csv", "wine-training.txt"})
-        fs::copy_file(fs::path(MRV_EXAMPLES) / "data" / name, folder / "data" / name);
-    nlohmann::json patch = nlohmann::json::parse(read_file(fs::path(MRV_EXAMPLES) / "wine-standardize.json"));
-    patch["blocks"][1]["parameters"]["TrainingSetFile"] = "data/wine-training.txt";
-    patch["blocks"][2]["parameters"]["File"] = "zscores.csv";
-    write_patch("wine.json", patch);
-    const std::string in_folder = "cd " + folder.string() + " && " + MRV_RUN + " ";
-    fs::create_directories(folder / "out" / "deeper");
-    const Result first = run(in_folder + "wine.json --quiet --save out/deeper/saved.json");
-    ASSERT_EQ(first.status, 0) << first.output;
-    const std::string zscores = read_file(folder / "zscores.csv");
-    const nlohmann::json saved = nlohmann::json::parse(read_file(folder / "out" / "deeper" / "saved.json"));
-    EXPECT_EQ(saved["blocks"][0]["parameters"]["File"], "../../data/wine.csv");
-    EXPECT_EQ(saved["blocks"][1]["parameters"]["TrainingSetFile"], "../../data/wine-training.txt");
-    EXPECT_EQ(saved["blocks"][2]["parameters"]["File"], "../../zscores.csv");
-    fs::remove(folder / "zscores.csv");
-    const Result again = run(in_folder + "out/deeper/saved.json --quiet");
-    ASSERT_EQ(again.status, 0) << again.output;
-    EXPECT_EQ(read_file(folder / "zscores.csv"), zscores);
 }
 
 // mrv-inspect lists the catalog in either language and describes a block
