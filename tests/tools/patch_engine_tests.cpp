@@ -113,10 +113,8 @@ protected:
         patch->link("vector", "Output", "rescale", "InputVector");
         patch->link("ranges", "Output", "rescale", "InputRanges");
     }
-    std::vector<double> output() {
-        auto* matrix = Mrv::interface_cast<Mrv::IDoubleMatrix>(
-            patch->node("rescale").signature().find_output("OutputVector")->GetDatatype());
-        return std::vector<double>(matrix->GetReadPointer(), matrix->GetReadPointer() + matrix->GetWidth());
+    json output() {
+        return mrvhost::value_to_json(*patch->node("rescale").signature().find_output("OutputVector")->GetDatatype());
     }
 };
 
@@ -126,7 +124,7 @@ TEST_F(PatchEngine, BlocksRunInLinkOrderForANewerTimeStamp) {
     build();
     ASSERT_TRUE(patch->start());
     patch->tick();
-    EXPECT_EQ(output(), (std::vector<double>{-1, 0, 1}));
+    EXPECT_EQ(output(), json::parse("[[-1, 0, 1]]"));
     patch->run(4);
     EXPECT_EQ(patch->node("rescale").executions, 1);
     EXPECT_EQ(patch->node("vector").executions, 1);
@@ -135,7 +133,7 @@ TEST_F(PatchEngine, BlocksRunInLinkOrderForANewerTimeStamp) {
     patch->run(3);
     EXPECT_EQ(patch->node("vector").executions, 2);
     EXPECT_EQ(patch->node("rescale").executions, 2);
-    EXPECT_EQ(output(), (std::vector<double>{1, 1, -1}));
+    EXPECT_EQ(output(), json::parse("[[1, 1, -1]]"));
     // The ranges do not drive execution: a new ranges value alone runs nothing.
     patch->set_parameter("ranges", "Value", json::parse("[[0, 20], [0, 20], [0, 20]]"));
     patch->run(2);
