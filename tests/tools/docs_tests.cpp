@@ -2,20 +2,14 @@
 // the tool generates, the patch sample runs as shown, every example runs
 // alike from the repository root and from its own folder, and the README's
 // figures are what the examples print.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
-#include "common/command_line.h"
+#include "tool_test.h"
 
 namespace {
 
@@ -25,57 +19,34 @@ const fs::path source(MRV_SOURCE);
 
 // A copy of the examples in a folder of its own, beside an empty build/,
 // as they sit in the repository.
-class Docs : public ::testing::Test {
+class Docs : public ToolTest {
 protected:
     void SetUp() override {
-        root = fresh_test_folder("mrv-docs");
-        fs::create_directories(root / "examples");
-        fs::create_directories(root / "build");
-        fs::create_directory_symlink(source / "examples" / "data", root / "examples" / "data");
+        ToolTest::SetUp();
+        fs::create_directories(folder / "examples");
+        fs::create_directories(folder / "build");
+        fs::create_directory_symlink(source / "examples" / "data", folder / "examples" / "data");
     }
-    void TearDown() override { fs::remove_all(root); }
-
     Result mrv_run_in(const fs::path& directory, const std::string& arguments) {
         return run("cd " + directory.string() + " && " + MRV_RUN + " " + arguments);
     }
     // Every file the runs wrote, by name; the training logs carry the time.
     std::map<std::string, std::string> outputs() {
         std::map<std::string, std::string> files;
-        for (const auto& entry : fs::directory_iterator(root / "build"))
+        for (const auto& entry : fs::directory_iterator(folder / "build"))
             if (entry.path().extension() != ".log") files[entry.path().filename().string()] = read_file(entry.path());
         return files;
     }
-
-    fs::path root;
 };
 
+// The block reference is what mrv-inspect generates; the catalog's classes
+// are counted with the examples below.
 TEST_F(Docs, BlockReferenceIsCurrent) {
     const Result generated = run(std::string(MRV_INSPECT) + " --markdown " + MRV_PLUGIN + " " +
                                  (source / "docs" / "block-notes.md").string());
     ASSERT_EQ(generated.status, 0) << generated.output;
     EXPECT_TRUE(generated.output == read_file(source / "docs" / "blocks.md"))
         << "docs/blocks.md is out of date: cmake --build build --target block-docs";
-    // The twelve catalog blocks the README counts.
-    const std::string catalog = generated.output.substr(0, generated.output.find("## Host blocks"));
-    std::size_t sections = 0;
-    for (std::size_t at = 0; (at = catalog.find("\n### ", at)) != std::string::npos; ++at) ++sections;
-    EXPECT_EQ(sections, 12u);
-}
-
-// The sample of docs/patches.md, saved in examples/ as the text says.
-TEST_F(Docs, PatchSampleRunsAsShown) {
-    const std::string text = read_file(source / "docs" / "patches.md");
-    const auto begin = text.find("```json\n") + 8;
-    std::ofstream(root / "examples" / "sample.json") << text.substr(begin, text.find("```", begin) - begin);
-    const Result result = mrv_run_in(root, "examples/sample.json");
-    ASSERT_EQ(result.status, 0) << result.output;
-    const auto rows = lines_of(read_file(root / "build" / "iris-sample.csv"));
-    ASSERT_EQ(rows.size(), 150u);
-    // Sepal length from [4.3, 7.9] onto [-1, 2], from the 100th flower onto
-    // [0, 2]: 5.1 cm below 0, then 5.7 cm at 0.78.
-    auto sepal = [&](std::size_t row) { return std::stod(rows[row].substr(rows[row].find(',') + 1)); };
-    EXPECT_NEAR(sepal(98), -1.0 / 3, 1e-9);
-    EXPECT_NEAR(sepal(99), 2 - 2.2 / 1.8, 1e-9);
 }
 
 // The value columns of each line of a sink's file, the tick dropped.
@@ -93,21 +64,24 @@ std::vector<std::vector<double>> values_of(const std::string& text) {
 // How many of `found`'s first values equal column `label` of the table's
 // rows from `skip` on.
 std::size_t right(const std::string& found, const std::string& table, std::size_t skip, std::size_t label) {
-    const auto expected = lines_of(read_file(source / "examples" / "data" / table));
+    const auto expected = values_of(read_file(source / "examples" / "data" / table));  // column 0 dropped
     const auto predicted = values_of(found);
     EXPECT_EQ(predicted.size() + skip, expected.size()) << table;
     std::size_t count = 0;
-    for (std::size_t r = 0; r < predicted.size() && r + skip < expected.size(); ++r) {
-        std::istringstream in(expected[r + skip]);
-        std::string field;
-        for (std::size_t c = 0; c <= label; ++c) std::getline(in, field, ',');
-        count += predicted[r][0] == std::stod(field);
-    }
+    for (std::size_t r = 0; r < predicted.size() && r + skip < expected.size(); ++r)
+        count += predicted[r][0] == expected[r + skip][label - 1];
     return count;
 }
 
-// The figures docs/examples.md quotes, in the files the examples wrote.
+// The figures docs/examples.md and docs/patches.md quote, in the files the
+// examples and the sample wrote.
 void figures_match_the_docs(const std::map<std::string, std::string>& files) {
+    // Sepal length from [4.3, 7.9] onto [-1, 2], from the 100th flower onto
+    // [0, 2]: 5.1 cm below 0, then 5.7 cm at 0.78.
+    const auto sepal = values_of(files.at("iris-sample.csv"));
+    ASSERT_EQ(sepal.size(), 150u);
+    EXPECT_NEAR(sepal[98][0], -1.0 / 3, 1e-9);
+    EXPECT_NEAR(sepal[99][0], 2 - 2.2 / 1.8, 1e-9);
     // Wine 1's alcohol, 1.396 deviations above the training wines with itself.
     const auto zscores = lines_of(files.at("wine-zscores.csv"));
     ASSERT_EQ(zscores.size(), 178u);
@@ -150,29 +124,29 @@ void figures_match_the_docs(const std::map<std::string, std::string>& files) {
     EXPECT_EQ(agree, (std::vector<int>{50, 49, 48}));
 }
 
-// Every example but the live one, run from the repository root and then
-// from its own folder: the same files, byte for byte. Together they use
-// every catalog class, and the README's first example prints its summary.
+// Every example but the live one, and the sample of docs/patches.md saved
+// in examples/ as the text says, run from the repository root and then from
+// its own folder: the same files, byte for byte. Together they use every
+// catalog class, and the README's first example prints its summary.
 TEST_F(Docs, EveryExampleRunsAlikeFromTheRootAndFromItsFolder) {
-    std::vector<std::string> patches;
+    const std::string text = read_file(source / "docs" / "patches.md");
+    const auto begin = text.find("```json\n") + 8;
+    write("examples/sample.json", text.substr(begin, text.find("```", begin) - begin));
+    std::vector<std::string> patches{"sample.json"};
     std::set<std::string> used;
     for (const auto& entry : fs::directory_iterator(source / "examples")) {
         if (entry.path().extension() != ".json") continue;
         const auto patch = nlohmann::json::parse(read_file(entry.path()));
         for (const auto& block : patch["blocks"]) used.insert(block["class"].get<std::string>());
         if (patch["run"].value("until", "") == "stopped") continue;
-        fs::copy_file(entry.path(), root / "examples" / entry.path().filename());
+        fs::copy_file(entry.path(), folder / "examples" / entry.path().filename());
         patches.push_back(entry.path().filename().string());
     }
     // Models are trained before the patches that load them.
-    std::sort(patches.begin(), patches.end(), [](const std::string& a, const std::string& b) {
-        const bool a_trains = a.find("-train") != std::string::npos, b_trains = b.find("-train") != std::string::npos;
-        return a_trains != b_trains ? a_trains : a < b;
-    });
-
-    std::map<std::string, std::string> from_root;
+    std::sort(patches.begin(), patches.end());
+    std::stable_partition(patches.begin(), patches.end(), [](auto& p) { return p.find("-train") != std::string::npos; });
     for (const auto& patch : patches) {
-        const Result result = mrv_run_in(root, "examples/" + patch + " --quiet");
+        const Result result = mrv_run_in(folder, "examples/" + patch + " --quiet");
         ASSERT_EQ(result.status, 0) << patch << "\n" << result.output;
         if (patch == "iris-rescale.json") {
             // The summary the README quotes, the time aside.
@@ -184,13 +158,13 @@ TEST_F(Docs, EveryExampleRunsAlikeFromTheRootAndFromItsFolder) {
                       std::regex_replace(lines_of(result.output).back(), seconds, "s;"));
         }
     }
-    from_root = outputs();
+    const auto from_root = outputs();
     EXPECT_GE(from_root.size(), 20u);
     figures_match_the_docs(from_root);
-    fs::remove_all(root / "build");
-    fs::create_directory(root / "build");
+    fs::remove_all(folder / "build");
+    fs::create_directory(folder / "build");
     for (const auto& patch : patches) {
-        const Result result = mrv_run_in(root / "examples", patch + " --quiet");
+        const Result result = mrv_run_in(folder / "examples", patch + " --quiet");
         ASSERT_EQ(result.status, 0) << patch << "\n" << result.output;
     }
     const auto from_folder = outputs();
