@@ -207,7 +207,8 @@ TEST(TrainingSet, KeepsNonZeroAttributesAndEveryAttributeInTheRanges) {
 TEST(TrainingRun, CodesParameterAndScaling) {
     const struct {
         int index, svm, kernel;  // unknown indices: C-SVC and RBF
-    } codes[] = {{0, C_SVC, LINEAR}, {2, ONE_CLASS, RBF}, {3, EPSILON_SVR, SIGMOID}, {4, NU_SVR, RBF}, {-1, C_SVC, RBF}, {9, C_SVC, RBF}};
+    } codes[] = {{0, C_SVC, LINEAR}, {2, ONE_CLASS, RBF}, {3, EPSILON_SVR, SIGMOID},
+                 {4, NU_SVR, RBF},  {-1, C_SVC, RBF},      {9, C_SVC, RBF}};
     for (const auto& c : codes) {
         EXPECT_EQ(svm_type_code(c.index), c.svm) << c.index;
         EXPECT_EQ(kernel_type_code(c.index), c.kernel) << c.index;
