@@ -131,8 +131,8 @@ TEST(Subsample, AsManySamplesAsValues) {
 }
 
 TEST(Subsample, FewerValuesThanSamples) {
-    std::vector<double> expected(25, 0.0);
-    expected[0] = 1, expected[1] = 2, expected[2] = 3, expected[3] = 4;
+    std::vector<double> expected{1, 2, 3, 4};
+    expected.resize(25, 0.0);
     EXPECT_EQ(sub({1, 2, 3, 4}, 25, sample_first), expected);
     EXPECT_EQ(sub({1, 2, 3, 4}, 25, sample_mean), std::vector<double>(25, 0.0));
     EXPECT_EQ(sub({}, 3, sample_max), std::vector<double>(3, 0.0));

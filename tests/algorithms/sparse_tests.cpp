@@ -246,11 +246,8 @@ TEST(TrainingRun, TrainsSavesAndReportsWhatStopsIt) {
     run_report report = set.train_and_save(settings);
     EXPECT_EQ(report.result, outcome::trained);
     EXPECT_EQ(report.classes, 2);
-    svm_model* model = svm_load_model(settings.model_file.c_str());
-    ASSERT_NE(model, nullptr);
-    EXPECT_EQ(model->param.gamma, 0.5);
-    svm_free_and_destroy_model(&model);
     const std::string saved = read_file(settings.model_file);
+    EXPECT_NE(saved.find("\ngamma 0.5\n"), std::string::npos);  // 1 / highest index
 
     // Only what would make libsvm write past its arrays is refused; the
     // model file stays as it was.
