@@ -6,14 +6,15 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "blocks/som/som.h"
+#include "common/files.h"
 
 namespace {
 
@@ -41,9 +42,7 @@ TEST(Som, CreateGridLaysOutUnitCellsWithRandomWeights) {
     CSom map;
     EXPECT_FALSE(map.IsBuilt());
     map.CreateGrid(4, 3, 4, 3, 10, 0, 2);
-    EXPECT_EQ(map.Rows(), 3);
-    EXPECT_EQ(map.Cols(), 4);
-    EXPECT_EQ(map.NodeCount(), 12u);
+    EXPECT_EQ(std::tuple(map.Rows(), map.Cols(), map.NodeCount()), std::tuple(3, 4, std::size_t{12}));
     EXPECT_EQ(map.MapRadius(), 1.5);  // half the smaller dimension
     EXPECT_EQ(map.TimeConstant(), 10 / std::log(1.5));
     EXPECT_EQ(map.Remaining(), 10);
@@ -135,16 +134,13 @@ TEST(Som, BestMatchPrefersTheEarlierOfEqualNodes) {
 
 // The first `features` columns of every row of an example table.
 std::vector<std::vector<double>> example_rows(const std::string& file, int header_rows, int features) {
-    std::ifstream in(std::string(MRV_EXAMPLES) + "/data/" + file);
+    const auto lines = lines_of(read_file(std::string(MRV_EXAMPLES) + "/data/" + file));
     std::vector<std::vector<double>> rows;
-    std::string line;
-    for (int skipped = 0; std::getline(in, line);) {
-        if (skipped++ < header_rows) continue;
-        std::istringstream fields(line);
-        std::vector<double> row;
+    for (auto line = lines.begin() + header_rows; line != lines.end(); ++line) {
+        std::istringstream fields(*line);
+        auto& row = rows.emplace_back();
         for (std::string field; static_cast<int>(row.size()) < features && std::getline(fields, field, ',');)
             row.push_back(std::stod(field));
-        rows.push_back(row);
     }
     return rows;
 }
