@@ -1,6 +1,7 @@
 // The sequence algorithms linked directly, against hand-computed cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -41,13 +42,10 @@ TEST(Histogram, BinOfEveryKindOfValue) {
 TEST(Histogram, CentresOfTheDefaultBins) {
     std::vector<double> centres(25);
     bin_centres(0.0, 1.0, 25, centres.data());
-    EXPECT_DOUBLE_EQ(centres[0], 0.02);
-    EXPECT_DOUBLE_EQ(centres[1], 0.06);
-    EXPECT_DOUBLE_EQ(centres[12], 0.5);
-    EXPECT_DOUBLE_EQ(centres[24], 0.98);
+    for (const auto& [bin, centre] : {std::pair{0, 0.02}, {1, 0.06}, {12, 0.5}, {24, 0.98}})
+        EXPECT_DOUBLE_EQ(centres[bin], centre);
     bin_centres(-2.0, 2.0, 2, centres.data());
-    EXPECT_EQ(centres[0], -1.0);
-    EXPECT_EQ(centres[1], 1.0);
+    EXPECT_EQ(std::vector<double>(centres.begin(), centres.begin() + 2), (std::vector<double>{-1, 1}));
 }
 
 std::vector<std::vector<double>> counted(const std::vector<double>& values, std::size_t histograms, std::size_t bins,
@@ -72,19 +70,16 @@ TEST(Histogram, SegmentsFollowFloorOfHTimesKOverN) {
 }
 
 TEST(Histogram, NormalisationMakesCountsTimesWidthSumToOne) {
-    std::vector<double> two_bins{3, 1};
-    normalise(two_bins.data(), 2, 0.0, 1.0);
-    EXPECT_EQ(two_bins, (std::vector<double>{1.5, 0.5}));
-    std::vector<double> reversed{1, 1};
-    normalise(reversed.data(), 2, 4.0, 0.0);  // width |(0 - 4) / 2| = 2
-    EXPECT_EQ(reversed, (std::vector<double>{0.25, 0.25}));
-    std::vector<double> empty{0, 0, 0};
-    normalise(empty.data(), 3, 0.0, 1.0);
-    EXPECT_EQ(empty, (std::vector<double>{0, 0, 0}));
+    const auto normalised = [](std::vector<double> counts, double lo, double hi) {
+        normalise(counts.data(), counts.size(), lo, hi);
+        return counts;
+    };
+    EXPECT_EQ(normalised({3, 1}, 0.0, 1.0), (std::vector<double>{1.5, 0.5}));
+    EXPECT_EQ(normalised({1, 1}, 4.0, 0.0), (std::vector<double>{0.25, 0.25}));  // width |(0 - 4) / 2| = 2
+    EXPECT_EQ(normalised({0, 0, 0}, 0.0, 1.0), (std::vector<double>{0, 0, 0}));
     // Zero width: 2 / (2 * 0) and 0 / (2 * 0).
-    std::vector<double> no_width{2, 0};
-    normalise(no_width.data(), 2, 1.0, 1.0);
-    EXPECT_EQ(no_width[0], std::numeric_limits<double>::infinity());
+    const auto no_width = normalised({2, 0}, 1.0, 1.0);
+    EXPECT_EQ(no_width[0], inf);
     EXPECT_TRUE(std::isnan(no_width[1]));
 }
 
@@ -136,8 +131,8 @@ TEST(Subsample, AsManySamplesAsValues) {
 }
 
 TEST(Subsample, FewerValuesThanSamples) {
-    std::vector<double> expected(25, 0.0);
-    expected[0] = 1, expected[1] = 2, expected[2] = 3, expected[3] = 4;
+    std::vector<double> expected{1, 2, 3, 4};
+    expected.resize(25, 0.0);
     EXPECT_EQ(sub({1, 2, 3, 4}, 25, sample_first), expected);
     EXPECT_EQ(sub({1, 2, 3, 4}, 25, sample_mean), std::vector<double>(25, 0.0));
     EXPECT_EQ(sub({}, 3, sample_max), std::vector<double>(3, 0.0));
@@ -149,24 +144,23 @@ TEST(Subsample, FewerValuesThanSamples) {
 
 TEST(Subsample, SegmentsNeverReachPastTheBuffer) {
     for (std::size_t length : {7u, 100u, 1001u, 65537u})
-        for (std::size_t samples : {1u, 3u, 7u, 99u, 1000u}) {
-            if (samples > length) continue;
-            const auto values = positions(length);
-            const auto last = sub(values, samples, sample_max).back();
-            EXPECT_LT(last, static_cast<double>(length)) << length << " / " << samples;
-        }
+        for (std::size_t samples : {1u, 3u, 7u, 99u, 1000u})
+            EXPECT_LT(sub(positions(length), std::min(samples, length), sample_max).back(), static_cast<double>(length))
+                << length << " / " << samples;
 }
 
 // ---- the bounded buffer -------------------------------------------------------
 
+std::vector<double> contents(const sequence_buffer& buffer) {
+    return std::vector<double>(buffer.data(), buffer.data() + buffer.size());
+}
+
 TEST(SequenceBuffer, KeepsTheMostRecentValuesWithinItsLimit) {
     sequence_buffer buffer;
     for (int i = 0; i < 10; ++i) buffer.push(i, 3);
-    ASSERT_EQ(buffer.size(), 3u);
-    EXPECT_EQ(std::vector<double>(buffer.data(), buffer.data() + 3), (std::vector<double>{7, 8, 9}));
+    EXPECT_EQ(contents(buffer), (std::vector<double>{7, 8, 9}));
     buffer.push(10, 0);  // limit 0: one value dropped per new value
-    EXPECT_EQ(buffer.size(), 3u);
-    EXPECT_EQ(buffer.data()[0], 8.0);
+    EXPECT_EQ(contents(buffer), (std::vector<double>{8, 9, 10}));
     buffer.clear();
     buffer.push(1, 0);
     EXPECT_TRUE(buffer.empty());
@@ -184,7 +178,7 @@ TEST(SequenceBuffer, TakesOnlyNewerTimeStamps) {
     EXPECT_TRUE(buffer.take(2000, 5.0, -1));
     buffer.restart_times();  // a new run: its clock starts again
     EXPECT_TRUE(buffer.take(1000, 6.0, -1));
-    EXPECT_EQ(std::vector<double>(buffer.data(), buffer.data() + buffer.size()), (std::vector<double>{2, 5, 6}));
+    EXPECT_EQ(contents(buffer), (std::vector<double>{2, 5, 6}));
 }
 
 // ---- the stabilizer window ------------------------------------------------------
@@ -195,15 +189,23 @@ struct Step {
     std::ptrdiff_t index;
 };
 
-void run_steps(std::size_t length, const std::vector<Step>& steps, stabilizer_window* keep = nullptr) {
-    stabilizer_window local(length);
-    stabilizer_window& window = keep ? *keep : local;
+void run_steps(std::size_t length, const std::vector<Step>& steps) {
+    stabilizer_window window(length);
     for (std::size_t k = 0; k < steps.size(); ++k) {
         SCOPED_TRACE(testing::Message() << "input #" << k << " = " << steps[k].input);
         const auto peak = window.push(steps[k].input);
         EXPECT_DOUBLE_EQ(peak.frequency, steps[k].max_freq);
         EXPECT_EQ(peak.index, steps[k].index);
     }
+}
+
+// The counts of the window's entries, newest first, after `inputs`.
+std::vector<std::int32_t> counts_after(std::size_t length, std::initializer_list<double> inputs) {
+    stabilizer_window window(length);
+    for (double x : inputs) window.push(x);
+    std::vector<std::int32_t> counts;
+    for (std::size_t i = 0; i < length; ++i) counts.push_back(window[i].count);
+    return counts;
 }
 
 TEST(StabilizerWindow, HandComputedSequences) {
@@ -213,42 +215,22 @@ TEST(StabilizerWindow, HandComputedSequences) {
     run_steps(1, {{3, 100, 0}, {4, 100, 0}, {nan, 100, 0}});
     // Equal frequencies: the newer value wins.
     run_steps(4, {{1, 25, 0}, {2, 25, 0}, {1, 50, 0}, {2, 50, 0}});
-    // N 3: 0, 0 count with the starting entries and stay at 0; a 1 gets 33.3.
-    run_steps(3, {{0, 0, -1}, {0, 0, -1}, {1, 100.0 / 3, 0}});
     // NaN never matches itself.
     run_steps(3, {{nan, 100.0 / 3, 0}, {nan, 100.0 / 3, 0}, {nan, 100.0 / 3, 0}});
+    // Defaults: a constant non-zero value needs eight inputs to reach 80.
+    run_steps(10, {{4, 10, 0}, {4, 20, 0}, {4, 30, 0}, {4, 40, 0}, {4, 50, 0}, {4, 60, 0}, {4, 70, 0}, {4, 80, 0}});
 }
 
 TEST(StabilizerWindow, ZeroFilledStartAsWritten) {
-    stabilizer_window window(3);
-    window.push(0);
-    window.push(0);
-    window.push(1);
-    EXPECT_EQ(window[0].count, 1);
-    EXPECT_NEAR(window[0].frequency, 33.333333, 1e-5);
-    EXPECT_EQ(window[1].count, -1);
-    EXPECT_EQ(window[2].count, -1);
-
-    // 5, 5, 5, 0, 0, 0: once the starting entries are gone, zeros count.
-    stabilizer_window later(3);
-    for (double x : {5, 5, 5, 0, 0, 0}) later.push(x);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(later[i].value, 0.0);
-        EXPECT_EQ(later[i].count, 3);
-        EXPECT_EQ(later[i].frequency, 100.0);
-    }
-
+    // N 3: 0, 0 count with the starting entries and stay below 0; a 1 gets 33.3.
+    run_steps(3, {{0, 0, -1}, {0, 0, -1}, {1, 100.0 / 3, 0}});
+    EXPECT_EQ(counts_after(3, {0, 0, 1}), (std::vector<std::int32_t>{1, -1, -1}));
+    // Once the starting entries are gone, zeros count.
+    run_steps(3, {{5, 100.0 / 3, 0}, {5, 200.0 / 3, 0}, {5, 100, 0}, {0, 200.0 / 3, 1}, {0, 200.0 / 3, 0}, {0, 100, 0}});
+    EXPECT_EQ(counts_after(3, {5, 5, 5, 0, 0, 0}), (std::vector<std::int32_t>{3, 3, 3}));
     // 1, 0, 0, 0: three zeros of count 0, no peak.
-    stabilizer_window stuck(3);
-    stabilizer_window::peak peak{};
-    for (double x : {1, 0, 0, 0}) peak = stuck.push(x);
-    EXPECT_EQ(peak.index, -1);
-    EXPECT_EQ(peak.frequency, 0.0);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(stuck[i].count, 0);
-
-    // Defaults: a constant non-zero value needs eight inputs to reach 80.
-    stabilizer_window ten(10);
-    for (int k = 1; k <= 8; ++k) EXPECT_DOUBLE_EQ(ten.push(4.0).frequency, k * 10.0);
+    run_steps(3, {{1, 100.0 / 3, 0}, {0, 100.0 / 3, 1}, {0, 100.0 / 3, 2}, {0, 0, -1}});
+    EXPECT_EQ(counts_after(3, {1, 0, 0, 0}), (std::vector<std::int32_t>{0, 0, 0}));
 }
 
 }  // namespace
