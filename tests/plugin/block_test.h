@@ -49,6 +49,9 @@ protected:
         ASSERT_TRUE(harness->fire(trigger_id));
         ASSERT_TRUE(harness->tick());
     }
+    std::string parameter_string(const std::string& id) {
+        return Mrv::interface_cast<Mrv::IString>(harness->parameter(id).GetValue())->GetValue();
+    }
     // The ids of the block's inputs and outputs, in order.
     std::vector<std::string> input_ids() { return ids(harness->signature().inputs().items()); }
     std::vector<std::string> output_ids() { return ids(harness->signature().outputs().items()); }

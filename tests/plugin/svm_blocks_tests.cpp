@@ -127,9 +127,6 @@ protected:
         harness->feed_matrix("InputMatrix", rows, columns, values);
         ASSERT_TRUE(harness->tick());
     }
-    std::string file_name_parameter() {
-        return Mrv::interface_cast<Mrv::IString>(harness->parameter("FileName").GetValue())->GetValue();
-    }
 };
 
 TEST_F(LibSVMSave, AppendModeAddsEveryTicksRowsInLibsvmFormat) {
@@ -186,40 +183,32 @@ TEST_F(LibSVMSave, UnopenableFileAtInitNamesTheFile) {
     }
 }
 
-TEST_F(LibSVMSave, NewFileThatCannotBeOpenedKeepsTheOldFileAndName) {
-    running("data.txt", 0, 1, 2, {1, 5});
-    const std::string old_name = (folder / "data.txt").string();
-    const std::string missing = (folder / "missing" / "other.txt").string();
+// A new name that cannot be opened keeps the old file and name; once the
+// old file cannot be opened again either, writing stops until a name opens.
+TEST_F(LibSVMSave, NewFileThatCannotBeOpenedKeepsTheOldFileOrStopsWriting) {
+    fs::create_directories(folder / "gone");
+    running("gone/data.txt", 0, 1, 2, {1, 5});
+    const std::string old_name = path("gone/data.txt"), missing = path("missing/other.txt");
     harness->clear_notifications();
     EXPECT_TRUE(harness->set_string("FileName", missing));
-    EXPECT_EQ(file_name_parameter(), old_name);
+    EXPECT_EQ(parameter_string("FileName"), old_name);
     EXPECT_EQ(harness->messages(Mrv::LevelError),
               std::vector<std::string>{"CLibSVMSave::OnChangedParameter -- Cannot open output file " + missing +
                                        ". The old file will be kept.\n"});
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(read_file(old_name), "1 1:5 \n");
-    // A good new name takes over.
-    ASSERT_TRUE(harness->set_string("FileName", (folder / "next.txt").string()));
-    tick_with(1, 2, {2, 6});
-    EXPECT_EQ(read_file(folder / "next.txt"), "2 1:6 \n");
-    EXPECT_EQ(read_file(old_name), "1 1:5 \n");
-}
 
-TEST_F(LibSVMSave, WritingStopsWhenNoFileCanBeOpened) {
-    fs::create_directories(folder / "gone");
-    running("gone/data.txt", 0, 1, 2, {1, 5});
     fs::remove_all(folder / "gone");
     harness->clear_notifications();
     const std::string stopped = "CLibSVMSave::OnChangedParameter -- Cannot open output file. File writing will be stopped.\n";
-    EXPECT_TRUE(harness->set_string("FileName", (folder / "missing" / "other.txt").string()));
+    EXPECT_TRUE(harness->set_string("FileName", missing));
     EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{stopped});
     ASSERT_TRUE(harness->tick());  // nothing to write into, nothing reported
     EXPECT_EQ(harness->messages(Mrv::LevelError).size(), 1u);
     harness->clear_notifications();
     EXPECT_TRUE(harness->set_int("SaveMode", 1));
     EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{stopped});
-    // Writing resumes with a name that opens.
-    ASSERT_TRUE(harness->set_string("FileName", (folder / "back.txt").string()));
+    ASSERT_TRUE(harness->set_string("FileName", path("back.txt")));
     tick_with(1, 2, {2, 6});
     EXPECT_EQ(read_file(folder / "back.txt"), "2 1:6 \n");
 }
@@ -287,9 +276,20 @@ protected:
     const std::vector<double> rows{0.15, 0.9, 1.5, 0.3, 0, 0, 2.8, 0.2};  // 4 x 2, one row all zero
 };
 
+// ProbVector exists exactly while Probabilities is true, in a saved instance
+// too; it and every row's label are what libsvm gives.
 TEST_F(SVMPredict, PredictsEveryRowAndItsProbabilitiesAsLibsvmDoes) {
     const fs::path file = model("three.txt");
-    ASSERT_TRUE(prepare(file, true));
+    BlockHarness& h = make("predict");
+    ASSERT_TRUE(h.set_string("ModelFileName", file.string()));
+    ASSERT_TRUE(h.set_bool("Probabilities", true));
+    EXPECT_EQ(signature_changes(), 1);
+    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
+    ASSERT_TRUE(h.set_bool("Probabilities", false));
+    EXPECT_EQ(h.signature().find_output("ProbVector"), nullptr);
+    restore(*saved, nullptr, "predict");
+    harness->feed_matrix("InputMatrix", 4, 2, rows);
+    ASSERT_TRUE(harness->begin());
     ASSERT_TRUE(harness->tick());
     reference libsvm(file);
     const auto labels = harness->output_values("OutputVector");
@@ -314,35 +314,24 @@ TEST_F(SVMPredict, ModelsThatCannotGiveProbabilitiesStillPredict) {
               std::vector<std::string>{"CSVMBlock::Init -- Cannot return probability values. The loaded model does not "
                                        "contain probability information.\n"});
     ASSERT_TRUE(harness->tick());
-    ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->messages(Mrv::LevelError).size(), 1u);
     EXPECT_EQ(harness->output_values("OutputVector").size(), 4u);
     EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 1);
     EXPECT_EQ(harness->output_time("ProbVector"), 0u);  // never written
 }
 
+// A name that is no regular file is refused with the reason (what makes a
+// model file unusable is the algorithm tests').
 TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
-    const fs::path missing = folder / "missing.txt";
-    EXPECT_FALSE(prepare(missing, false));
-    EXPECT_EQ(harness->messages(Mrv::LevelError),
-              (std::vector<std::string>{"CSVMBlock::Init -- Cannot open model file: " + missing.string() + ".\n",
-                                        "Block predict: error in method Init\n"}));
-    // A model libsvm would read past its arrays (the checks are the
-    // algorithm tests') and names that are no regular file.
-    const fs::path cut = model("cut.txt");
-    fs::resize_file(cut, fs::file_size(cut) - 40);
-    const fs::path fifo = folder / "fifo";
+    const std::string missing = path("missing.txt"), fifo = path("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::pair<fs::path, std::string> broken[] = {
-        {cut, "the file holds"}, {fifo, "it is a FIFO"}};
-    for (const auto& [file, reason] : broken) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {missing, {}}, {fifo, {"CSVMBlock::Init -- The model file " + fifo + " cannot be used: it is a FIFO.\n"}}};
+    for (auto [file, reasons] : cases) {
         EXPECT_FALSE(prepare(file, false));
-        const auto errors = harness->messages(Mrv::LevelError);
-        ASSERT_EQ(errors.size(), 3u);
-        EXPECT_EQ(errors[0], "CSVMBlock::Init -- Cannot open model file: " + file.string() + ".\n");
-        EXPECT_EQ(errors[1].rfind("CSVMBlock::Init -- The model file " + file.string() + " cannot be used: " + reason, 0),
-                  0u)
-            << errors[1];
+        reasons.insert(reasons.begin(), "CSVMBlock::Init -- Cannot open model file: " + file + ".\n");
+        reasons.push_back("Block predict: error in method Init\n");
+        EXPECT_EQ(harness->messages(Mrv::LevelError), reasons);
     }
 }
 
@@ -379,26 +368,6 @@ TEST_F(SVMPredict, RefreshReplacesTheModelOrKeepsTheOldOne) {
     EXPECT_EQ(harness->output_values("OutputVector")[3], 2.0);  // a class only the new model knows
     EXPECT_EQ(harness->output_time("ProbVector"), stamped);
 }
-
-// ProbVector exists exactly while Probabilities is true, in a saved
-// instance too.
-TEST_F(SVMPredict, ProbabilityOutputFollowsItsSwitch) {
-    BlockHarness& h = make("predict");
-    ASSERT_TRUE(h.set_string("ModelFileName", model("three.txt").string()));
-    ASSERT_TRUE(h.set_bool("Probabilities", true));
-    EXPECT_NE(h.signature().find_output("ProbVector"), nullptr);
-    EXPECT_EQ(signature_changes(), 1);
-    mrvhost::Ref<mrvhost::Signature> saved = h.signature().clone();
-    ASSERT_TRUE(h.set_bool("Probabilities", false));
-    EXPECT_EQ(h.signature().find_output("ProbVector"), nullptr);
-    restore(*saved, nullptr, "again");
-    harness->feed_matrix("InputMatrix", 4, 2, rows);
-    ASSERT_TRUE(harness->begin());
-    ASSERT_TRUE(harness->tick());
-    EXPECT_EQ(harness->output_matrix("ProbVector")->GetWidth(), 3);
-    EXPECT_TRUE(harness->messages().empty());
-}
-
 
 int count_of(const std::string& text, const std::string& part) {
     int count = 0;
@@ -450,8 +419,11 @@ protected:
     fs::path log() const { return folder / "log.txt"; }
 };
 
-TEST_F(SVMTrain, VisibilityFollowsTypeKernelAndSwitches) {
+TEST_F(SVMTrain, DesignEditsShowParametersAndKeepTheBoundsOrdered) {
     BlockHarness& h = make();
+    expect_bounds_kept(h, "LowerBound", "UpperBound", "CSVMTrain");
+    EXPECT_TRUE(h.set_double("UpperBound", 3.0));
+    EXPECT_TRUE(h.set_double("LowerBound", 2.0));
     // After each edit, in turn: the parameters shown and hidden.
     const struct {
         const char* id;
@@ -480,12 +452,10 @@ TEST_F(SVMTrain, RangesOutputGoesAndComesBackAfterTrainedFlag) {
     ASSERT_TRUE(prepare(3, 4, three_rows));
     harness->set_running(false);  // scaling is switched between runs
     ASSERT_TRUE(harness->set_bool("ScaleValues", false));
-    ASSERT_EQ(harness->signature().GetOutputs()->GetCount(), 1);
+    EXPECT_EQ(output_ids(), std::vector<std::string>{"TrainedFlag"});
     ASSERT_TRUE(harness->set_bool("ScaleValues", true));
     harness->set_running(true);
-    ASSERT_EQ(harness->signature().GetOutputs()->GetCount(), 2);
-    EXPECT_STREQ(harness->signature().GetOutputs()->GetItem(0)->GetId(), "TrainedFlag");
-    EXPECT_STREQ(harness->signature().GetOutputs()->GetItem(1)->GetId(), "Ranges");
+    EXPECT_EQ(output_ids(), (std::vector<std::string>{"TrainedFlag", "Ranges"}));
     EXPECT_EQ(signature_changes(), 2);
     // While running, the block writes the re-declared outputs; the rows of
     // an input reshaped after Init are not taken.
@@ -499,13 +469,6 @@ TEST_F(SVMTrain, RangesOutputGoesAndComesBackAfterTrainedFlag) {
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
     EXPECT_EQ(harness->output_values("Ranges"), three_ranges);
-}
-
-TEST_F(SVMTrain, BoundsStayOrdered) {
-    BlockHarness& h = make();
-    expect_bounds_kept(h, "LowerBound", "UpperBound", "CSVMTrain");
-    EXPECT_TRUE(h.set_double("UpperBound", 3.0));
-    EXPECT_TRUE(h.set_double("LowerBound", 2.0));
 }
 
 // One-shot: MaxSize reached starts a run, TrainedFlag reads 1 for one tick
@@ -534,7 +497,6 @@ TEST_F(SVMTrain, OneShotRunReportsForExactlyOneTickAndStartsOver) {
     ASSERT_TRUE(tick_and_train());
     ASSERT_TRUE(harness->tick());
     EXPECT_EQ(harness->output_int("TrainedFlag"), 1);
-    EXPECT_NE(read_file(model()).find("nr_class 2\n"), std::string::npos);
     EXPECT_EQ(harness->output_values("Ranges"), (std::vector<double>{-10, 20, 0, 0, -20, 30}));
     EXPECT_TRUE(harness->messages(Mrv::LevelError).empty());
 }
@@ -558,7 +520,6 @@ TEST_F(SVMTrain, IncrementalRunsAgainOnEveryTickPastMaxSize) {
         text, std::regex("^Training started on \\d{4}-\\d{1,2}-\\d{1,2}, \\d{1,2}:\\d{1,2}:\\d{1,2}\\. \n")))
         << text;
     EXPECT_NE(text.find("optimization finished"), std::string::npos);
-    EXPECT_NE(text.find("Total nSV = "), std::string::npos);
 }
 
 // Init refuses an input without labels, and a model it could only write
