@@ -221,6 +221,9 @@ TEST_F(Standardize2, InitReportsEveryProblemOfTheFiles) {
             EXPECT_EQ(harness->messages(Mrv::LevelError), std::vector<std::string>{"Block std: error in method Init\n"});
         }
     }
+    // The shared checks hold the input against what the file holds, so nothing is read past it.
+    EXPECT_FALSE(prepare({1, 2, 3}, training));
+    EXPECT_EQ(harness->messages(Mrv::LevelError), init_error(columns_differ));
 }
 
 TEST_F(Standardize2, ReaderErrorsFailInitAsUnhandledExceptions) {
@@ -266,6 +269,14 @@ TEST_F(Standardize2, ReloadKeepsTheOldTrainingSetOnEveryFailure) {
     write("training.txt", four_rows);
     EXPECT_DOUBLE_EQ(reload_and_tick()[0], z_of_6_against_four_rows);
     EXPECT_TRUE(harness->messages().empty());
+    // The next run reads the file again.
+    harness->stop();
+    harness->done();
+    write("training.txt", training_text);
+    ASSERT_TRUE(harness->begin());
+    harness->touch("InFeatureVector");
+    ASSERT_TRUE(harness->tick());
+    EXPECT_DOUBLE_EQ(harness->output_values("OutFeatureVector")[0], z_of_6);
 }
 
 TEST_F(Standardize2, ReloadWithDigitsKeepsTheOldDigitsOnEveryFailure) {

@@ -333,6 +333,13 @@ TEST_F(SVMPredict, MissingOrBrokenModelFileFailsInitWithItsName) {
         reasons.push_back("Block predict: error in method Init\n");
         EXPECT_EQ(harness->messages(Mrv::LevelError), reasons);
     }
+    // A model libsvm would read past its arrays is never handed to it.
+    const fs::path cut = model("cut.txt");
+    fs::resize_file(cut, fs::file_size(cut) - 40);
+    EXPECT_FALSE(prepare(cut, false));
+    EXPECT_EQ(harness->messages(Mrv::LevelError).at(1).rfind(
+                  "CSVMBlock::Init -- The model file " + cut.string() + " cannot be used: the file holds", 0),
+              0u);
 }
 
 // A refresh that cannot read the new file keeps the old model; one that can
