@@ -77,7 +77,7 @@ public:
 
 protected:
     void declare(Signature& s) override {
-        s.AddOutput("Output", "Output", is_scalar(datatype_) ? "The value of the selected column, one row per tick"
+        s.AddOutput("Output", "Output", scalar_ ? "The value of the selected column, one row per tick"
                                                               : "The rows read from the file",
                     "kernel", datatype_.c_str(), "", "", 0);
         declare_file(s, "The table to read, relative to the patch file", csv_filter, false);
@@ -100,7 +100,7 @@ protected:
         const std::string mode = string_parameter("Mode");
         if (mode != "row" && mode != "window" && mode != "all")
             throw std::runtime_error("unknown Mode \"" + mode + "\" (row, window or all)");
-        if (is_scalar(datatype_) && mode != "row")
+        if (scalar_ && mode != "row")
             throw std::runtime_error("a " + datatype_ + " source sends one row per tick: Mode must be \"row\"");
         header_ = int_parameter("HeaderRows");
         const int window = int_parameter("Window");
@@ -125,7 +125,7 @@ protected:
         broken_ = false;
         loaded_ = true;
         // The shape is fixed from the start, as blocks read it at Init.
-        if (!is_scalar(datatype_))
+        if (!scalar_)
             convert_or_throw<Mrv::IDoubleMatrix>(output("Output"))->Reinit(static_cast<int>(step_), width());
         status_->GetExecutionRequest()->Request();
         return true;
@@ -203,10 +203,10 @@ private:
             } catch (const std::invalid_argument& error) {
                 throw fail(reader, error.what());
             }
-            if (is_scalar(datatype_) && columns_.size() != 1)
+            if (scalar_ && columns_.size() != 1)
                 throw fail(reader, "a " + datatype_ + " source reads one column, not " +
                                        std::to_string(columns_.size()) + " (choose one with Columns)");
-            check_ = Ref<Mrv::IDatatype>::adopt(create_datatype("kernel", is_scalar(datatype_) ? datatype_ : "double"));
+            check_ = Ref<Mrv::IDatatype>::adopt(create_datatype("kernel", scalar_ ? datatype_ : "double"));
         } else if (fields_.size() != fields_per_row_) {
             throw fail(reader, std::to_string(fields_.size()) + " fields where earlier rows have " +
                                    std::to_string(fields_per_row_));
