@@ -12,6 +12,7 @@
 
 #include "entry/catalog_factory.h"
 #include "common/files.h"
+#include "common/exceptions.h"
 #include "framework/platform/files.h"
 #include "framework/platform/module.h"
 #include "framework/platform/resources.h"
@@ -26,18 +27,6 @@ namespace framework_test {
 namespace {
 
 using namespace Mrv;
-
-template <class Action>
-std::string description_of(Action&& action) {
-    try {
-        action();
-    } catch (const IException& error) {
-        return error.GetDescription();
-    } catch (const std::exception& error) {
-        return std::string("std: ") + error.what();
-    }
-    return "no exception";
-}
 
 TEST(SmartPointer, ConvertsOnAssignmentAndCounts) {
     const auto live = mrvhost::live_object_count();

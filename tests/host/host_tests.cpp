@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/files.h"
+#include "common/exceptions.h"
 #include "common/live_objects_test.h"
 #include "common/osc_peer.h"
 #include "host/datatypes.h"
@@ -31,15 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace mrvhost;
 using nlohmann::json;
-
-std::string description_of(const std::function<void()>& action) try {
-    action();
-    return "no exception";
-} catch (const Mrv::IException& error) {
-    return error.GetDescription();
-} catch (const std::exception& error) {
-    return std::string("std: ") + error.what();
-}
 
 class HostObjects : public LiveObjectsTest {
 protected:

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/live_objects_test.h"
+#include "common/exceptions.h"
 
 #include "host/datatypes.h"
 #include "host/harness.h"
@@ -62,15 +63,6 @@ TEST_F(Entry, EnglishSignatureListsTheRecords) {
                         signature->GetCategories()->GetCount(), signature->GetPatchStorages()->GetCount(),
                         signature->GetLibraryClasses()->GetCount()})
         EXPECT_EQ(empty, 0);
-}
-
-std::string description_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Mrv::IException& error) {
-        return error.GetDescription();
-    }
-    return "no exception";
 }
 
 TEST_F(Entry, BlockClassRecordsAndTheirRange) {
